@@ -1,0 +1,19 @@
+#include "locations.h"
+
+#include <QCoreApplication>
+#include <QFileInfo>
+
+namespace Vexlor {
+
+QString ghostscriptProgram()
+{
+    const QString fromEnvironment = qEnvironmentVariable("VEXLOR_GS");
+    if (!fromEnvironment.isEmpty())
+        return fromEnvironment;
+    const QString installed = QStringLiteral("/Library/Printers/Vexlor/Helpers/gs");
+    if (QFileInfo::exists(installed))
+        return installed;
+    return QCoreApplication::applicationDirPath() + QStringLiteral("/vexlor-gs");
+}
+
+} // namespace Vexlor
