@@ -1,0 +1,194 @@
+#include "vexlorsocket.h"
+
+#include <QHostInfo>
+#include <QTcpSocket>
+
+namespace {
+
+int timeoutFromEnvironment(const char *name, int fallback)
+{
+    bool ok = false;
+    const int value = qEnvironmentVariableIntValue(name, &ok);
+    return ok && value > 0 ? value : fallback;
+}
+
+} // namespace
+
+vexlorSocket::vexlorSocket(QHostAddress address, quint16 port, QByteArray job, QString jobName,
+                           QObject *parent)
+    : QObject(parent)
+    , m_jobData(job)
+    , m_jobName(jobName)
+    , m_port(port)
+    , m_address(address)
+{
+    // A child, so that it moves to the sender's thread together with it.
+    m_connectTimer.setParent(this);
+    m_connectTimeout = timeoutFromEnvironment("VEXLOR_LPD_CONNECT_TIMEOUT_MS", m_connectTimeout);
+    m_ackTimeout = timeoutFromEnvironment("VEXLOR_LPD_ACK_TIMEOUT_MS", m_ackTimeout);
+}
+
+void vexlorSocket::setConnectTimeout(int msecs)
+{
+    if (msecs > 0)
+        m_connectTimeout = msecs;
+}
+
+void vexlorSocket::setAckTimeout(int msecs)
+{
+    if (msecs > 0)
+        m_ackTimeout = msecs;
+}
+
+QByteArray vexlorSocket::protocolText(const QString &text)
+{
+    QString clean = text;
+    for (QChar &c : clean) {
+        if (c.category() == QChar::Other_Control)
+            c = QLatin1Char('_');
+    }
+    return clean.toLocal8Bit();
+}
+
+void vexlorSocket::start()
+{
+    if (m_socket) // a sender carries one job over one connection
+        return;
+    m_socket = new QTcpSocket(this);
+    connect(m_socket, SIGNAL(connected()), this, SLOT(socketConnected()));
+    connect(m_socket, SIGNAL(bytesWritten(qint64)), this, SLOT(sBytesWritten(qint64)));
+    // A refused connection is known at once; there is no point in letting the
+    // user wait for the time-out.
+    connect(m_socket, &QAbstractSocket::errorOccurred, this, &vexlorSocket::socketFailed);
+    m_socket->connectToHost(m_address, m_port, QIODevice::ReadWrite);
+    if (m_finished)
+        return;
+
+    m_connectTimer.setSingleShot(true);
+    m_connectTimer.setInterval(m_connectTimeout);
+    connect(m_socket, SIGNAL(connected()), &m_connectTimer, SLOT(stop()));
+    connect(&m_connectTimer, SIGNAL(timeout()), this, SLOT(failedConnect()));
+    m_connectTimer.start();
+}
+
+void vexlorSocket::socketFailed(QAbstractSocket::SocketError)
+{
+    // Errors during the exchange show up as a missing answer of the step.
+    if (m_connected)
+        return;
+    failedConnect();
+}
+
+void vexlorSocket::failedConnect()
+{
+    if (m_finished || m_connected)
+        return;
+    m_connectTimer.stop();
+    if (m_socket) {
+        // A connection that comes about after we gave up must not start an
+        // exchange nobody listens to any more.
+        m_socket->disconnect(this);
+        m_socket->disconnect(&m_connectTimer);
+        m_socket->abort();
+    }
+    fail(QStringLiteral("Could not connect to engraver!"));
+}
+
+bool vexlorSocket::acknowledged()
+{
+    m_socket->waitForReadyRead(m_ackTimeout);
+    const QByteArray answer = m_socket->readAll();
+    return answer.size() == 1 && answer.at(0) == 0;
+}
+
+void vexlorSocket::fail(const QString &message)
+{
+    emit error(message);
+    finish();
+}
+
+void vexlorSocket::finish()
+{
+    m_finished = true;
+    emit finished();
+}
+
+void vexlorSocket::socketConnected()
+{
+    if (m_finished || m_connected)
+        return;
+    m_connected = true;
+    emit info(QStringLiteral("Sending information."));
+    m_connectTimer.stop();
+
+    // Receive a job, on the default queue.
+    m_socket->write("\x02\n", 2);
+    if (!acknowledged()) {
+        fail(QStringLiteral("Problem with LPD header"));
+        return;
+    }
+
+    const QByteArray host = protocolText(QHostInfo::localHostName());
+    const QByteArray name = protocolText(m_jobName);
+    const QByteArray fileSuffix = name + host;
+
+    QByteArray control;
+    control += 'H' + host + '\n';
+    control += "PVexlorApp\n";
+    control += 'J' + name + '\n';
+    control += "ldfA" + fileSuffix + '\n';
+    control += "UdfA" + fileSuffix + '\n';
+    control += 'N' + name + '\n';
+
+    m_socket->write('\x02' + QByteArray::number(control.size()) + " cfA" + fileSuffix + '\n');
+    if (!acknowledged()) {
+        fail(QStringLiteral("Problem with LPD Settings Config"));
+        return;
+    }
+
+    m_socket->write(control + '\0');
+    if (!acknowledged()) {
+        fail(QStringLiteral("Problem with LPD Settings Send"));
+        return;
+    }
+
+    m_socket->write('\x03' + QByteArray::number(m_jobData.size()) + " dfA" + fileSuffix + '\n');
+    if (!acknowledged()) {
+        fail(QStringLiteral("Problem with LPD Job"));
+        return;
+    }
+
+    emit info(QStringLiteral("There are ") + QString::number(m_jobData.size())
+              + QStringLiteral(" bytes to be written."));
+    emit info(QStringLiteral("Writing Data"));
+    emit totalBytes(m_jobData.size());
+
+    // The job already ends in zero bytes; no terminating zero follows it. The
+    // socket hands the data to the system while we wait for the answer below.
+    m_socket->write(m_jobData);
+
+    emit info(QStringLiteral("Engraver Processing"));
+    emit totalBytes(0);
+
+    if (!acknowledged()) {
+        fail(QStringLiteral("Problem with Sending Job"));
+        return;
+    }
+
+    m_socket->disconnect();
+    m_socket->close();
+    emit info(QStringLiteral("End of print job"));
+    finish();
+}
+
+void vexlorSocket::sBytesWritten(qint64 count)
+{
+    // After a failed step nobody waits for progress any more.
+    if (m_finished)
+        return;
+    if (count > 2147483646) {
+        emit error(QStringLiteral("More bytes than INT_MAX to be written to engraver!"));
+        return;
+    }
+    emit bytesWritten(static_cast<int>(count));
+}
