@@ -1,0 +1,443 @@
+#include "pclgenerator.h"
+
+#include "settingslookup.h"
+
+#include <QDebug>
+#include <QImage>
+#include <QPainterPath>
+#include <QPixmap>
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+namespace {
+
+const char Esc = '\x1b';
+const int TailBytes = 4096;
+// PackBits runs never exceed this many bytes.
+const int MaxRun = 128;
+// Rows of a tile in an unusual pixel format are converted to 32-bit colour in
+// bands of this many rows, so that no full-size copy of a tile is ever made.
+const int ConversionBand = 64;
+
+// ESC, the command text, the number in decimal, the terminator.
+void appendCommand(QByteArray &buffer, const char *command, qint64 value, char terminator)
+{
+    buffer += Esc;
+    buffer += command;
+    buffer += QByteArray::number(value);
+    buffer += terminator;
+}
+
+// A coordinate in device pixels as the engraver takes it: truncated toward
+// zero. Values that no 32-bit integer holds are clamped, not left undefined.
+int truncateCoordinate(qreal value)
+{
+    if (std::isnan(value))
+        return 0;
+    if (value >= qreal(std::numeric_limits<int>::max()))
+        return std::numeric_limits<int>::max();
+    if (value <= qreal(std::numeric_limits<int>::min()))
+        return std::numeric_limits<int>::min();
+    return int(value);
+}
+
+// The nearer of white and black by the sum of the absolute differences of
+// the four channels, white winning a tie. Both targets are opaque, so alpha
+// adds the same to either distance and only the colour sum decides.
+inline bool isBlack(QRgb pixel)
+{
+    return qRed(pixel) + qGreen(pixel) + qBlue(pixel) <= 382;
+}
+
+// The material thickness in thousandths, formatted as %g does: at most six
+// significant digits, exponent notation only for very small or large values.
+QString formatThickness(float thicknessTimesThousand)
+{
+    if (!std::isfinite(thicknessTimesThousand))
+        thicknessTimesThousand = 0.0f;
+    return QString::asprintf("%g", double(thicknessTimesThousand));
+}
+
+// A PJL job name ends at the line end, and an ESC would start a printer
+// command: control characters of a title must not reach the stream.
+QString safeJobName(QString title)
+{
+    for (QChar &c : title) {
+        if (c.unicode() < 0x20 || c.unicode() == 0x7f)
+            c = QLatin1Char(' ');
+    }
+    return title;
+}
+
+uchar reverseBits(uchar b)
+{
+    b = uchar((b & 0xF0) >> 4 | (b & 0x0F) << 4);
+    b = uchar((b & 0xCC) >> 2 | (b & 0x33) << 2);
+    b = uchar((b & 0xAA) >> 1 | (b & 0x55) << 1);
+    return b;
+}
+
+// Fills out with the one-bit pixels of 32-bit colour pixels, most
+// significant bit first, 1 for black.
+void packColourRow(const QRgb *line, int width, bool premultiplied, uchar *out)
+{
+    int x = 0;
+    for (int byte = 0; x < width; ++byte) {
+        uchar bits = 0;
+        const int end = qMin(width, x + 8);
+        for (uchar mask = 0x80; x < end; ++x, mask >>= 1) {
+            QRgb p = line[x];
+            if (premultiplied && qAlpha(p) != 255 && qAlpha(p) != 0)
+                p = qUnpremultiply(p);
+            if (isBlack(p))
+                bits |= mask;
+        }
+        out[byte] = bits;
+    }
+}
+
+} // namespace
+
+pclGenerator::pclGenerator(QObject *parent)
+    : QObject(parent)
+{
+}
+
+pclGenerator::~pclGenerator() = default;
+
+void pclGenerator::setSettings(const vexlorSettings &settings)
+{
+    m_settings.copySettings(settings);
+}
+
+void pclGenerator::getVectors(const VectorList &vectors)
+{
+    m_vectors = vectors.items;
+}
+
+void pclGenerator::getBoundingRect(const QRect &rect)
+{
+    m_boundingRect = rect;
+}
+
+void pclGenerator::setPixTiles(const Vexlor::SceneTile &tiles)
+{
+    m_tiles = tiles;
+}
+
+void pclGenerator::process()
+{
+    writeHeader();
+    writeSettings();
+    writeRaster();
+    writeVectors();
+    m_job.append(TailBytes, '\0');
+
+    emit done(m_job);
+
+    m_job = QByteArray();
+    m_tiles.clear();
+    m_vectors.clear();
+}
+
+QString pclGenerator::getValue(const QString &key, const QString &defaultValue, const QString &altKey) const
+{
+    return Vexlor::lookupSetting(m_settings.settings, key, defaultValue, altKey);
+}
+
+void pclGenerator::writeHeader()
+{
+    const QString title = safeJobName(getValue(QStringLiteral("Title"), QStringLiteral("Untitled"), QString()));
+    m_job += Esc;
+    m_job += QStringLiteral("%-12345X@PJL JOB NAME=%1\r\n").arg(title).toUtf8();
+    m_job += Esc;
+    m_job += "E@PJL ENTER LANGUAGE=PCL \r\n";
+}
+
+void pclGenerator::writeSettings()
+{
+    const float thickness
+        = getValue(QStringLiteral("materialThickness"), QStringLiteral("0"), QStringLiteral("CustommaterialThickness"))
+              .toFloat();
+    const float thousandths = thickness * 1000.0f;
+    const QString focusValue = formatThickness(thousandths);
+    qDebug() << focusValue;
+
+    const bool focusOff = getValue(QStringLiteral("autoFocus"), QStringLiteral("disabled"), QString())
+                              .contains(QLatin1String("disabled"));
+    const bool gridOff = getValue(QStringLiteral("vectorGrid"), QStringLiteral("disabled"), QString())
+                             .contains(QLatin1String("disabled"));
+    const QString centring = getValue(QStringLiteral("CenterEngraving"), QStringLiteral("none"), QString());
+    const bool centre = !centring.contains(QLatin1String("none"));
+    const QByteArray resolution
+        = getValue(QStringLiteral("cResolution"), QStringLiteral("600"), QStringLiteral("CustomcResolution")).toUtf8();
+    const QByteArray power
+        = getValue(QStringLiteral("rasterPower"), QStringLiteral("50"), QStringLiteral("CustomrasterPower")).toUtf8();
+    const QByteArray speed
+        = getValue(QStringLiteral("rasterSpeed"), QStringLiteral("50"), QStringLiteral("CustomrasterSpeed")).toUtf8();
+    const QByteArray height
+        = getValue(QStringLiteral("height"), QString::number(m_boundingRect.bottom()), QString()).toUtf8();
+    const QByteArray width
+        = getValue(QStringLiteral("width"), QString::number(m_boundingRect.right()), QString()).toUtf8();
+
+    auto text = [this](const char *command, const QByteArray &value, char terminator) {
+        m_job += Esc;
+        m_job += command;
+        m_job += value;
+        m_job += terminator;
+    };
+
+    text("&y", focusOff ? QByteArray("-1") : focusValue.toUtf8(), 'A');
+    appendCommand(m_job, "&y", gridOff ? 0 : 1, 'V');
+    appendCommand(m_job, "&y", 0, 'L');
+    appendCommand(m_job, "&y", 0, 'T');
+    appendCommand(m_job, "&y", 0, 'C');
+    appendCommand(m_job, "&y", centre ? 1 : 0, 'Z');
+    appendCommand(m_job, "&l", 0, 'U');
+    appendCommand(m_job, "&l", 0, 'Z');
+    text("&u", resolution, 'D');
+    appendCommand(m_job, "*p", 0, 'X');
+    appendCommand(m_job, "*p", 0, 'Y');
+    text("*t", resolution, 'R');
+    appendCommand(m_job, "*r", 0, 'F');
+    text("&y", power, 'P');
+    text("&z", speed, 'S');
+    appendCommand(m_job, "&y", 50, 'R');
+    appendCommand(m_job, "&z", 2, 'A');
+    text("*r", height, 'T');
+    text("*r", width, 'S');
+    appendCommand(m_job, "*b", 2, 'M');
+
+    if (centre) {
+        const QRect &r = m_boundingRect;
+        // Halves truncate toward zero, as C++ integer division does.
+        const qint64 x = centring.contains(QLatin1String("left")) ? r.left() : (qint64(r.left()) + r.right()) / 2;
+        const qint64 y = centring.contains(QLatin1String("top")) ? r.top() : (qint64(r.top()) + r.bottom()) / 2;
+        appendCommand(m_job, "&l", x, 'U');
+        appendCommand(m_job, "&l", y, 'Z');
+        appendCommand(m_job, "&l", r.top(), 'V');
+        appendCommand(m_job, "&l", r.left(), 'W');
+    }
+}
+
+QByteArray pclGenerator::reverse(const QByteArray &bytes)
+{
+    QByteArray out(bytes.size(), Qt::Uninitialized);
+    std::reverse_copy(bytes.cbegin(), bytes.cend(), out.begin());
+    return out;
+}
+
+QByteArray pclGenerator::tiffEncode(const QByteArray &bytes)
+{
+    const int n = bytes.size();
+    const uchar *d = reinterpret_cast<const uchar *>(bytes.constData());
+    QByteArray out;
+    // Worst case: one header byte per 128 literal bytes.
+    out.reserve(n + n / MaxRun + 1);
+    int i = 0;
+    while (i < n) {
+        int run = 1;
+        while (i + run < n && run < MaxRun && d[i + run] == d[i])
+            ++run;
+        if (run >= 2) {
+            out += char(257 - run);
+            out += char(d[i]);
+            i += run;
+            continue;
+        }
+        int length = 0;
+        while (i + length < n && length < MaxRun
+               && !(i + length + 1 < n && d[i + length] == d[i + length + 1]))
+            ++length;
+        out += char(length - 1);
+        out.append(reinterpret_cast<const char *>(d + i), length);
+        i += length;
+    }
+    return out;
+}
+
+void pclGenerator::writeRaster()
+{
+    if (m_tiles.isEmpty())
+        return;
+
+    const bool bottomUp = getValue(QStringLiteral("EngravingDirection"), QStringLiteral("top"), QString())
+                              .contains(QLatin1String("bottom"));
+    appendCommand(m_job, "&y", bottomUp ? 1 : 0, 'O');
+    appendCommand(m_job, "&r", 1, 'A');
+
+    const QRect &first = m_tiles.first().first;
+    emit setLabelTextProgBar(QStringLiteral("Generating Raster."));
+    emit setRangeProgBar(0, (first.bottom() - first.top() + 1) * m_tiles.size());
+
+    bool reverseRow = false;
+    for (int t = 0; t < m_tiles.size(); ++t) {
+        const auto &tile = m_tiles.at(bottomUp ? m_tiles.size() - 1 - t : t);
+        if (tile.second.isNull())
+            continue;
+        // The pixmap's own image is shared, not copied, by the raster back end.
+        writeTileRows(tile.second.toImage(), tile.first, bottomUp, &reverseRow);
+    }
+
+    m_job += Esc;
+    m_job += "*rC";
+}
+
+void pclGenerator::writeTileRows(const QImage &image, const QRect &rect, bool bottomUp, bool *reverseRow)
+{
+    const int width = image.width();
+    const int height = image.height();
+    const int rowBytes = (width + 7) / 8;
+    if (rowBytes == 0)
+        return;
+    const uchar lastMask = (width % 8) ? uchar(0xFF << (8 - width % 8)) : uchar(0xFF);
+
+    enum Kind { MonoMsb, MonoLsb, Colour, Converted };
+    Kind kind = Converted;
+    const QImage::Format format = image.format();
+    bool premultiplied = false;
+    // For one-bit images: what the two colour indexes become.
+    bool indexBlack[2] = { false, true };
+    if ((format == QImage::Format_Mono || format == QImage::Format_MonoLSB) && image.colorCount() >= 2) {
+        kind = format == QImage::Format_Mono ? MonoMsb : MonoLsb;
+        indexBlack[0] = isBlack(image.color(0));
+        indexBlack[1] = isBlack(image.color(1));
+    } else if (format == QImage::Format_RGB32 || format == QImage::Format_ARGB32) {
+        kind = Colour;
+    } else if (format == QImage::Format_ARGB32_Premultiplied) {
+        kind = Colour;
+        premultiplied = true;
+    }
+
+    QByteArray row(rowBytes, '\0');
+    uchar *out = reinterpret_cast<uchar *>(row.data());
+    QImage band;
+    int bandTop = -1;
+
+    for (int i = 0; i < height; ++i) {
+        const int line = bottomUp ? height - 1 - i : i;
+        switch (kind) {
+        case MonoMsb:
+        case MonoLsb: {
+            const uchar *src = image.constScanLine(line);
+            for (int b = 0; b < rowBytes; ++b) {
+                const uchar bits = kind == MonoLsb ? reverseBits(src[b]) : src[b];
+                // Index 1 where the bit is set: each bit becomes black when its
+                // index's colour is the darker one.
+                out[b] = uchar((indexBlack[1] ? bits : 0) | (indexBlack[0] ? uchar(~bits) : 0));
+            }
+            break;
+        }
+        case Colour:
+            packColourRow(reinterpret_cast<const QRgb *>(image.constScanLine(line)), width, premultiplied, out);
+            break;
+        case Converted:
+            if (bandTop < 0 || line < bandTop || line >= bandTop + band.height()) {
+                bandTop = line / ConversionBand * ConversionBand;
+                band = image.copy(0, bandTop, width, qMin(ConversionBand, height - bandTop))
+                           .convertToFormat(QImage::Format_ARGB32);
+            }
+            packColourRow(reinterpret_cast<const QRgb *>(band.constScanLine(line - bandTop)), width, false, out);
+            break;
+        }
+        out[rowBytes - 1] &= lastMask;
+
+        const int y = rect.top() + line;
+        if (!row.isEmpty()) {
+            int end = rowBytes;
+            while (end > 0 && out[end - 1] == 0)
+                --end;
+            if (end > 0) {
+                int start = 0;
+                while (out[start] == 0)
+                    ++start;
+                writeRow(row.mid(start, end - start), rect.left() + 8 * start, y, *reverseRow);
+                *reverseRow = !*reverseRow;
+            }
+        }
+        emit setValueProgBar(y);
+    }
+}
+
+void pclGenerator::writeRow(const QByteArray &row, int x, int y, bool reverseRow)
+{
+    const int n = row.size();
+    appendCommand(m_job, "*p", y, 'Y');
+    appendCommand(m_job, "*p", x, 'X');
+    appendCommand(m_job, "*b", reverseRow ? -n : n, 'A');
+    const QByteArray encoded = tiffEncode(reverseRow ? reverse(row) : row);
+    const int m = encoded.size();
+    const int c = (m + 7) / 8 * 8;
+    appendCommand(m_job, "*b", c, 'W');
+    m_job += encoded;
+    m_job.append(c - m, '\x80');
+}
+
+void pclGenerator::addHPGLCommand(const QString &command)
+{
+    m_job += command.toUtf8();
+    m_job += ';';
+}
+
+void pclGenerator::writeVectors()
+{
+    m_job += Esc;
+    m_job += "%1BIN;";
+    addHPGLCommand(QStringLiteral("YP")
+                   + getValue(QStringLiteral("vectorPower"), QStringLiteral("050"), QStringLiteral("CustomvectorPower")));
+    addHPGLCommand(QStringLiteral("ZS")
+                   + getValue(QStringLiteral("vectorSpeed"), QStringLiteral("050"), QStringLiteral("CustomvectorSpeed")));
+    addHPGLCommand(QStringLiteral("XR")
+                   + getValue(QStringLiteral("vectorFreq"), QStringLiteral("050"), QStringLiteral("CustomvectorFreq")));
+    const bool speedCompOff = getValue(QStringLiteral("vectorSpeedComp"), QStringLiteral("disabled"), QString())
+                                  .contains(QLatin1String("disabled"));
+    const bool powerCompOff = getValue(QStringLiteral("vectorPowerComp"), QStringLiteral("enabled"), QString())
+                                  .contains(QLatin1String("disabled"));
+    addHPGLCommand(speedCompOff ? QStringLiteral("XS0") : QStringLiteral("XS1"));
+    addHPGLCommand(powerCompOff ? QStringLiteral("XP0") : QStringLiteral("XP1"));
+    m_job += "LT";
+
+    // The previous element's type carries over from one item to the next, so
+    // an item that goes on the way the last one ended continues its command.
+    int previous = -1;
+    for (const LaserOp::LaserOp &item : qAsConst(m_vectors)) {
+        const QPainterPath &path = item.path;
+        for (int i = 0; i < path.elementCount(); ++i) {
+            const QPainterPath::Element e = path.elementAt(i);
+            const int type = int(e.type);
+            if (type != previous && previous != -1
+                && !(type == QPainterPath::CurveToDataElement && previous == QPainterPath::CurveToElement))
+                m_job += ';';
+            switch (type) {
+            case QPainterPath::MoveToElement:
+                m_job += previous == type ? "," : "PU";
+                break;
+            case QPainterPath::LineToElement:
+                m_job += previous == type ? "," : "PD";
+                break;
+            case QPainterPath::CurveToElement:
+                m_job += previous == type ? "," : "PDBZ";
+                break;
+            default:
+                m_job += ',';
+                break;
+            }
+            m_job += QByteArray::number(truncateCoordinate(e.x));
+            m_job += ',';
+            m_job += QByteArray::number(truncateCoordinate(e.y));
+            previous = type;
+        }
+    }
+
+    m_job += ';';
+    m_job += Esc;
+    m_job += "%0B";
+    m_job += Esc;
+    m_job += "%1BPU";
+    m_job += Esc;
+    m_job += 'E';
+    m_job += Esc;
+    m_job += "%-12345X@PJL EOJ \r\n";
+}

@@ -1,0 +1,66 @@
+#ifndef PCLGENERATOR_H
+#define PCLGENERATOR_H
+
+#include "vexlortypes.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QObject>
+#include <QRect>
+#include <QString>
+
+class QImage;
+
+// Builds the engraver job stream of one prepared job: the PJL job header, the
+// PCL settings block, the raster rows of the dithered tiles, the HP-GL/2
+// vector block with the end of job, and a tail of zero bytes. Lives on a
+// worker thread of its own; every slot arrives through a queued connection.
+class pclGenerator : public QObject
+{
+    Q_OBJECT
+public:
+    explicit pclGenerator(QObject *parent = nullptr);
+    ~pclGenerator() override;
+
+    // The bytes in reverse order; the bits inside each byte stay as they are.
+    static QByteArray reverse(const QByteArray &bytes);
+    // TIFF PackBits with runs of at most 128 bytes; a pair of equal bytes is
+    // always sent as a repeat run.
+    static QByteArray tiffEncode(const QByteArray &bytes);
+
+public slots:
+    void setSettings(const vexlorSettings &settings);
+    void getVectors(const VectorList &vectors);
+    void getBoundingRect(const QRect &rect);
+    void setPixTiles(const Vexlor::SceneTile &tiles);
+    void process();
+
+signals:
+    void done(QByteArray job);
+    void setRangeProgBar(int minimum, int maximum);
+    void setValueProgBar(int value);
+    void setLabelTextProgBar(QString text);
+    void info(QString text);
+    void error(QString text);
+    void finished();
+
+private:
+    QString getValue(const QString &key, const QString &defaultValue, const QString &altKey) const;
+
+    void writeHeader();
+    void writeSettings();
+    void writeRaster();
+    void writeVectors();
+    void addHPGLCommand(const QString &command);
+
+    void writeTileRows(const QImage &image, const QRect &rect, bool bottomUp, bool *reverseRow);
+    void writeRow(const QByteArray &row, int x, int y, bool reverseRow);
+
+    QByteArray m_job;
+    Vexlor::SceneTile m_tiles;
+    vexlorSettings m_settings;
+    QRect m_boundingRect;
+    QList<LaserOp::LaserOp> m_vectors;
+};
+
+#endif // PCLGENERATOR_H
