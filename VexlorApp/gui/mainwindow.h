@@ -1,28 +1,200 @@
 #ifndef MAINWINDOW_H
 #define MAINWINDOW_H
 
-#include <QDir>
-#include <QMainWindow>
-#include <QString>
+#include "machinedialog.h"
+#include "vexlortypes.h"
 
+#include <QByteArray>
+#include <QDir>
+#include <QList>
+#include <QMainWindow>
+#include <QPointer>
+#include <QProcess>
+#include <QRect>
+#include <QString>
+#include <QStringList>
+
+class QGraphicsItemGroup;
+class QGraphicsScene;
+class QProgressDialog;
+class QThread;
+
+class EditSettings;
+class gsManager;
+class imageProcessor;
+class pclGenerator;
+class printListener;
+class psOptionParser;
+class renderingManager;
+class xml2gfxList;
+
+namespace Ui {
+class MainWindow;
+}
+
+// The one window of the application and the hub of the job pipeline: it owns
+// the seven workers, each on a thread of its own, and hands every job from one
+// stage to the next through queued signals.
 class MainWindow : public QMainWindow
 {
     Q_OBJECT
 public:
+    enum lengthUnit { Inches = 0 };
+
     MainWindow(const QString &gsProgram, const QString &spoolDir, const QString &optionsDir,
                const QString &gsOutputDir, const QString &supportDir, QWidget *parent = nullptr);
     ~MainWindow() override;
 
+    void drawRulers(unsigned long long width, unsigned long long height, MainWindow::lengthUnit unit);
+    void drawRulers(QPoint size, MainWindow::lengthUnit unit);
+    void updateGfx();
+    QString getValue(const QString &key, const QString &defaultValue, const QString &alternativeKey) const;
+    void sanitizeSettings();
+
+    // Read-only views of the job state, for the status of the window.
+    int jobStage() const { return m_jobStage; }
+    int jobResolution() const { return m_resolution; }
+    int ditheringType() const { return m_ditheringType; }
+    const vexlorSettings &jobSettings() const { return m_settings; }
+    const Vexlor::LaserItemList &jobItems() const { return m_items; }
+    QByteArray jobBytes() const { return m_jobBytes; }
+    QRect jobBounds() const { return m_jobBounds; }
+
+signals:
+    void finished();
+    void startGS(QString path);
+    void startImgProc();
+    void setDithering(int type);
+    void startPCLProc();
+    void sendSettings(vexlorSettings settings);
+    void sendVectors(VectorList vectors);
+    void finishedPrep();
+    void updateProgressString(QString text);
+    void sendRasters(VectorList rasters);
+    void setTableRect(QRect rect);
+    void startGsXMLProc();
+    void sendBoundingRect(QRect rect);
+    void renderList(Vexlor::LaserItemList items);
+    void sendFinalDither(Vexlor::SceneTile tiles);
+    void killRender();
+    void startRender();
+
 public slots:
+    void newJobRecived(QString filename);
     void errorString(QString err);
     void infoString(QString info);
+    void optionHandler(QString path2XML);
+    void optionHandler(vexlorSettings es);
+    void gsLauncher(QStringList arguments);
+    void gsStarted();
+    void readGSOutput();
+    void gsFinished(int exitCode, QProcess::ExitStatus exitStatus);
+    void gsResolution(int res);
+    void reciveDitheringType(QString dType);
+    void getPCL(QByteArray arr);
+    void progressCanceled();
+    void socketError(QString err);
+    void getMachine(Vexlor::vexlorMachine mac);
+    void updateSettings();
+    void getWidth(QString width);
+    void getHeight(QString height);
+    void getGfxItems(Vexlor::LaserItemList laserList);
+    void getWidthList(Vexlor::WidthList widthL);
+    void getSceneTiles(Vexlor::SceneTile tiles);
+    void itemOutOfBounds();
+    void reciveDitheredTiles(Vexlor::SceneTile tiles);
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
+    void keyReleaseEvent(QKeyEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
+
+private slots:
+    void on_addMachineButton_clicked();
+    void on_editMachineButton_clicked();
+    void on_removeMachineButton_clicked();
+    void on_machineList_currentRowChanged(int row);
+    void on_editSettingsButton_released();
+    void on_lineEdit_editingFinished();
+    void on_widthDial_valueChanged(int value);
+    void on_widthTextBox_editingFinished();
+    void on_widthSlider_sliderReleased();
+    void on_finalChkBx_toggled(bool checked);
+    void on_pushButton_clicked();
+
+    // Failure paths that would otherwise leave a job hanging behind the
+    // modal progress dialog.
+    void listenFailed(QString serverError);
+    void parserError(QString err);
+    void optionProcessorError(QString err);
+    void sceneReaderError(QString err);
+    void gsProcessError(QProcess::ProcessError error);
 
 private:
+    void renderFinal();
+    void initiateJobTx();
+    void loadMachineList();
+    void saveMachineList();
+    void openProgressDialog();
+    void resetSceneGroups();
+    void failJob(const QString &what);
+    void showMessage(int icon, const QString &title, const QString &text, QWidget *parent);
+    QString gsSceneFile() const;
+
+    Ui::MainWindow *ui;
+    MachineDialog machineDialog;
+    EditSettings *settingsDialog = nullptr;
+
     QString m_gsProgram;
     QDir m_spoolDir;
     QDir m_optionsDir;
     QDir m_gsOutputDir;
     QDir m_supportDir;
+
+    QThread *m_listenerThread = nullptr;
+    QThread *m_parserThread = nullptr;
+    QThread *m_optionThread = nullptr;
+    QThread *m_imageThread = nullptr;
+    QThread *m_pclThread = nullptr;
+    QThread *m_sceneThread = nullptr;
+    QThread *m_renderThread = nullptr;
+    printListener *m_listener = nullptr;
+    psOptionParser *m_parser = nullptr;
+    gsManager *m_optionProcessor = nullptr;
+    imageProcessor *m_imageProcessor = nullptr;
+    pclGenerator *m_pclGenerator = nullptr;
+    xml2gfxList *m_sceneReader = nullptr;
+    renderingManager *m_renderer = nullptr;
+    QList<QPointer<QThread>> m_senderThreads;
+
+    vexlorSettings m_settings;
+    Vexlor::LaserItemList m_items;
+    int m_jobStage = 0;
+    bool m_finalPreviewNeeded = false;
+    int m_resolution = 72;
+    int m_ditheringType = 0;
+    QRect m_pageRect;
+    QRect m_tableSize { 0, 0, 40, 28 };
+    QRect m_tableRect;
+    QRect m_jobBounds;
+    QByteArray m_jobBytes;
+    QProcess m_gsProcess;
+    QString m_gsOutput;
+    QPointer<QProgressDialog> m_progressDialog;
+
+    QGraphicsScene *m_scene = nullptr;
+    QGraphicsItemGroup *m_previewGroup = nullptr;
+    QGraphicsItemGroup *m_rulerGroup = nullptr;
+    QGraphicsItemGroup *m_finalGroup = nullptr;
+    QGraphicsItemGroup *m_vectorGroup = nullptr;
+
+    QList<Vexlor::vexlorMachine> machines;
+
+    bool m_zoomKey = false;
+    double m_fitZoom = 0.1;
+    double m_smallestStrokeWidth;
+    double m_largestStrokeWidth = 0;
 };
 
 #endif // MAINWINDOW_H
