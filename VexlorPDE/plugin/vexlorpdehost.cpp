@@ -1,0 +1,3 @@
+#include "vexlorpdehost.h"
+
+VexlorPDEHost::~VexlorPDEHost() = default;
