@@ -144,6 +144,9 @@ QImage jobReport::render(const JobDecoder::DecodedJob &job, int maxSide, int *sc
         painter.setPen(pen);
         painter.setBrush(Qt::NoBrush);
         painter.scale(1.0 / k, 1.0 / k);
+        // Through the middle of each dot, so that a line along a row of dots
+        // colours that row instead of half of two.
+        painter.translate(0.5, 0.5);
         painter.drawPath(job.vectors);
     }
     return picture;

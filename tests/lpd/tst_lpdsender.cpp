@@ -1,0 +1,443 @@
+// The LPD sender against the virtual engraver: what goes over the wire, every
+// failure of the engraver, connections that fail, awkward job names, big jobs.
+
+#include "enginefixture.h"
+#include "vexlorsocket.h"
+
+#include <QCryptographicHash>
+#include <QElapsedTimer>
+#include <QHostInfo>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QThread>
+#include <QtTest>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+const QHostAddress loopback(QHostAddress::LocalHost);
+
+// A small engraver job: header, settings, no raster, an empty vector block,
+// the end of job and the tail of zeros.
+QByteArray smallJob()
+{
+    QByteArray job("\x1b%-12345X@PJL JOB NAME=Untitled\r\n\x1b" "E@PJL ENTER LANGUAGE=PCL \r\n"
+                   "\x1b&y-1A\x1b&y0V\x1b&y0L\x1b&y0T\x1b&y0C\x1b&y0Z\x1b&l0U\x1b&l0Z\x1b&u600D\x1b*p0X"
+                   "\x1b*p0Y\x1b*t600R\x1b*r0F\x1b&y50P\x1b&z50S\x1b&y50R\x1b&z2A\x1b*r-1T\x1b*r-1S\x1b*b2M"
+                   "\x1b%1BIN;YP050;ZS050;XR050;XS0;XP1;LT;\x1b%0B\x1b%1BPU\x1b" "E\x1b%-12345X@PJL EOJ \r\n");
+    return job + QByteArray(4096, '\0');
+}
+
+// The five pieces the engraver receives from a good exchange, written out from
+// the protocol: the receive-job command, the control file line, the control
+// file with its zero byte, the data file line and the data.
+QList<QByteArray> expectedPieces(const QByteArray &name, const QByteArray &job)
+{
+    const QByteArray host = QHostInfo::localHostName().toLocal8Bit();
+    const QByteArray control = "H" + host + "\nPVexlorApp\nJ" + name + "\nldfA" + name + host + "\nUdfA" + name
+        + host + "\nN" + name + "\n";
+    return {
+        QByteArray("\x02\n", 2),
+        "\x02" + QByteArray::number(control.size()) + " cfA" + name + host + "\n",
+        control + QByteArray(1, '\0'),
+        "\x03" + QByteArray::number(job.size()) + " dfA" + name + host + "\n",
+        job,
+    };
+}
+
+QByteArray joined(const QList<QByteArray> &pieces, int count)
+{
+    QByteArray out;
+    for (int i = 0; i < count && i < pieces.size(); ++i)
+        out += pieces.at(i);
+    return out;
+}
+
+// Takes the sender's reports on the test's thread, queued, as the window does.
+class senderRecorder : public QObject
+{
+    Q_OBJECT
+
+public:
+    QStringList events; // "info:...", "error:...", "finished" in order
+    QStringList errors;
+    QList<int> totals;
+    qint64 written = 0;
+    int finishedCount = 0;
+
+public slots:
+    void onInfo(const QString &text) { events << QStringLiteral("info:") + text; }
+    void onError(const QString &text)
+    {
+        events << QStringLiteral("error:") + text;
+        errors << text;
+    }
+    void onFinished()
+    {
+        events << QStringLiteral("finished");
+        ++finishedCount;
+    }
+    void onTotal(int count) { totals << count; }
+    void onWritten(int count) { written += count; }
+};
+
+// One transmission, set up like the window sets it up: the sender on a thread
+// of its own, its signals connected by signature.
+struct senderRun
+{
+    QThread thread;
+    vexlorSocket *sender;
+    senderRecorder recorder;
+
+    senderRun(quint16 port, const QByteArray &job, const QString &name, int ackMs = 0, int connectMs = 0,
+              const QHostAddress &address = loopback)
+        : sender(new vexlorSocket(address, port, job, name))
+    {
+        if (ackMs > 0)
+            sender->setAckTimeout(ackMs);
+        if (connectMs > 0)
+            sender->setConnectTimeout(connectMs);
+        QObject::connect(&thread, SIGNAL(started()), sender, SLOT(start()));
+        QObject::connect(sender, SIGNAL(finished()), &thread, SLOT(quit()));
+        QObject::connect(sender, SIGNAL(info(QString)), &recorder, SLOT(onInfo(QString)));
+        QObject::connect(sender, SIGNAL(error(QString)), &recorder, SLOT(onError(QString)));
+        QObject::connect(sender, SIGNAL(finished()), &recorder, SLOT(onFinished()));
+        QObject::connect(sender, SIGNAL(totalBytes(int)), &recorder, SLOT(onTotal(int)));
+        QObject::connect(sender, SIGNAL(bytesWritten(int)), &recorder, SLOT(onWritten(int)));
+        sender->moveToThread(&thread);
+        thread.start();
+    }
+
+    // Deletes the sender, which closes its connection.
+    void release()
+    {
+        thread.quit();
+        thread.wait();
+        delete sender;
+        sender = nullptr;
+    }
+
+    ~senderRun() { release(); }
+};
+
+QStringList successEvents(int jobSize)
+{
+    return { QStringLiteral("info:Sending information."),
+             QStringLiteral("info:There are %1 bytes to be written.").arg(jobSize),
+             QStringLiteral("info:Writing Data"),
+             QStringLiteral("info:Engraver Processing"),
+             QStringLiteral("info:End of print job"),
+             QStringLiteral("finished") };
+}
+
+} // namespace
+
+class tst_lpdSender : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void protocolText_data();
+    void protocolText();
+    void successPath();
+    void jobNames_data();
+    void jobNames();
+    void engraverFailures_data();
+    void engraverFailures();
+    void refusedConnection();
+    void connectionTimeout();
+    void twoSendersAtOnce();
+    void largeJob();
+};
+
+void tst_lpdSender::protocolText_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QByteArray>("expected");
+    QTest::newRow("plain") << QStringLiteral("Untitled") << QByteArray("Untitled");
+    QTest::newRow("blanks stay") << QStringLiteral("My Job 2") << QByteArray("My Job 2");
+    QTest::newRow("line feed") << QStringLiteral("a\nPx") << QByteArray("a_Px");
+    QTest::newRow("carriage return") << QStringLiteral("a\r\nb") << QByteArray("a__b");
+    QTest::newRow("tab") << QStringLiteral("a\tb") << QByteArray("a_b");
+    QTest::newRow("nul") << QString::fromUtf16(u"a\u0000b", 3) << QByteArray("a_b");
+    QTest::newRow("escape") << QStringLiteral("a\x1b" "E") << QByteArray("a_E");
+    QTest::newRow("delete") << QStringLiteral("a\x7f") << QByteArray("a_");
+    QTest::newRow("next line") << QString::fromUtf16(u"a\u0085b") << QByteArray("a_b");
+    QTest::newRow("umlaut stays") << QString::fromUtf16(u"Gravur \u00fc") << QByteArray("Gravur \xc3\xbc");
+    QTest::newRow("empty") << QString() << QByteArray();
+}
+
+void tst_lpdSender::protocolText()
+{
+    QFETCH(QString, text);
+    QFETCH(QByteArray, expected);
+    QCOMPARE(vexlorSocket::protocolText(text), expected);
+}
+
+void tst_lpdSender::successPath()
+{
+    engineFixture engraver;
+    QVERIFY(engraver.start());
+    const QByteArray job = smallJob();
+    senderRun run(engraver.port(), job, QStringLiteral("Untitled"));
+
+    QTRY_COMPARE_WITH_TIMEOUT(run.recorder.finishedCount, 1, 20000);
+    QCOMPARE(run.recorder.events, successEvents(job.size()));
+    QCOMPARE(run.recorder.totals, (QList<int> { job.size(), 0 }));
+
+    const QList<QByteArray> pieces = expectedPieces("Untitled", job);
+    const QByteArray everything = joined(pieces, pieces.size());
+    // The socket reports every byte it wrote, the protocol lines included.
+    QCOMPARE(run.recorder.written, qint64(everything.size()));
+
+    run.release();
+    QTRY_COMPARE(engraver.closed->count(), 1);
+    QCOMPARE(engraver.transcript(1), everything);
+
+    QCOMPARE(engraver.stored->count(), 1);
+    const QString folder = engraver.stored->at(0).at(0).toString();
+    QCOMPARE(engraver.storedJobs(), QStringList { folder });
+    QCOMPARE(engineFixture::readFile(folder + QStringLiteral("/control")), pieces.at(2).chopped(1));
+    QCOMPARE(engineFixture::readFile(folder + QStringLiteral("/job.prn")), job);
+    QTRY_COMPARE_WITH_TIMEOUT(engraver.reported->count(), 1, 30000);
+    const QByteArray summary = engineFixture::readFile(folder + QStringLiteral("/summary.txt"));
+    QVERIFY2(summary.startsWith("Job \"Untitled\"\n"), summary.constData());
+    QVERIFY(summary.contains("Engraver stream: read completely"));
+    QVERIFY(engraver.incoming().isEmpty());
+}
+
+void tst_lpdSender::jobNames_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QByteArray>("onTheWire");
+    QTest::newRow("blanks") << QStringLiteral("My Job 2") << QByteArray("My Job 2");
+    QTest::newRow("line feed") << QStringLiteral("Evil\nPmallory") << QByteArray("Evil_Pmallory");
+    QTest::newRow("carriage return and line feed")
+        << QStringLiteral("two\r\nlines\x01") << QByteArray("two__lines_");
+}
+
+// Names go into every line and file name as they are, but a name can never add
+// a line to the control file or end a subcommand line early.
+void tst_lpdSender::jobNames()
+{
+    QFETCH(QString, name);
+    QFETCH(QByteArray, onTheWire);
+    engineFixture engraver;
+    QVERIFY(engraver.start());
+    const QByteArray job = smallJob();
+    senderRun run(engraver.port(), job, name);
+    QTRY_COMPARE_WITH_TIMEOUT(run.recorder.finishedCount, 1, 20000);
+    QCOMPARE(run.recorder.events, successEvents(job.size()));
+    run.release();
+    QTRY_COMPARE(engraver.closed->count(), 1);
+
+    const QList<QByteArray> pieces = expectedPieces(onTheWire, job);
+    QCOMPARE(engraver.transcript(1), joined(pieces, pieces.size()));
+    const QByteArray control = pieces.at(2).chopped(1);
+    QCOMPARE(control.count('\n'), 6);
+    QCOMPARE(pieces.at(1).count('\n'), 1);
+    QCOMPARE(pieces.at(3).count('\n'), 1);
+
+    // The engraver found the data file that the control file names.
+    QCOMPARE(engraver.stored->count(), 1);
+    const QString folder = engraver.stored->at(0).at(0).toString();
+    QCOMPARE(engineFixture::readFile(folder + QStringLiteral("/control")), control);
+    QCOMPARE(engineFixture::readFile(folder + QStringLiteral("/job.prn")), job);
+}
+
+void tst_lpdSender::engraverFailures_data()
+{
+    QTest::addColumn<QString>("mode");
+    QTest::addColumn<int>("step");
+    QTest::addColumn<QString>("message");
+
+    const struct
+    {
+        lpdStep step;
+        const char *message;
+    } steps[] = {
+        { lpdStep::ReceiveJob, "Problem with LPD header" },
+        { lpdStep::ControlSubcommand, "Problem with LPD Settings Config" },
+        { lpdStep::ControlFile, "Problem with LPD Settings Send" },
+        { lpdStep::DataSubcommand, "Problem with LPD Job" },
+        { lpdStep::Data, "Problem with Sending Job" },
+    };
+    for (const char *mode : { "fail", "silent", "two-bytes", "nonzero" }) {
+        for (const auto &entry : steps) {
+            const QString row = QStringLiteral("%1 at %2").arg(QLatin1String(mode), lpdStepName(entry.step));
+            QTest::newRow(qPrintable(row)) << QString::fromLatin1(mode) << static_cast<int>(entry.step)
+                                           << QString::fromLatin1(entry.message);
+        }
+    }
+}
+
+// Every way the engraver can answer a step wrongly ends the transfer with that
+// step's message, once, followed by finished(); nothing is sent after it.
+void tst_lpdSender::engraverFailures()
+{
+    QFETCH(QString, mode);
+    QFETCH(int, step);
+    QFETCH(QString, message);
+    const lpdStep failing = static_cast<lpdStep>(step);
+
+    engineFixture engraver;
+    if (mode == QLatin1String("fail"))
+        engraver.options.failAt << failing;
+    else if (mode == QLatin1String("silent"))
+        engraver.options.silentAt << failing;
+    else if (mode == QLatin1String("two-bytes"))
+        engraver.options.twoBytesAt << failing;
+    else
+        engraver.options.nonzeroAt << failing;
+    QVERIFY(engraver.start());
+
+    const QByteArray job = smallJob();
+    QElapsedTimer clock;
+    clock.start();
+    senderRun run(engraver.port(), job, QStringLiteral("Untitled"), 400);
+    QTRY_COMPARE_WITH_TIMEOUT(run.recorder.finishedCount, 1, 20000);
+    QCOMPARE(run.recorder.errors, QStringList { message });
+    QCOMPARE(run.recorder.events.last(), QStringLiteral("finished"));
+    QCOMPARE(run.recorder.events.at(run.recorder.events.size() - 2), QStringLiteral("error:") + message);
+    QVERIFY(!run.recorder.events.contains(QStringLiteral("info:End of print job")));
+    if (mode == QLatin1String("silent"))
+        QVERIFY(clock.elapsed() >= 400);
+    // The data is announced only after the data file line was accepted.
+    const bool dataSent = failing == lpdStep::Data;
+    QCOMPARE(run.recorder.events.contains(QStringLiteral("info:Writing Data")), dataSent);
+    QCOMPARE(run.recorder.totals, dataSent ? (QList<int> { job.size(), 0 }) : QList<int>());
+
+    run.release();
+    QTRY_COMPARE(engraver.closed->count(), 1);
+    const QList<QByteArray> pieces = expectedPieces("Untitled", job);
+    QCOMPARE(engraver.transcript(1), joined(pieces, step + 1));
+
+    // A refused job is not kept; one that the engraver took but answered
+    // wrongly is.
+    const bool kept = dataSent && mode != QLatin1String("fail");
+    QCOMPARE(engraver.storedJobs().size(), kept ? 1 : 0);
+    QVERIFY(engraver.incoming().isEmpty());
+}
+
+void tst_lpdSender::refusedConnection()
+{
+    quint16 port = 0;
+    {
+        QTcpServer probe;
+        QVERIFY(probe.listen(loopback, 0));
+        port = probe.serverPort();
+    }
+    // With the full waiting time in force, a refusal must still come at once.
+    QElapsedTimer clock;
+    clock.start();
+    senderRun run(port, smallJob(), QStringLiteral("Untitled"));
+    QTRY_COMPARE_WITH_TIMEOUT(run.recorder.finishedCount, 1, 5000);
+    QVERIFY2(clock.elapsed() < 5000, qPrintable(QString::number(clock.elapsed())));
+    QCOMPARE(run.recorder.events,
+             (QStringList { QStringLiteral("error:Could not connect to engraver!"), QStringLiteral("finished") }));
+    QCOMPARE(run.recorder.totals, QList<int>());
+    QCOMPARE(run.recorder.written, qint64(0));
+
+    // And the time-out must not report it a second time.
+    senderRun shortRun(port, smallJob(), QStringLiteral("Untitled"), 0, 200);
+    QTRY_COMPARE(shortRun.recorder.finishedCount, 1);
+    QVERIFY(!QTest::qWaitFor([&] { return shortRun.recorder.events.size() > 2; }, 800));
+    QCOMPARE(shortRun.recorder.errors, QStringList { QStringLiteral("Could not connect to engraver!") });
+}
+
+// A server whose queue of pending connections is full lets new connections
+// hang: the sender gives up after its connection time and says so once.
+void tst_lpdSender::connectionTimeout()
+{
+    const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+    QVERIFY(listener >= 0);
+    sockaddr_in address {};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = 0;
+    QVERIFY(::bind(listener, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0);
+    QVERIFY(::listen(listener, 0) == 0);
+    socklen_t length = sizeof address;
+    QVERIFY(::getsockname(listener, reinterpret_cast<sockaddr *>(&address), &length) == 0);
+    const quint16 port = ntohs(address.sin_port);
+
+    // Fill the queue; connections beyond it are not answered.
+    QList<QTcpSocket *> fillers;
+    for (int i = 0; i < 3; ++i) {
+        auto *filler = new QTcpSocket(this);
+        filler->connectToHost(loopback, port);
+        fillers << filler;
+    }
+    QTRY_VERIFY(fillers.first()->state() == QAbstractSocket::ConnectedState);
+
+    QElapsedTimer clock;
+    clock.start();
+    senderRun run(port, smallJob(), QStringLiteral("Untitled"), 0, 300);
+    QTRY_COMPARE_WITH_TIMEOUT(run.recorder.finishedCount, 1, 10000);
+    QVERIFY(clock.elapsed() >= 300);
+    QCOMPARE(run.recorder.events,
+             (QStringList { QStringLiteral("error:Could not connect to engraver!"), QStringLiteral("finished") }));
+    QVERIFY(!QTest::qWaitFor([&] { return run.recorder.events.size() > 2; }, 500));
+
+    qDeleteAll(fillers);
+    ::close(listener);
+}
+
+void tst_lpdSender::twoSendersAtOnce()
+{
+    engineFixture engraver;
+    engraver.options.transcriptDir.clear();
+    QVERIFY(engraver.start());
+    QByteArray first(3 * 1024 * 1024, 'a');
+    QByteArray second(2 * 1024 * 1024, 'b');
+    first += smallJob();
+    second += smallJob();
+    senderRun one(engraver.port(), first, QStringLiteral("first"));
+    senderRun two(engraver.port(), second, QStringLiteral("second"));
+    QTRY_COMPARE_WITH_TIMEOUT(one.recorder.finishedCount, 1, 30000);
+    QTRY_COMPARE_WITH_TIMEOUT(two.recorder.finishedCount, 1, 30000);
+    QCOMPARE(one.recorder.errors, QStringList());
+    QCOMPARE(two.recorder.errors, QStringList());
+    QCOMPARE(engraver.stored->count(), 2);
+    QSet<QByteArray> contents;
+    for (const QString &folder : engraver.storedJobs())
+        contents << engineFixture::readFile(folder + QStringLiteral("/job.prn"));
+    QCOMPARE(contents, (QSet<QByteArray> { first, second }));
+}
+
+void tst_lpdSender::largeJob()
+{
+    engineFixture engraver;
+    engraver.options.transcriptDir.clear();
+    engraver.options.decode = false;
+    QVERIFY(engraver.start());
+
+    QByteArray job(200 * 1024 * 1024, Qt::Uninitialized);
+    for (int i = 0; i < job.size(); ++i)
+        job[i] = static_cast<char>((quint64(i) * 131) % 251);
+    senderRun run(engraver.port(), job, QStringLiteral("Large"));
+    QTRY_COMPARE_WITH_TIMEOUT(run.recorder.finishedCount, 1, 180000);
+    QCOMPARE(run.recorder.events, successEvents(job.size()));
+    QCOMPARE(run.recorder.totals, (QList<int> { job.size(), 0 }));
+    const QList<QByteArray> pieces = expectedPieces("Large", QByteArray());
+    qint64 protocolBytes = 0;
+    for (int i = 0; i < 4; ++i)
+        protocolBytes += pieces.at(i).size();
+    protocolBytes += QByteArray::number(job.size()).size() - 1; // the data line's count
+    QCOMPARE(run.recorder.written, protocolBytes + job.size());
+
+    QCOMPARE(engraver.stored->count(), 1);
+    QFile stored(engraver.stored->at(0).at(0).toString() + QStringLiteral("/job.prn"));
+    QVERIFY(stored.open(QIODevice::ReadOnly));
+    QCOMPARE(stored.size(), qint64(job.size()));
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    QVERIFY(hash.addData(&stored));
+    QCOMPARE(hash.result(), QCryptographicHash::hash(job, QCryptographicHash::Sha256));
+}
+
+QTEST_GUILESS_MAIN(tst_lpdSender)
+#include "tst_lpdsender.moc"
