@@ -1,0 +1,356 @@
+// The whole print path on this machine: Debian's CUPS filter writes the job for
+// the engraver queue's PPD with the chosen options, the vexlor backend sends it
+// to 127.0.0.1:55000, and the application's printListener and psOptionParser
+// spool it and read the options back.
+
+#include "printlistener.h"
+#include "psoptionparser.h"
+#include "vexlorsettings.h"
+#include "vexlortypes.h"
+
+#include <QProcess>
+#include <QSignalSpy>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QXmlStreamReader>
+#include <QtTest>
+
+#include <cups/backend.h>
+
+namespace {
+
+const QString backendPath = QStringLiteral(VEXLOR_BINARY_DIR "/bin/vexlor");
+const QString ppdPath = QStringLiteral(VEXLOR_SOURCE_DIR "/tools/ppd/vexlor.ppd");
+const QString samplePath = QStringLiteral(VEXLOR_SOURCE_DIR "/samples/sample.ps");
+
+using Settings = QMap<QString, QString>;
+
+// The options every job of the queue carries when nothing was chosen.
+Settings queueDefaults()
+{
+    return {
+        { "JobType", "combo" },
+        { "CenterEngraving", "none" },
+        { "EngravingDirection", "top" },
+        { "dithering", "standard" },
+        { "vectorSort", "none" },
+        { "autoFocus", "disabled" },
+        { "vectorGrid", "disabled" },
+        { "directPrint", "disabled" },
+        { "vectorSpeedComp", "disabled" },
+        { "vectorPowerComp", "enabled" },
+        { "cResolution", "600" },
+        { "rasterSpeed", "50" },
+        { "rasterPower", "50" },
+        { "vectorSpeed", "50" },
+        { "vectorPower", "50" },
+        { "vectorFreq", "50" },
+        { "materialThickness", "0" },
+    };
+}
+
+Settings readOptionsFile(const QString &path)
+{
+    Settings found;
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return found;
+    QXmlStreamReader xml(&f);
+    if (!xml.readNextStartElement() || xml.name() != QLatin1String("InitialSettings"))
+        return found;
+    while (xml.readNextStartElement()) {
+        const QString key = xml.name().toString();
+        found.insert(key, xml.readElementText());
+    }
+    return found;
+}
+
+QByteArray readAll(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+} // namespace
+
+class tst_cupschain : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void filteredJobs_data();
+    void filteredJobs();
+    void jobsSentByHand_data();
+    void jobsSentByHand();
+    void jobsOneAfterAnother();
+
+private:
+    QString filter(const QString &input, const QStringList &options, QString &why);
+    bool runBackend(const QStringList &args, const QString &stdinFile, QByteArray &log);
+    bool makeGroffJob(const QString &path);
+
+    QTemporaryDir m_dir;
+    QString m_spool;
+    QString m_options;
+    printListener *m_listener = nullptr;
+    psOptionParser *m_parser = nullptr;
+    QSignalSpy *m_recived = nullptr;
+    QSignalSpy *m_done = nullptr;
+    QSignalSpy *m_settings = nullptr;
+    QSignalSpy *m_errors = nullptr;
+};
+
+void tst_cupschain::initTestCase()
+{
+    Vexlor::registerMetaTypes();
+    QVERIFY(m_dir.isValid());
+    QVERIFY2(QFileInfo(backendPath).isExecutable(), qPrintable(backendPath));
+    if (QStandardPaths::findExecutable("cupsfilter", { "/usr/sbin", "/usr/bin" }).isEmpty())
+        QSKIP("cupsfilter is not installed (package cups)");
+
+    m_spool = m_dir.filePath("PSLib");
+    m_options = m_dir.filePath("XMLLib");
+    QVERIFY(QDir().mkdir(m_spool));
+    QVERIFY(QDir().mkdir(m_options));
+    QFile::setPermissions(m_spool, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    QFile::setPermissions(
+        m_options, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+
+    m_listener = new printListener(QDir(m_spool), this);
+    m_parser = new psOptionParser(QDir(m_options), this);
+    connect(m_listener, &printListener::recived, m_parser, &psOptionParser::name2Parse);
+    m_recived = new QSignalSpy(m_listener, &printListener::recived);
+    m_done = new QSignalSpy(m_parser, QOverload<QString>::of(&psOptionParser::done));
+    m_settings = new QSignalSpy(m_parser, QOverload<vexlorSettings>::of(&psOptionParser::done));
+    m_errors = new QSignalSpy(m_parser, &psOptionParser::error);
+    QSignalSpy listenFailed(m_listener, &printListener::listenFailed);
+    QVERIFY(QMetaObject::invokeMethod(m_listener, "start", Qt::DirectConnection));
+    QVERIFY2(listenFailed.isEmpty(),
+        listenFailed.isEmpty() ? "" : qPrintable(listenFailed.at(0).at(0).toString()));
+}
+
+void tst_cupschain::init()
+{
+    m_recived->clear();
+    m_done->clear();
+    m_settings->clear();
+    m_errors->clear();
+}
+
+QString tst_cupschain::filter(const QString &input, const QStringList &options, QString &why)
+{
+    QStringList args = { "-p", ppdPath, "-m", "application/vnd.cups-postscript" };
+    for (const QString &o : options)
+        args << "-o" << o;
+    args << input;
+    QProcess p;
+    const QString out = m_dir.filePath(QFileInfo(input).completeBaseName() + ".filtered");
+    p.setStandardOutputFile(out);
+    p.start(QStandardPaths::findExecutable("cupsfilter", { "/usr/sbin", "/usr/bin" }), args);
+    if (!p.waitForFinished(60000) || p.exitCode() != 0) {
+        why = QString::fromLocal8Bit(p.readAllStandardError());
+        return QString();
+    }
+    return out;
+}
+
+bool tst_cupschain::runBackend(const QStringList &args, const QString &stdinFile, QByteArray &log)
+{
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.remove("VEXLOR_HOST");
+    env.remove("VEXLOR_PORT");
+    env.insert("DEVICE_URI", "vexlor://127.0.0.1:55000");
+    env.insert("VEXLOR_RETRY_SECONDS", "5");
+    p.setProcessEnvironment(env);
+    if (!stdinFile.isEmpty())
+        p.setStandardInputFile(stdinFile);
+    p.start(backendPath, args);
+    // The listener runs on this thread: keep the event loop going meanwhile.
+    QElapsedTimer t;
+    t.start();
+    while (p.state() != QProcess::NotRunning && t.elapsed() < 60000)
+        QTest::qWait(10);
+    log = p.readAllStandardError();
+    return p.state() == QProcess::NotRunning && p.exitStatus() == QProcess::NormalExit
+        && p.exitCode() == CUPS_BACKEND_OK;
+}
+
+bool tst_cupschain::makeGroffJob(const QString &path)
+{
+    const QString groff = QStandardPaths::findExecutable("groff");
+    if (groff.isEmpty())
+        return false;
+    QProcess p;
+    p.setStandardOutputFile(path);
+    p.start(groff, { "-ms", "-Tps" });
+    p.write(".TL\nEngraving notes\n.PP\nCut the outline last, after every engraved part.\n");
+    p.closeWriteChannel();
+    return p.waitForFinished(30000) && p.exitCode() == 0;
+}
+
+void tst_cupschain::filteredJobs_data()
+{
+    QTest::addColumn<QString>("input");
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<Settings>("expected");
+
+    Settings sample = queueDefaults();
+    sample.insert("Title", "Vexlor Sample Job");
+    sample.insert("BoundingBox", "36 36 468 324");
+    Settings chosen = sample;
+    chosen["JobType"] = "vector";
+    chosen.remove("rasterSpeed");
+    chosen["CustomrasterSpeed"] = "37";
+    chosen.remove("materialThickness");
+    chosen["CustommaterialThickness"] = "3.174999952316";
+    chosen["autoFocus"] = "enabled";
+    chosen["vectorGrid"] = "enabled";
+    chosen["cResolution"] = "1200";
+    chosen["dithering"] = "floyd";
+    chosen.remove("vectorPower");
+    chosen["CustomvectorPower"] = "80";
+    chosen["directPrint"] = "enabled";
+    QTest::newRow("sample, options of a vector job")
+        << samplePath
+        << QStringList { "JobType=vector", "rasterSpeed=Custom.37", "materialThickness=Custom.3.175",
+               "autoFocus=enabled", "vectorGrid=enabled", "cResolution=1200", "dithering=floyd",
+               "vectorPower=Custom.80", "directPrint=enabled" }
+        << chosen;
+    QTest::newRow("sample, queue defaults") << samplePath << QStringList() << sample;
+
+    Settings notes = queueDefaults();
+    notes.insert("Title", "notes.ps");
+    // Without a bounding box of its own the job gets the page's.
+    notes.insert("BoundingBox", "0 0 2880 2016");
+    notes["JobType"] = "raster";
+    notes["CenterEngraving"] = "center";
+    notes["EngravingDirection"] = "bottom";
+    notes.remove("cResolution");
+    notes["CustomcResolution"] = "333";
+    notes.remove("vectorFreq");
+    notes["CustomvectorFreq"] = "12";
+    notes["vectorSpeedComp"] = "enabled";
+    notes["vectorPowerComp"] = "disabled";
+    notes["rasterPower"] = "75";
+    QTest::newRow("groff document, raster job")
+        << "@groff"
+        << QStringList { "JobType=raster", "CenterEngraving=center", "EngravingDirection=bottom",
+               "cResolution=Custom.333", "vectorFreq=Custom.12", "vectorSpeedComp=enabled",
+               "vectorPowerComp=disabled", "rasterPower=75" }
+        << notes;
+}
+
+void tst_cupschain::filteredJobs()
+{
+    QFETCH(QString, input);
+    QFETCH(QStringList, options);
+    QFETCH(Settings, expected);
+
+    if (input == "@groff") {
+        input = m_dir.filePath("notes.ps");
+        if (!makeGroffJob(input))
+            QSKIP("groff is not installed");
+    }
+    QString why;
+    const QString filtered = filter(input, options, why);
+    QVERIFY2(!filtered.isEmpty(), qPrintable(why));
+    const QByteArray job = readAll(filtered);
+    QVERIFY(job.endsWith("%%EOF\n\x04"));
+
+    // As the scheduler runs it: job id, user, title, copies, options, job on stdin.
+    QByteArray log;
+    QVERIFY2(
+        runBackend({ "17", "anna", "Engraving", "1", options.join(' ') }, filtered, log), log.constData());
+
+    QTRY_COMPARE_WITH_TIMEOUT(m_settings->count(), 1, 20000);
+    QCOMPARE(m_recived->count(), 1);
+    QCOMPARE(m_done->count(), 1);
+    QVERIFY(m_errors->isEmpty());
+
+    const QString spoolFile = m_recived->at(0).at(0).toString();
+    QCOMPARE(QFileInfo(spoolFile).absolutePath(), QDir(m_spool).absolutePath());
+    // The spooled job is the filter's output without the end-of-job byte.
+    QCOMPARE(readAll(spoolFile), job.left(job.size() - 1));
+
+    expected.insert("PostScriptFile", QFileInfo(spoolFile).absoluteFilePath());
+    const vexlorSettings settings = m_settings->at(0).at(0).value<vexlorSettings>();
+    QCOMPARE(settings.settings, expected);
+    QCOMPARE(readOptionsFile(m_done->at(0).at(0).toString()), expected);
+}
+
+void tst_cupschain::jobsSentByHand_data()
+{
+    QTest::addColumn<QByteArray>("job");
+    QTest::addColumn<QByteArray>("spooled");
+    QTest::addColumn<Settings>("expected");
+
+    QTest::newRow("sample as it is") << readAll(samplePath) << readAll(samplePath)
+                                     << Settings { { "Title", "Vexlor Sample Job" },
+                                            { "BoundingBox", "36 36 468 324" } };
+
+    const QByteArray noMarker = "%!PS-Adobe-3.0\n%%Title: (No Marker)\n%%BoundingBox: 0 0 100 50\n"
+                                "%%EndComments\nnewpath 0 0 moveto 100 50 lineto stroke\nshowpage\n";
+    QTest::newRow("job without its end marker")
+        << noMarker << noMarker + "%%EOF\n"
+        << Settings { { "Title", "No Marker" }, { "BoundingBox", "0 0 100 50" } };
+
+    // A figure embedded with its own %%EOF must not end the job early.
+    const QByteArray head
+        = "%!PS-Adobe-3.0\n%%Title: (With Figure)\n%%BoundingBox: 0 0 200 200\n%%EndComments\n"
+          "%%BeginDocument: logo.eps\n%!PS-Adobe-3.0 EPSF-3.0\n%%BoundingBox: 0 0 10 10\n"
+          "0 0 10 10 rectfill\n%%EOF";
+    const QByteArray tail = "%%EndDocument\n%%BeginFeature: *JobType raster\n%%EndFeature\n"
+                            "newpath 0 0 moveto 200 200 lineto stroke\nshowpage\n%%Trailer\n%%EOF\n";
+    QTest::newRow("embedded figure") << head + "\n" + tail << head + " \n" + tail
+                                     << Settings { { "Title", "With Figure" },
+                                            { "BoundingBox", "0 0 200 200" }, { "JobType", "raster" } };
+}
+
+void tst_cupschain::jobsSentByHand()
+{
+    QFETCH(QByteArray, job);
+    QFETCH(QByteArray, spooled);
+    QFETCH(Settings, expected);
+
+    const QString path = m_dir.filePath("byhand.ps");
+    {
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        QCOMPARE(f.write(job), qint64(job.size()));
+    }
+    QByteArray log;
+    QVERIFY2(runBackend({ path }, QString(), log), log.constData());
+    QTRY_COMPARE_WITH_TIMEOUT(m_settings->count(), 1, 20000);
+    QCOMPARE(m_recived->count(), 1);
+    const QString spoolFile = m_recived->at(0).at(0).toString();
+    QCOMPARE(readAll(spoolFile), spooled);
+    expected.insert("PostScriptFile", QFileInfo(spoolFile).absoluteFilePath());
+    QCOMPARE(m_settings->at(0).at(0).value<vexlorSettings>().settings, expected);
+    // Nothing more arrives: the job was one job.
+    QTest::qWait(200);
+    QCOMPARE(m_recived->count(), 1);
+}
+
+void tst_cupschain::jobsOneAfterAnother()
+{
+    QString why;
+    const QString first = filter(samplePath, { "JobType=raster" }, why);
+    QVERIFY2(!first.isEmpty(), qPrintable(why));
+    QByteArray log;
+    QVERIFY2(runBackend({ "21", "anna", "First", "1", "" }, first, log), log.constData());
+    const QString second = filter(samplePath, { "JobType=vector" }, why);
+    QVERIFY2(!second.isEmpty(), qPrintable(why));
+    QVERIFY2(runBackend({ "22", "anna", "Second", "1", "", second }, QString(), log), log.constData());
+
+    QTRY_COMPARE_WITH_TIMEOUT(m_settings->count(), 2, 20000);
+    QCOMPARE(m_recived->count(), 2);
+    QVERIFY(m_recived->at(0).at(0).toString() != m_recived->at(1).at(0).toString());
+    QCOMPARE(m_settings->at(0).at(0).value<vexlorSettings>().settings.value("JobType"), QString("raster"));
+    QCOMPARE(m_settings->at(1).at(0).value<vexlorSettings>().settings.value("JobType"), QString("vector"));
+}
+
+QTEST_GUILESS_MAIN(tst_cupschain)
+#include "tst_cupschain.moc"
