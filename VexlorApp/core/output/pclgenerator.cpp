@@ -81,21 +81,39 @@ uchar reverseBits(uchar b)
 
 // Fills out with the one-bit pixels of 32-bit colour pixels, most
 // significant bit first, 1 for black.
+template <bool Premultiplied>
+void packColourRow(const QRgb *line, int width, uchar *out)
+{
+    const int whole = width / 8;
+    for (int byte = 0; byte < whole; ++byte, line += 8) {
+        uint bits = 0;
+        for (int k = 0; k < 8; ++k) {
+            QRgb p = line[k];
+            if (Premultiplied && qAlpha(p) != 255 && qAlpha(p) != 0)
+                p = qUnpremultiply(p);
+            bits = (bits << 1) | uint(isBlack(p));
+        }
+        out[byte] = uchar(bits);
+    }
+    const int rest = width % 8;
+    if (rest) {
+        uint bits = 0;
+        for (int k = 0; k < rest; ++k) {
+            QRgb p = line[k];
+            if (Premultiplied && qAlpha(p) != 255 && qAlpha(p) != 0)
+                p = qUnpremultiply(p);
+            bits = (bits << 1) | uint(isBlack(p));
+        }
+        out[whole] = uchar(bits << (8 - rest));
+    }
+}
+
 void packColourRow(const QRgb *line, int width, bool premultiplied, uchar *out)
 {
-    int x = 0;
-    for (int byte = 0; x < width; ++byte) {
-        uchar bits = 0;
-        const int end = qMin(width, x + 8);
-        for (uchar mask = 0x80; x < end; ++x, mask >>= 1) {
-            QRgb p = line[x];
-            if (premultiplied && qAlpha(p) != 255 && qAlpha(p) != 0)
-                p = qUnpremultiply(p);
-            if (isBlack(p))
-                bits |= mask;
-        }
-        out[byte] = bits;
-    }
+    if (premultiplied)
+        packColourRow<true>(line, width, out);
+    else
+        packColourRow<false>(line, width, out);
 }
 
 } // namespace
