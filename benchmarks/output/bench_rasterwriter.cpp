@@ -7,9 +7,7 @@
 #include <QImage>
 #include <QPixmap>
 
-
 #include <benchmark/benchmark.h>
-
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -104,11 +102,13 @@ void BM_RasterWriter(benchmark::State &state)
     for (auto _ : state) {
         pclGenerator generator;
         QByteArray job;
-        QObject::connect(&generator, &pclGenerator::done, &generator, [&job](const QByteArray &j) { job = j; });
+        QObject::connect(
+            &generator, &pclGenerator::done, &generator, [&job](const QByteArray &j) { job = j; });
         const auto start = std::chrono::steady_clock::now();
         generator.setPixTiles(input);
         generator.process();
-        const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        const double seconds
+            = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         best = std::min(best, seconds);
         g_writer.outputBytes = job.size();
         benchmark::DoNotOptimize(job.constData());
@@ -135,7 +135,8 @@ void BM_MemoryCopy(benchmark::State &state)
             std::memcpy(copy.get() + at, image.constBits(), size_t(image.sizeInBytes()));
             at += image.sizeInBytes();
         }
-        const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        const double seconds
+            = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         best = std::min(best, seconds);
         benchmark::DoNotOptimize(copy.get());
         benchmark::ClobberMemory();
@@ -160,14 +161,16 @@ int main(int argc, char **argv)
     benchmark::Shutdown();
     if (g_writer.bestSeconds > 0 && g_copy.bestSeconds > 0) {
         std::printf("\nInput: %d x %d pixels, %.0f MiB of tile pixels; stream %.1f MiB\n", Width, Height,
-                    double(g_inputBytes) / (1 << 20), double(g_writer.outputBytes) / (1 << 20));
-        std::printf("Raster writer: best %.3f s, %.0f MiB/s; copy: best %.3f s; time ratio %.2f (target below 10)\n",
-                    g_writer.bestSeconds, double(g_inputBytes) / (1 << 20) / g_writer.bestSeconds, g_copy.bestSeconds,
-                    g_writer.bestSeconds / g_copy.bestSeconds);
-        std::printf("Peak resident: writer path %.0f MiB, copy path %.0f MiB; ratio %.2f (target: writer path "
-                    "below 3072 MiB)\n",
-                    double(g_writer.peakBytes) / (1 << 20), double(g_copy.peakBytes) / (1 << 20),
-                    double(g_writer.peakBytes) / double(g_copy.peakBytes));
+            double(g_inputBytes) / (1 << 20), double(g_writer.outputBytes) / (1 << 20));
+        std::printf(
+            "Raster writer: best %.3f s, %.0f MiB/s; copy: best %.3f s; time ratio %.2f (target below 10)\n",
+            g_writer.bestSeconds, double(g_inputBytes) / (1 << 20) / g_writer.bestSeconds, g_copy.bestSeconds,
+            g_writer.bestSeconds / g_copy.bestSeconds);
+        std::printf(
+            "Peak resident: writer path %.0f MiB, copy path %.0f MiB; ratio %.2f (target: writer path "
+            "below 3072 MiB)\n",
+            double(g_writer.peakBytes) / (1 << 20), double(g_copy.peakBytes) / (1 << 20),
+            double(g_writer.peakBytes) / double(g_copy.peakBytes));
     }
     return 0;
 }

@@ -25,17 +25,19 @@ QByteArray hex(const char *text)
 // a raster block of two rows, a vector path, the end of job and the tail.
 QByteArray handWrittenJob()
 {
-    return esc("%-12345X@PJL JOB NAME=Box\r\n") + esc("E@PJL ENTER LANGUAGE=PCL \r\n") + esc("&y250A") + esc("&y1V")
-        + esc("&y0L") + esc("&y0T") + esc("&y0C") + esc("&y1Z") + esc("&l0U") + esc("&l0Z") + esc("&u300D")
-        + esc("*p0X") + esc("*p0Y") + esc("*t300R") + esc("*r0F") + esc("&y70P") + esc("&z45S") + esc("&y50R")
-        + esc("&z2A") + esc("*r2T") + esc("*r20S") + esc("*b2M") + esc("&l10U") + esc("&l1Z") + esc("&l0V")
-        + esc("&l4W") + esc("&y0O") + esc("&r1A")
+    return esc("%-12345X@PJL JOB NAME=Box\r\n") + esc("E@PJL ENTER LANGUAGE=PCL \r\n") + esc("&y250A")
+        + esc("&y1V") + esc("&y0L") + esc("&y0T") + esc("&y0C") + esc("&y1Z") + esc("&l0U") + esc("&l0Z")
+        + esc("&u300D") + esc("*p0X") + esc("*p0Y") + esc("*t300R") + esc("*r0F") + esc("&y70P")
+        + esc("&z45S") + esc("&y50R") + esc("&z2A") + esc("*r2T") + esc("*r20S") + esc("*b2M") + esc("&l10U")
+        + esc("&l1Z") + esc("&l0V") + esc("&l4W") + esc("&y0O")
+        + esc("&r1A")
         // y 0, from x 4: ff 01 (pixels 4..11 and 19)
-        + esc("*p0Y") + esc("*p4X") + esc("*b2A") + esc("*b8W") + hex("01ff01") + hex("8080808080")
+        + esc("*p0Y") + esc("*p4X") + esc("*b2A") + esc("*b8W") + hex("01ff01")
+        + hex("8080808080")
         // y 2, reversed, from x 12: bytes c0 03 sent as 03 c0 (pixels 12, 13, 26, 27)
-        + esc("*p2Y") + esc("*p12X") + esc("*b-2A") + esc("*b8W") + hex("0103c0") + hex("8080808080") + esc("*rC")
-        + esc("%1BIN;YP80;ZS050;XR050;XS1;XP0;LTPU2,1;PD14,1,14,2;PDBZ15,3,16,4,17,5;") + esc("%0B")
-        + esc("%1BPU") + esc("E") + esc("%-12345X@PJL EOJ \r\n") + QByteArray(4096, '\0');
+        + esc("*p2Y") + esc("*p12X") + esc("*b-2A") + esc("*b8W") + hex("0103c0") + hex("8080808080")
+        + esc("*rC") + esc("%1BIN;YP80;ZS050;XR050;XS1;XP0;LTPU2,1;PD14,1,14,2;PDBZ15,3,16,4,17,5;")
+        + esc("%0B") + esc("%1BPU") + esc("E") + esc("%-12345X@PJL EOJ \r\n") + QByteArray(4096, '\0');
 }
 
 QPainterPath pathOf(const QVector<QPair<QPainterPath::ElementType, QPointF>> &elements)
@@ -54,8 +56,8 @@ QPainterPath pathOf(const QVector<QPair<QPainterPath::ElementType, QPointF>> &el
     return path;
 }
 
-QByteArray generate(const QMap<QString, QString> &settings, const QRect &bounds, const QList<QPainterPath> &paths,
-                    const Vexlor::SceneTile &tiles)
+QByteArray generate(const QMap<QString, QString> &settings, const QRect &bounds,
+    const QList<QPainterPath> &paths, const Vexlor::SceneTile &tiles)
 {
     pclGenerator generator;
     vexlorSettings s;
@@ -92,8 +94,8 @@ QByteArray realJob(QRandomGenerator &random)
     path.cubicTo(60, 10, 20, 30, 5, 26);
     path.closeSubpath();
     return generate({ { "Title", "Fuzz" }, { "CenterEngraving", "center" }, { "autoFocus", "enabled" },
-                      { "materialThickness", "0.5" } },
-                    QRect(QPoint(5, 0), QPoint(65, 26)), { path }, tiles);
+                        { "materialThickness", "0.5" } },
+        QRect(QPoint(5, 0), QPoint(65, 26)), { path }, tiles);
 }
 
 } // namespace
@@ -171,9 +173,10 @@ void tst_JobDecoder::handWrittenJobDecodes()
             picture += job.bitmap.pixelIndex(x, y) ? '#' : '.';
         picture += '\n';
     }
-    QCOMPARE(picture, QString("....########.......#........\n"
-                              "............................\n"
-                              "............##............##\n"));
+    QCOMPARE(picture,
+        QString("....########.......#........\n"
+                "............................\n"
+                "............##............##\n"));
     QCOMPARE(job.bitmap.pixel(4, 0), qRgb(0, 0, 0));
     QCOMPARE(job.bitmap.pixel(0, 0), qRgb(255, 255, 255));
 
@@ -246,51 +249,55 @@ void tst_JobDecoder::malformedStreams_data()
     const QByteArray end = esc("%-12345X@PJL EOJ \r\n");
 
     QTest::newRow("empty") << QByteArray() << qint64(0) << "expected the universal exit";
-    QTest::newRow("no universal exit") << QByteArray("%!PS-Adobe-3.0\n") << qint64(0) << "expected the universal exit";
+    QTest::newRow("no universal exit")
+        << QByteArray("%!PS-Adobe-3.0\n") << qint64(0) << "expected the universal exit";
     QTest::newRow("only the universal exit") << esc("%-12345X") << qint64(9) << "before the PJL end of job";
-    QTest::newRow("PJL line without line end") << esc("%-12345X@PJL JOB NAME=x") << qint64(9) << "without a line end";
+    QTest::newRow("PJL line without line end")
+        << esc("%-12345X@PJL JOB NAME=x") << qint64(9) << "without a line end";
     QTest::newRow("other language") << esc("%-12345X@PJL ENTER LANGUAGE=PDF\r\n") << qint64(9)
                                     << "unsupported printer language \"PDF\"";
     QTest::newRow("text in PCL") << head + "hello" << h << "expected ESC (a PCL command), found 'h'";
     QTest::newRow("unknown PCL command") << head + esc("&yQ") << h << "unknown PCL command ESC &yQ";
-    QTest::newRow("cut inside an escape") << head + esc("&y12") << h + 5 << "expected the terminator of ESC &y";
+    QTest::newRow("cut inside an escape")
+        << head + esc("&y12") << h + 5 << "expected the terminator of ESC &y";
     QTest::newRow("no group character") << head + esc("&Y") << h + 2 << "expected a PCL group character";
-    QTest::newRow("value field too long") << head + esc("&y") + QByteArray(40, '1') + "A" << h + 3
-                                          << "longer than 32 characters";
+    QTest::newRow("value field too long")
+        << head + esc("&y") + QByteArray(40, '1') + "A" << h + 3 << "longer than 32 characters";
     QTest::newRow("integer out of range") << head + esc("*p99999999999Y") << h << "out of range";
-    QTest::newRow("fraction where a whole number belongs") << head + esc("*p1.5Y") << h << "needs a whole number";
-    QTest::newRow("row outside the raster block") << head + settings + esc("*b1A") << h + 5
-                                                  << "byte count outside the raster block";
-    QTest::newRow("data without byte count") << head + settings + esc("&r1A") + esc("*b2W") + hex("0001") << h + 10
-                                             << "without a byte count";
-    QTest::newRow("data without compression") << head + esc("&r1A") + esc("*b1A") + esc("*b2W") + hex("0001") << h + 10
-                                              << "compression method 0";
-    QTest::newRow("data past the end") << head + settings + esc("&r1A") + esc("*b1A") + esc("*b200W") + hex("0001")
-                                       << h + 22 << "runs past the end of the stream (2 left)";
+    QTest::newRow("fraction where a whole number belongs")
+        << head + esc("*p1.5Y") << h << "needs a whole number";
+    QTest::newRow("row outside the raster block")
+        << head + settings + esc("*b1A") << h + 5 << "byte count outside the raster block";
+    QTest::newRow("data without byte count")
+        << head + settings + esc("&r1A") + esc("*b2W") + hex("0001") << h + 10 << "without a byte count";
+    QTest::newRow("data without compression")
+        << head + esc("&r1A") + esc("*b1A") + esc("*b2W") + hex("0001") << h + 10 << "compression method 0";
+    QTest::newRow("data past the end") << head + settings + esc("&r1A") + esc("*b1A") + esc("*b200W")
+            + hex("0001") << h + 22 << "runs past the end of the stream (2 left)";
     QTest::newRow("data shorter than announced") << head + settings + esc("&r1A") + esc("*b3A") + esc("*b8W")
-            + hex("0001808080808080") << h + 20
-                                                 << "gives 1 bytes, the row announced 3";
+            + hex("0001808080808080") << h + 20 << "gives 1 bytes, the row announced 3";
     QTest::newRow("data longer than announced") << head + settings + esc("&r1A") + esc("*b1A") + esc("*b8W")
-            + hex("0101028080808080") << h + 20
-                                                << "unpacks to more than 1 bytes";
-    QTest::newRow("lying row size") << head + settings + esc("&r1A") + esc("*b2000000A") + esc("*b2W") + hex("8100")
-                                    << h + 21 << "cannot come from 2 bytes";
-    QTest::newRow("negative position") << head + settings + esc("&r1A") + esc("*p-1X") + esc("*b1A") + esc("*b2W")
-            + hex("0001") << h + 21
-                                       << "negative position";
+            + hex("0101028080808080") << h + 20 << "unpacks to more than 1 bytes";
+    QTest::newRow("lying row size") << head + settings + esc("&r1A") + esc("*b2000000A") + esc("*b2W")
+            + hex("8100") << h + 21 << "cannot come from 2 bytes";
+    QTest::newRow("negative position")
+        << head + settings + esc("&r1A") + esc("*p-1X") + esc("*b1A") + esc("*b2W") + hex("0001") << h + 21
+        << "negative position";
     QTest::newRow("end of raster without start") << head + esc("*rC") << h << "without a raster block";
     QTest::newRow("PCL inside HP-GL/2") << head + esc("%1B") + esc("&y1A") << h + 4 << "inside HP-GL/2";
     QTest::newRow("odd coordinates") << head + esc("%1BIN;PD1,2,3;") << h + 7 << "coordinate pairs, found 3";
-    QTest::newRow("short Bezier") << head + esc("%1BPDBZ1,2,3,4;") << h + 6 << "groups of three coordinate pairs";
+    QTest::newRow("short Bezier") << head + esc("%1BPDBZ1,2,3,4;") << h + 6
+                                  << "groups of three coordinate pairs";
     QTest::newRow("bad number") << head + esc("%1BPU1..2,3;") << h + 4 << "no number";
-    QTest::newRow("unknown HP-GL/2 command") << head + esc("%1BQQ1;") << h + 4 << "unknown HP-GL/2 command \"QQ\"";
+    QTest::newRow("unknown HP-GL/2 command")
+        << head + esc("%1BQQ1;") << h + 4 << "unknown HP-GL/2 command \"QQ\"";
     QTest::newRow("stray byte in HP-GL/2") << head + esc("%1BPU1,2#") << h + 9 << "a parameter of PU";
     QTest::newRow("compensation flag") << head + esc("%1BXS2;") << h + 4 << "XS takes 0 or 1";
     QTest::newRow("no end of job") << head + esc("%1BIN;") << qint64(h + 7) << "ends in the HP-GL/2 section";
-    QTest::newRow("garbage after the end of job") << head + end + QByteArray(10, '\0') + "x" << h + end.size() + 10
-                                                  << "only zero bytes after the PJL end of job";
-    QTest::newRow("PCL command inside PJL") << esc("%-12345X") + esc("&y1A") << qint64(9)
-                                            << "expected a PJL command line, found ESC &yA";
+    QTest::newRow("garbage after the end of job") << head + end + QByteArray(10, '\0')
+            + "x" << h + end.size() + 10 << "only zero bytes after the PJL end of job";
+    QTest::newRow("PCL command inside PJL")
+        << esc("%-12345X") + esc("&y1A") << qint64(9) << "expected a PJL command line, found ESC &yA";
 }
 
 void tst_JobDecoder::malformedStreams()
@@ -316,9 +323,9 @@ void tst_JobDecoder::lyingSizesAreBounded()
     DecodedJob job;
     QString error;
     QVERIFY2(decodeJob(head + esc("*r2000000000S") + esc("*r5T") + esc("*b2M") + esc("&r1A") + esc("*p1Y")
-                           + esc("*p23990X") + esc("*b3A") + esc("*b2W") + hex("feff") + esc("*rC") + end,
-                       &job, &error),
-             qPrintable(error));
+                     + esc("*p23990X") + esc("*b3A") + esc("*b2W") + hex("feff") + esc("*rC") + end,
+                 &job, &error),
+        qPrintable(error));
     QCOMPARE(job.bitmap.size(), QSize(24000, 6));
     QCOMPARE(job.bitmap.pixelIndex(23999, 1), 1);
     QCOMPARE(job.bitmap.pixelIndex(23989, 1), 0);
@@ -327,9 +334,9 @@ void tst_JobDecoder::lyingSizesAreBounded()
 
     // An absurd resolution with far-away rows cannot make the decoder allocate
     // more than its limit.
-    QVERIFY(!decodeJob(head + esc("*t90000R") + esc("*b2M") + esc("&r1A") + esc("*p2000000Y") + esc("*p3000000X")
-                           + esc("*b1A") + esc("*b2W") + hex("00ff") + esc("*rC") + end,
-                       &job, &error));
+    QVERIFY(!decodeJob(head + esc("*t90000R") + esc("*b2M") + esc("&r1A") + esc("*p2000000Y")
+            + esc("*p3000000X") + esc("*b1A") + esc("*b2W") + hex("00ff") + esc("*rC") + end,
+        &job, &error));
     QVERIFY2(error.contains("needs more than 1024 MiB"), qPrintable(error));
     QVERIFY(job.bitmap.isNull());
 
@@ -466,11 +473,11 @@ void tst_JobDecoder::vectorRoundTrip()
 
 void tst_JobDecoder::settingsRoundTrip()
 {
-    const QByteArray stream
-        = generate({ { "Title", "Sign" }, { "CenterEngraving", "left" }, { "CustomcResolution", "1200" },
-                     { "autoFocus", "enabled" }, { "CustommaterialThickness", "0.125" }, { "vectorGrid", "enabled" },
-                     { "rasterPower", "90" }, { "CustomrasterSpeed", "15" }, { "vectorSpeedComp", "enabled" } },
-                   QRect(QPoint(100, 200), QPoint(1099, 699)), {}, {});
+    const QByteArray stream = generate(
+        { { "Title", "Sign" }, { "CenterEngraving", "left" }, { "CustomcResolution", "1200" },
+            { "autoFocus", "enabled" }, { "CustommaterialThickness", "0.125" }, { "vectorGrid", "enabled" },
+            { "rasterPower", "90" }, { "CustomrasterSpeed", "15" }, { "vectorSpeedComp", "enabled" } },
+        QRect(QPoint(100, 200), QPoint(1099, 699)), {}, {});
     DecodedJob job;
     QString error;
     QVERIFY2(decodeJob(stream, &job, &error), qPrintable(error));

@@ -166,93 +166,101 @@ void tst_pclGenerator::settingsBlock_data()
 
     const QRect none; // never set: the null rectangle, right and bottom -1
     const QRect box(QPoint(100, 200), QPoint(1099, 699));
-    auto block = [](const char *focus, const char *grid, const char *centre, const char *res, const char *power,
-                    const char *speed, const char *height, const char *width) {
+    auto block = [](const char *focus, const char *grid, const char *centre, const char *res,
+                     const char *power, const char *speed, const char *height, const char *width) {
         return esc("&y") + focus + "A" + esc("&y") + grid + "V" + esc("&y0L") + esc("&y0T") + esc("&y0C")
             + esc("&y") + centre + "Z" + esc("&l0U") + esc("&l0Z") + esc("&u") + res + "D" + esc("*p0X")
             + esc("*p0Y") + esc("*t") + res + "R" + esc("*r0F") + esc("&y") + power + "P" + esc("&z") + speed
-            + "S" + esc("&y50R") + esc("&z2A") + esc("*r") + height + "T" + esc("*r") + width + "S" + esc("*b2M");
+            + "S" + esc("&y50R") + esc("&z2A") + esc("*r") + height + "T" + esc("*r") + width + "S"
+            + esc("*b2M");
     };
 
     QTest::newRow("empty settings") << QVariantMap() << none
-                                    << header("Untitled") + defaultSettings("-1", "-1") + emptyVectorBlock() + zeros();
+                                    << header("Untitled") + defaultSettings("-1", "-1") + emptyVectorBlock()
+            + zeros();
     QTest::newRow("empty title") << QVariantMap { { "Title", "" } } << none
                                  << header("") + defaultSettings("-1", "-1") + emptyVectorBlock() + zeros();
-    QTest::newRow("title as UTF-8") << QVariantMap { { "Title", QString::fromUtf8("Schild f\xc3\xbcr T\xc3\xbcr") } }
+    QTest::newRow("title as UTF-8") << QVariantMap { { "Title",
+        QString::fromUtf8("Schild f\xc3\xbcr T\xc3\xbcr") } }
                                     << none
                                     << header("Schild f\xc3\xbcr T\xc3\xbcr") + defaultSettings("-1", "-1")
             + emptyVectorBlock() + zeros();
     QTest::newRow("control characters of a title stay out of the stream")
-        << QVariantMap { { "Title", QString::fromLatin1("a\r\nb\x1b" "E") } } << none
-        << header("a  b E") + defaultSettings("-1", "-1") + emptyVectorBlock() + zeros();
+        << QVariantMap { { "Title",
+               QString::fromLatin1("a\r\nb\x1b"
+                                   "E") } }
+        << none << header("a  b E") + defaultSettings("-1", "-1") + emptyVectorBlock() + zeros();
 
-    QTest::newRow("auto focus 0.25") << QVariantMap { { "autoFocus", "enabled" }, { "materialThickness", "0.25" } }
+    QTest::newRow("auto focus 0.25") << QVariantMap { { "autoFocus", "enabled" },
+        { "materialThickness", "0.25" } }
                                      << box
                                      << header("Untitled")
             + block("250", "0", "0", "600", "50", "50", "699", "1099") + emptyVectorBlock() + zeros();
-    QTest::newRow("auto focus without thickness")
-        << QVariantMap { { "autoFocus", "enabled" } } << box
-        << header("Untitled") + block("0", "0", "0", "600", "50", "50", "699", "1099") + emptyVectorBlock() + zeros();
-    QTest::newRow("custom thickness 0.125") << QVariantMap { { "autoFocus", "on" }, { "CustommaterialThickness", "0.125" } }
-                                            << box
-                                            << header("Untitled")
-            + block("125", "0", "0", "600", "50", "50", "699", "1099") + emptyVectorBlock() + zeros();
-    QTest::newRow("thickness 1.5") << QVariantMap { { "autoFocus", "enabled" }, { "materialThickness", "1.5" } } << box
+    QTest::newRow("auto focus without thickness") << QVariantMap { { "autoFocus", "enabled" } } << box
+                                                  << header("Untitled")
+            + block("0", "0", "0", "600", "50", "50", "699", "1099") + emptyVectorBlock() + zeros();
+    QTest::newRow("custom thickness 0.125")
+        << QVariantMap { { "autoFocus", "on" }, { "CustommaterialThickness", "0.125" } } << box
+        << header("Untitled") + block("125", "0", "0", "600", "50", "50", "699", "1099") + emptyVectorBlock()
+            + zeros();
+    QTest::newRow("thickness 1.5") << QVariantMap { { "autoFocus", "enabled" },
+        { "materialThickness", "1.5" } }
+                                   << box
                                    << header("Untitled")
             + block("1500", "0", "0", "600", "50", "50", "699", "1099") + emptyVectorBlock() + zeros();
-    QTest::newRow("thickness with float noise") << QVariantMap { { "autoFocus", "enabled" },
-                                                                 { "materialThickness", "3.174999952316" } }
-                                                << box
-                                                << header("Untitled")
-            + block("3175", "0", "0", "600", "50", "50", "699", "1099") + emptyVectorBlock() + zeros();
-    QTest::newRow("thickness no number") << QVariantMap { { "autoFocus", "enabled" }, { "materialThickness", "thick" } }
-                                         << box
-                                         << header("Untitled")
-            + block("0", "0", "0", "600", "50", "50", "699", "1099") + emptyVectorBlock() + zeros();
+    QTest::newRow("thickness with float noise")
+        << QVariantMap { { "autoFocus", "enabled" }, { "materialThickness", "3.174999952316" } } << box
+        << header("Untitled") + block("3175", "0", "0", "600", "50", "50", "699", "1099") + emptyVectorBlock()
+            + zeros();
+    QTest::newRow("thickness no number")
+        << QVariantMap { { "autoFocus", "enabled" }, { "materialThickness", "thick" } } << box
+        << header("Untitled") + block("0", "0", "0", "600", "50", "50", "699", "1099") + emptyVectorBlock()
+            + zeros();
     QTest::newRow("thickness in exponent notation")
         << QVariantMap { { "autoFocus", "enabled" }, { "materialThickness", "2000" } } << box
-        << header("Untitled") + block("2e+06", "0", "0", "600", "50", "50", "699", "1099") + emptyVectorBlock()
-            + zeros();
+        << header("Untitled") + block("2e+06", "0", "0", "600", "50", "50", "699", "1099")
+            + emptyVectorBlock() + zeros();
     QTest::newRow("overflowing thickness reads as 0")
         << QVariantMap { { "autoFocus", "enabled" }, { "materialThickness", "1e37" } } << box
-        << header("Untitled") + block("0", "0", "0", "600", "50", "50", "699", "1099") + emptyVectorBlock() + zeros();
-    QTest::newRow("auto focus disabled keeps -1") << QVariantMap { { "autoFocus", "disabled" },
-                                                                   { "materialThickness", "0.25" } }
-                                                  << box
-                                                  << header("Untitled")
-            + block("-1", "0", "0", "600", "50", "50", "699", "1099") + emptyVectorBlock() + zeros();
+        << header("Untitled") + block("0", "0", "0", "600", "50", "50", "699", "1099") + emptyVectorBlock()
+            + zeros();
+    QTest::newRow("auto focus disabled keeps -1")
+        << QVariantMap { { "autoFocus", "disabled" }, { "materialThickness", "0.25" } } << box
+        << header("Untitled") + block("-1", "0", "0", "600", "50", "50", "699", "1099") + emptyVectorBlock()
+            + zeros();
 
     QTest::newRow("custom resolution 1000") << QVariantMap { { "CustomcResolution", "1000" } } << box
                                             << header("Untitled")
             + block("-1", "0", "0", "1000", "50", "50", "699", "1099") + emptyVectorBlock() + zeros();
     QTest::newRow("plain key wins over custom key")
         << QVariantMap { { "cResolution", "300" }, { "CustomcResolution", "1000" } } << box
-        << header("Untitled") + block("-1", "0", "0", "300", "50", "50", "699", "1099") + emptyVectorBlock() + zeros();
-    QTest::newRow("power, speed, grid, height, width as text")
-        << QVariantMap { { "CustomrasterPower", "80" }, { "rasterSpeed", "35" }, { "vectorGrid", "enabled" },
-                         { "height", "1234" }, { "width", "4321" } }
-        << box
-        << header("Untitled") + block("-1", "1", "0", "600", "80", "35", "1234", "4321") + emptyVectorBlock() + zeros();
+        << header("Untitled") + block("-1", "0", "0", "300", "50", "50", "699", "1099") + emptyVectorBlock()
+            + zeros();
+    QTest::newRow("power, speed, grid, height, width as text") << QVariantMap { { "CustomrasterPower", "80" },
+        { "rasterSpeed", "35" }, { "vectorGrid", "enabled" }, { "height", "1234" }, { "width", "4321" } }
+                                                               << box
+                                                               << header("Untitled")
+            + block("-1", "1", "0", "600", "80", "35", "1234", "4321") + emptyVectorBlock() + zeros();
 
     QTest::newRow("centring center") << QVariantMap { { "CenterEngraving", "center" } } << box
-                                     << header("Untitled") + block("-1", "0", "1", "600", "50", "50", "699", "1099")
-            + esc("&l599U") + esc("&l449Z") + esc("&l200V") + esc("&l100W") + emptyVectorBlock() + zeros();
-    QTest::newRow("centring top and left") << QVariantMap { { "CenterEngraving", "top-left" } } << box
-                                           << header("Untitled")
-            + block("-1", "0", "1", "600", "50", "50", "699", "1099") + esc("&l100U") + esc("&l200Z") + esc("&l200V")
-            + esc("&l100W") + emptyVectorBlock() + zeros();
+                                     << header("Untitled")
+            + block("-1", "0", "1", "600", "50", "50", "699", "1099") + esc("&l599U") + esc("&l449Z")
+            + esc("&l200V") + esc("&l100W") + emptyVectorBlock() + zeros();
+    QTest::newRow("centring top and left")
+        << QVariantMap { { "CenterEngraving", "top-left" } } << box
+        << header("Untitled") + block("-1", "0", "1", "600", "50", "50", "699", "1099") + esc("&l100U")
+            + esc("&l200Z") + esc("&l200V") + esc("&l100W") + emptyVectorBlock() + zeros();
     QTest::newRow("centring with capitals counts as neither left nor top")
         << QVariantMap { { "CenterEngraving", "Left-Center" } } << box
         << header("Untitled") + block("-1", "0", "1", "600", "50", "50", "699", "1099") + esc("&l599U")
             + esc("&l449Z") + esc("&l200V") + esc("&l100W") + emptyVectorBlock() + zeros();
-    QTest::newRow("centring halves truncate") << QVariantMap { { "CenterEngraving", "page" } }
-                                              << QRect(QPoint(0, 0), QPoint(4999, 3))
-                                              << header("Untitled")
-            + block("-1", "0", "1", "600", "50", "50", "3", "4999") + esc("&l2499U") + esc("&l1Z") + esc("&l0V")
-            + esc("&l0W") + emptyVectorBlock() + zeros();
+    QTest::newRow("centring halves truncate")
+        << QVariantMap { { "CenterEngraving", "page" } } << QRect(QPoint(0, 0), QPoint(4999, 3))
+        << header("Untitled") + block("-1", "0", "1", "600", "50", "50", "3", "4999") + esc("&l2499U")
+            + esc("&l1Z") + esc("&l0V") + esc("&l0W") + emptyVectorBlock() + zeros();
     QTest::newRow("centring none") << QVariantMap { { "CenterEngraving", "none" } } << box
-                                   << header("Untitled") + block("-1", "0", "0", "600", "50", "50", "699", "1099")
-            + emptyVectorBlock() + zeros();
+                                   << header("Untitled")
+            + block("-1", "0", "0", "600", "50", "50", "699", "1099") + emptyVectorBlock() + zeros();
 }
 
 void tst_pclGenerator::settingsBlock()
@@ -284,11 +292,10 @@ void tst_pclGenerator::secondJobKeepsSettingsAndBounds()
     QSignalSpy spy(&generator, &pclGenerator::done);
     generator.process();
     QCOMPARE(spy.count(), 1);
-    const QByteArray expected = header("Twice")
-        + esc("&y-1A") + esc("&y0V") + esc("&y0L") + esc("&y0T") + esc("&y0C") + esc("&y0Z") + esc("&l0U")
-        + esc("&l0Z") + esc("&u600D") + esc("*p0X") + esc("*p0Y") + esc("*t600R") + esc("*r0F") + esc("&y70P")
-        + esc("&z50S") + esc("&y50R") + esc("&z2A") + esc("*r0T") + esc("*r15S") + esc("*b2M")
-        + emptyVectorBlock() + zeros();
+    const QByteArray expected = header("Twice") + esc("&y-1A") + esc("&y0V") + esc("&y0L") + esc("&y0T")
+        + esc("&y0C") + esc("&y0Z") + esc("&l0U") + esc("&l0Z") + esc("&u600D") + esc("*p0X") + esc("*p0Y")
+        + esc("*t600R") + esc("*r0F") + esc("&y70P") + esc("&z50S") + esc("&y50R") + esc("&z2A") + esc("*r0T")
+        + esc("*r15S") + esc("*b2M") + emptyVectorBlock() + zeros();
     QCOMPARE(spy.first().first().toByteArray(), expected);
 }
 
@@ -313,8 +320,9 @@ void tst_pclGenerator::vectorBlock_data()
     QPainterPath curves(QPointF(10, 20));
     curves.cubicTo(1, 2, 3, 4, 5, 6);
     curves.cubicTo(7, 8, 9, 10, 11, 12);
-    QTest::newRow("move and two curves") << QVariantMap() << QList<QPainterPath> { curves }
-                                         << expectedVectorBlock(defaults, "PU10,20;PDBZ1,2,3,4,5,6;PDBZ7,8,9,10,11,12");
+    QTest::newRow("move and two curves")
+        << QVariantMap() << QList<QPainterPath> { curves }
+        << expectedVectorBlock(defaults, "PU10,20;PDBZ1,2,3,4,5,6;PDBZ7,8,9,10,11,12");
 
     QPainterPath fractions(QPointF(12.9, -3.7));
     fractions.lineTo(-0.5, 99.99);
@@ -325,26 +333,30 @@ void tst_pclGenerator::vectorBlock_data()
     first.lineTo(10, 20);
     QPainterPath second(QPointF(30, 40));
     second.lineTo(50, 60);
-    QTest::newRow("line item then move item") << QVariantMap() << QList<QPainterPath> { first, second }
-                                              << expectedVectorBlock(defaults, "PU0,0;PD10,20;PU30,40;PD50,60");
+    QTest::newRow("line item then move item")
+        << QVariantMap() << QList<QPainterPath> { first, second }
+        << expectedVectorBlock(defaults, "PU0,0;PD10,20;PU30,40;PD50,60");
     // Raw segment lists can start with a line-to.
-    const QPainterPath lineFirst = pathOf({ { QPainterPath::LineToElement, { 30, 40 } },
-                                            { QPainterPath::LineToElement, { 50, 60 } } });
+    const QPainterPath lineFirst = pathOf(
+        { { QPainterPath::LineToElement, { 30, 40 } }, { QPainterPath::LineToElement, { 50, 60 } } });
     QTest::newRow("two items continue one pen-down command")
-        << QVariantMap() << QList<QPainterPath> { first, lineFirst } << expectedVectorBlock(defaults, "PU0,0;PD10,20,30,40,50,60");
+        << QVariantMap() << QList<QPainterPath> { first, lineFirst }
+        << expectedVectorBlock(defaults, "PU0,0;PD10,20,30,40,50,60");
     const QPainterPath curveFirst = pathOf({ { QPainterPath::CurveToElement, { 1, 2 } },
-                                             { QPainterPath::CurveToDataElement, { 3, 4 } },
-                                             { QPainterPath::CurveToDataElement, { 5, 6 } } });
+        { QPainterPath::CurveToDataElement, { 3, 4 } }, { QPainterPath::CurveToDataElement, { 5, 6 } } });
     QTest::newRow("an item starting with a curve after a line")
-        << QVariantMap() << QList<QPainterPath> { first, curveFirst } << expectedVectorBlock(defaults, "PU0,0;PD10,20;PDBZ1,2,3,4,5,6");
+        << QVariantMap() << QList<QPainterPath> { first, curveFirst }
+        << expectedVectorBlock(defaults, "PU0,0;PD10,20;PDBZ1,2,3,4,5,6");
     QTest::newRow("the first element of the job may be a line")
-        << QVariantMap() << QList<QPainterPath> { lineFirst } << expectedVectorBlock(defaults, "PD30,40,50,60");
+        << QVariantMap() << QList<QPainterPath> { lineFirst }
+        << expectedVectorBlock(defaults, "PD30,40,50,60");
 
     QPainterPath lonelyMove(QPointF(5, 6));
     QPainterPath anotherMove(QPointF(7, 8));
     anotherMove.lineTo(9, 10);
-    QTest::newRow("moves of two items join") << QVariantMap() << QList<QPainterPath> { lonelyMove, anotherMove }
-                                             << expectedVectorBlock(defaults, "PU5,6,7,8;PD9,10");
+    QTest::newRow("moves of two items join")
+        << QVariantMap() << QList<QPainterPath> { lonelyMove, anotherMove }
+        << expectedVectorBlock(defaults, "PU5,6,7,8;PD9,10");
 
     QPainterPath closed(QPointF(1, 1));
     closed.lineTo(5, 1);
@@ -357,15 +369,15 @@ void tst_pclGenerator::vectorBlock_data()
         << QVariantMap() << QList<QPainterPath> { closed }
         << expectedVectorBlock(defaults, "PU1,1;PD5,1,5,5,1,1;PU20,20;PDBZ21,22,23,24,25,26;PD30,30");
 
-    QTest::newRow("custom vector keys") << QVariantMap { { "CustomvectorPower", "80" }, { "vectorSpeed", "20" },
-                                                         { "CustomvectorFreq", "" } }
-                                        << QList<QPainterPath>() << expectedVectorBlock("YP80;ZS20;XR;XS0;XP1;", "");
+    QTest::newRow("custom vector keys")
+        << QVariantMap { { "CustomvectorPower", "80" }, { "vectorSpeed", "20" }, { "CustomvectorFreq", "" } }
+        << QList<QPainterPath>() << expectedVectorBlock("YP80;ZS20;XR;XS0;XP1;", "");
     QTest::newRow("speed comp enabled, power comp disabled")
-        << QVariantMap { { "vectorSpeedComp", "enabled" }, { "vectorPowerComp", "disabled" } } << QList<QPainterPath>()
-        << expectedVectorBlock("YP050;ZS050;XR050;XS1;XP0;", "");
+        << QVariantMap { { "vectorSpeedComp", "enabled" }, { "vectorPowerComp", "disabled" } }
+        << QList<QPainterPath>() << expectedVectorBlock("YP050;ZS050;XR050;XS1;XP0;", "");
     QTest::newRow("compensation tests are case-sensitive")
-        << QVariantMap { { "vectorSpeedComp", "Disabled" }, { "vectorPowerComp", "enabled" } } << QList<QPainterPath>()
-        << expectedVectorBlock("YP050;ZS050;XR050;XS1;XP1;", "");
+        << QVariantMap { { "vectorSpeedComp", "Disabled" }, { "vectorPowerComp", "enabled" } }
+        << QList<QPainterPath>() << expectedVectorBlock("YP050;ZS050;XR050;XS1;XP1;", "");
     QTest::newRow("power comp any other value") << QVariantMap { { "vectorPowerComp", "whatever" } }
                                                 << QList<QPainterPath>() << expectedVectorBlock(defaults, "");
 }
@@ -403,7 +415,8 @@ void tst_pclGenerator::packBits_data()
     QTest::newRow("128 equal") << QByteArray(128, '\x11') << hex("8111");
     QTest::newRow("129 equal") << QByteArray(129, '\x11') << hex("81110011");
     QTest::newRow("130 equal") << QByteArray(130, '\x11') << hex("8111ff11");
-    QTest::newRow("130 distinct") << distinct130 << hex("7f") + distinct130.left(128) + hex("01") + distinct130.mid(128);
+    QTest::newRow("130 distinct") << distinct130
+                                  << hex("7f") + distinct130.left(128) + hex("01") + distinct130.mid(128);
     QTest::newRow("0x80 bytes are data") << hex("8080") << hex("ff80");
 }
 
@@ -431,17 +444,18 @@ void tst_pclGenerator::rasterBlock_data()
     };
     const QByteArray pad6 = hex("808080808080");
 
-    QTest::newRow("white tiles") << QString() << Vexlor::SceneTile { tile(0, 0, { "........", "........" }),
-                                                                     tile(0, 2, { "........", "........" }) }
+    QTest::newRow("white tiles") << QString()
+                                 << Vexlor::SceneTile { tile(0, 0, { "........", "........" }),
+                                        tile(0, 2, { "........", "........" }) }
                                  << esc("&y0O") + esc("&r1A") + esc("*rC");
-    QTest::newRow("white tiles bottom-up") << QString("bottom")
-                                           << Vexlor::SceneTile { tile(0, 0, { "........" }) }
-                                           << esc("&y1O") + esc("&r1A") + esc("*rC");
+    QTest::newRow("white tiles bottom-up")
+        << QString("bottom") << Vexlor::SceneTile { tile(0, 0, { "........" }) }
+        << esc("&y1O") + esc("&r1A") + esc("*rC");
 
     QTest::newRow("pixel 20 of a tile at left 100")
         << QString("top") << Vexlor::SceneTile { tile(100, 40, { "....................#..........." }) }
-        << esc("&y0O") + esc("&r1A") + esc("*p40Y") + esc("*p116X") + esc("*b1A") + esc("*b8W") + hex("0008") + pad6
-            + esc("*rC");
+        << esc("&y0O") + esc("&r1A") + esc("*p40Y") + esc("*p116X") + esc("*b1A") + esc("*b8W") + hex("0008")
+            + pad6 + esc("*rC");
 
     QTest::newRow("bits beyond the width are 0")
         << QString() << Vexlor::SceneTile { tile(0, 0, { "##########" }) }
@@ -450,9 +464,9 @@ void tst_pclGenerator::rasterBlock_data()
 
     // Pixels 0..119: fifteen different bytes, a literal run of 15: 16 encoded bytes, no padding.
     QString fifteen;
-    const char *bytes[] = { "10000000", "01000000", "11000000", "00100000", "10100000", "01100000", "11100000",
-                            "00010000", "10010000", "01010000", "11010000", "00110000", "10110000", "01110000",
-                            "11110000" };
+    const char *bytes[]
+        = { "10000000", "01000000", "11000000", "00100000", "10100000", "01100000", "11100000", "00010000",
+              "10010000", "01010000", "11010000", "00110000", "10110000", "01110000", "11110000" };
     for (const char *b : bytes)
         fifteen += QString::fromLatin1(b).replace('1', '#').replace('0', '.');
     QTest::newRow("encoded row of exactly 16 bytes")
@@ -467,28 +481,30 @@ void tst_pclGenerator::rasterBlock_data()
         tile(0, 0, { "#.......................", "........................", ".......#......#.......##" }),
         tile(0, 3, { "........########........", "........................", "########################" }),
     };
-    QTest::newRow("two tiles top-down alternate across the tile boundary")
-        << QString("top") << twoTiles
-        << esc("&y0O") + esc("&r1A")
+    QTest::newRow("two tiles top-down alternate across the tile boundary") << QString("top") << twoTiles
+                                                                           << esc("&y0O")
+            + esc("&r1A")
             // y 0, forward: 80
-            + esc("*p0Y") + esc("*p0X") + esc("*b1A") + esc("*b8W") + hex("0080") + pad6
+            + esc("*p0Y") + esc("*p0X") + esc("*b1A") + esc("*b8W") + hex("0080")
+            + pad6
             // y 2, reverse: 01 02 03 sent as 03 02 01
-            + esc("*p2Y") + esc("*p0X") + esc("*b-3A") + esc("*b8W") + hex("02030201") + hex("80808080")
+            + esc("*p2Y") + esc("*p0X") + esc("*b-3A") + esc("*b8W") + hex("02030201")
+            + hex("80808080")
             // y 3, forward: one leading zero byte skipped, ff
-            + esc("*p3Y") + esc("*p8X") + esc("*b1A") + esc("*b8W") + hex("00ff") + pad6
+            + esc("*p3Y") + esc("*p8X") + esc("*b1A") + esc("*b8W") + hex("00ff")
+            + pad6
             // y 5, reverse: ff ff ff
             + esc("*p5Y") + esc("*p0X") + esc("*b-3A") + esc("*b8W") + hex("feff") + pad6 + esc("*rC");
     QTest::newRow("two tiles bottom-up start with the bottom row")
         << QString("bottom") << twoTiles
-        << esc("&y1O") + esc("&r1A")
-            + esc("*p5Y") + esc("*p0X") + esc("*b3A") + esc("*b8W") + hex("feff") + pad6
-            + esc("*p3Y") + esc("*p8X") + esc("*b-1A") + esc("*b8W") + hex("00ff") + pad6
-            + esc("*p2Y") + esc("*p0X") + esc("*b3A") + esc("*b8W") + hex("02010203") + hex("80808080")
-            + esc("*p0Y") + esc("*p0X") + esc("*b-1A") + esc("*b8W") + hex("0080") + pad6 + esc("*rC");
+        << esc("&y1O") + esc("&r1A") + esc("*p5Y") + esc("*p0X") + esc("*b3A") + esc("*b8W") + hex("feff")
+            + pad6 + esc("*p3Y") + esc("*p8X") + esc("*b-1A") + esc("*b8W") + hex("00ff") + pad6 + esc("*p2Y")
+            + esc("*p0X") + esc("*b3A") + esc("*b8W") + hex("02010203") + hex("80808080") + esc("*p0Y")
+            + esc("*p0X") + esc("*b-1A") + esc("*b8W") + hex("0080") + pad6 + esc("*rC");
     QTest::newRow("direction test is case-sensitive")
         << QString("Bottom") << Vexlor::SceneTile { tile(0, 7, { "#......." }) }
-        << esc("&y0O") + esc("&r1A") + esc("*p7Y") + esc("*p0X") + esc("*b1A") + esc("*b8W") + hex("0080") + pad6
-            + esc("*rC");
+        << esc("&y0O") + esc("&r1A") + esc("*p7Y") + esc("*p0X") + esc("*b1A") + esc("*b8W") + hex("0080")
+            + pad6 + esc("*rC");
 }
 
 void tst_pclGenerator::rasterBlock()
@@ -503,7 +519,8 @@ void tst_pclGenerator::rasterBlock()
     const QByteArray stream = run(job);
     const QByteArray before = header("Untitled") + defaultSettings("-1", "-1");
     QVERIFY(stream.startsWith(before));
-    QCOMPARE(stream.mid(before.size(), stream.size() - before.size() - emptyVectorBlock().size() - 4096), expected);
+    QCOMPARE(stream.mid(before.size(), stream.size() - before.size() - emptyVectorBlock().size() - 4096),
+        expected);
     QVERIFY(stream.endsWith(emptyVectorBlock() + zeros()));
 }
 
@@ -551,8 +568,8 @@ void tst_pclGenerator::monoTilesAndUnusualFormats()
     const QImage lsb = mono.convertToFormat(QImage::Format_MonoLSB);
     const QImage grey = mono.convertToFormat(QImage::Format_Grayscale8);
     const QImage indexed = mono.convertToFormat(QImage::Format_Indexed8);
-    const QByteArray expected = esc("&y0O") + esc("&r1A") + esc("*p0Y") + esc("*p0X") + esc("*b1A") + esc("*b8W")
-        + hex("0080808080808080") + esc("*p1Y") + esc("*p16X") + esc("*b-1A") + esc("*b8W")
+    const QByteArray expected = esc("&y0O") + esc("&r1A") + esc("*p0Y") + esc("*p0X") + esc("*b1A")
+        + esc("*b8W") + hex("0080808080808080") + esc("*p1Y") + esc("*p16X") + esc("*b-1A") + esc("*b8W")
         + hex("0010808080808080") + esc("*rC");
 
     for (const QImage &image : { mono, inverted, lsb, grey, indexed }) {
@@ -563,7 +580,8 @@ void tst_pclGenerator::monoTilesAndUnusualFormats()
         generator.setPixTiles(Vexlor::SceneTile { { QRect(0, 0, 20, 2), pixmap } });
         generator.process();
         QCOMPARE(spy.count(), 1);
-        QVERIFY2(spy.first().first().toByteArray().contains(expected), qPrintable(QString::number(image.format())));
+        QVERIFY2(spy.first().first().toByteArray().contains(expected),
+            qPrintable(QString::number(image.format())));
     }
     // The raster back end keeps QBitmap as a one-bit image.
     pclGenerator generator;
@@ -592,7 +610,7 @@ void tst_pclGenerator::rasterProgress()
     QSignalSpy error(&generator, &pclGenerator::error);
     generator.setSettings(makeSettings({ { "EngravingDirection", "bottom" } }));
     generator.setPixTiles(Vexlor::SceneTile { { QRect(0, 0, 8, 2), tilePixmap({ "#.......", "........" }) },
-                                              { QRect(0, 2, 8, 2), tilePixmap({ "........", "........" }) } });
+        { QRect(0, 2, 8, 2), tilePixmap({ "........", "........" }) } });
     generator.process();
     QCOMPARE(label.count(), 1);
     QCOMPARE(label.first().first().toString(), QString("Generating Raster."));
@@ -616,10 +634,11 @@ void tst_pclGenerator::completeCombinedJob()
 {
     Job job;
     job.settings = { { "Title", "Box" }, { "CustomrasterPower", "70" }, { "CustomvectorSpeed", "30" },
-                     { "vectorPowerComp", "disabled" } };
+        { "vectorPowerComp", "disabled" } };
     job.bounds = QRect(QPoint(0, 0), QPoint(15, 2));
     job.setBounds = true;
-    job.tiles.append({ QRect(0, 0, 16, 3), tilePixmap({ "########........", "................", "........########" }) });
+    job.tiles.append(
+        { QRect(0, 0, 16, 3), tilePixmap({ "########........", "................", "........########" }) });
     QPainterPath path(QPointF(2, 1));
     path.lineTo(14, 1);
     path.lineTo(14.5, 2.5);
@@ -628,11 +647,9 @@ void tst_pclGenerator::completeCombinedJob()
     const QByteArray expected = esc("%-12345X@PJL JOB NAME=Box\r\n") + esc("E@PJL ENTER LANGUAGE=PCL \r\n")
         + esc("&y-1A") + esc("&y0V") + esc("&y0L") + esc("&y0T") + esc("&y0C") + esc("&y0Z") + esc("&l0U")
         + esc("&l0Z") + esc("&u600D") + esc("*p0X") + esc("*p0Y") + esc("*t600R") + esc("*r0F") + esc("&y70P")
-        + esc("&z50S") + esc("&y50R") + esc("&z2A") + esc("*r2T") + esc("*r15S") + esc("*b2M")
-        + esc("&y0O") + esc("&r1A")
-        + esc("*p0Y") + esc("*p0X") + esc("*b1A") + esc("*b8W") + hex("00ff808080808080")
-        + esc("*p2Y") + esc("*p8X") + esc("*b-1A") + esc("*b8W") + hex("00ff808080808080")
-        + esc("*rC")
+        + esc("&z50S") + esc("&y50R") + esc("&z2A") + esc("*r2T") + esc("*r15S") + esc("*b2M") + esc("&y0O")
+        + esc("&r1A") + esc("*p0Y") + esc("*p0X") + esc("*b1A") + esc("*b8W") + hex("00ff808080808080")
+        + esc("*p2Y") + esc("*p8X") + esc("*b-1A") + esc("*b8W") + hex("00ff808080808080") + esc("*rC")
         + esc("%1BIN;YP050;ZS30;XR050;XS0;XP0;LTPU2,1;PD14,1,14,2;") + esc("%0B") + esc("%1BPU") + esc("E")
         + esc("%-12345X@PJL EOJ \r\n") + QByteArray(4096, '\0');
     QCOMPARE(run(job), expected);

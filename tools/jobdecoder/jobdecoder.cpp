@@ -137,7 +137,8 @@ bool Parser::parseValue(QByteArray *value)
     const qint64 start = m_pos;
     while (m_pos < m_size && isValueChar(m_data[m_pos])) {
         if (m_pos - start >= MaxNumberLength)
-            return fail(start, QStringLiteral("a value field longer than %1 characters").arg(MaxNumberLength));
+            return fail(
+                start, QStringLiteral("a value field longer than %1 characters").arg(MaxNumberLength));
         ++m_pos;
     }
     *value = QByteArray(m_data + start, int(m_pos - start));
@@ -146,11 +147,12 @@ bool Parser::parseValue(QByteArray *value)
     for (int i = 0; i < value->size(); ++i) {
         const char c = value->at(i);
         if ((c == '+' || c == '-') && i != 0)
-            return fail(start + i, QStringLiteral("a sign inside the value field \"%1\"")
-                                       .arg(QString::fromLatin1(*value)));
+            return fail(start + i,
+                QStringLiteral("a sign inside the value field \"%1\"").arg(QString::fromLatin1(*value)));
         if (c == '.' && ++points > 1)
-            return fail(start + i, QStringLiteral("two decimal points in the value field \"%1\"")
-                                       .arg(QString::fromLatin1(*value)));
+            return fail(start + i,
+                QStringLiteral("two decimal points in the value field \"%1\"")
+                    .arg(QString::fromLatin1(*value)));
     }
     return true;
 }
@@ -189,12 +191,14 @@ bool Parser::parseEscape(QList<Command> *commands)
         if (!parseValue(&c.value))
             return false;
         if (m_pos >= m_size)
-            return expected(m_pos, QStringLiteral("the terminator of ESC %1").arg(QString::fromLatin1(prefix)));
+            return expected(
+                m_pos, QStringLiteral("the terminator of ESC %1").arg(QString::fromLatin1(prefix)));
         const char t = m_data[m_pos];
         const bool final = t >= 0x40 && t <= 0x5e;
         const bool combined = p != '%' && t >= 0x60 && t <= 0x7e;
         if (!final && !combined)
-            return expected(m_pos, QStringLiteral("the terminator of ESC %1").arg(QString::fromLatin1(prefix)));
+            return expected(
+                m_pos, QStringLiteral("the terminator of ESC %1").arg(QString::fromLatin1(prefix)));
         ++m_pos;
         c.name = prefix + char(final ? t : t - 0x20);
         commands->append(c);
@@ -206,8 +210,9 @@ bool Parser::parseEscape(QList<Command> *commands)
 bool Parser::toInt(const Command &command, int *value)
 {
     if (command.value.contains('.'))
-        return fail(command.offset, QStringLiteral("ESC %1 needs a whole number, found \"%2\"")
-                                        .arg(QString::fromLatin1(command.name), QString::fromLatin1(command.value)));
+        return fail(command.offset,
+            QStringLiteral("ESC %1 needs a whole number, found \"%2\"")
+                .arg(QString::fromLatin1(command.name), QString::fromLatin1(command.value)));
     if (command.value.isEmpty() || command.value == "+" || command.value == "-") {
         *value = 0; // an empty value field means 0
         return true;
@@ -215,8 +220,9 @@ bool Parser::toInt(const Command &command, int *value)
     bool ok = false;
     const qlonglong v = command.value.toLongLong(&ok);
     if (!ok || v < std::numeric_limits<int>::min() || v > std::numeric_limits<int>::max())
-        return fail(command.offset, QStringLiteral("the value \"%1\" of ESC %2 is out of range")
-                                        .arg(QString::fromLatin1(command.value), QString::fromLatin1(command.name)));
+        return fail(command.offset,
+            QStringLiteral("the value \"%1\" of ESC %2 is out of range")
+                .arg(QString::fromLatin1(command.value), QString::fromLatin1(command.name)));
     *value = int(v);
     return true;
 }
@@ -230,8 +236,9 @@ bool Parser::toDouble(const Command &command, double *value)
     bool ok = false;
     *value = command.value.toDouble(&ok);
     if (!ok)
-        return fail(command.offset, QStringLiteral("the value \"%1\" of ESC %2 is no number")
-                                        .arg(QString::fromLatin1(command.value), QString::fromLatin1(command.name)));
+        return fail(command.offset,
+            QStringLiteral("the value \"%1\" of ESC %2 is no number")
+                .arg(QString::fromLatin1(command.value), QString::fromLatin1(command.name)));
     return true;
 }
 
@@ -278,8 +285,9 @@ bool Parser::parsePjlLine()
         const QByteArray name = language.mid(9).trimmed();
         s.language = QString::fromLatin1(name);
         if (name != "PCL")
-            return fail(start, QStringLiteral("unsupported printer language \"%1\", expected PCL")
-                                   .arg(QString::fromLatin1(name)));
+            return fail(start,
+                QStringLiteral("unsupported printer language \"%1\", expected PCL")
+                    .arg(QString::fromLatin1(name)));
         m_mode = Mode::Pcl;
     } else if (c.name == "EOJ") {
         s.endOfJob = true;
@@ -296,21 +304,24 @@ bool Parser::rasterData(const Command &command, qint64 dataOffset)
     if (count < 0)
         return fail(command.offset, QStringLiteral("a negative data length in ESC *b%1W").arg(count));
     if (count > m_size - dataOffset)
-        return fail(dataOffset, QStringLiteral("raster data of %1 bytes runs past the end of the stream (%2 left)")
-                                    .arg(count)
-                                    .arg(m_size - dataOffset));
+        return fail(dataOffset,
+            QStringLiteral("raster data of %1 bytes runs past the end of the stream (%2 left)")
+                .arg(count)
+                .arg(m_size - dataOffset));
     m_pos = dataOffset + count;
     if (!m_inRaster)
-        return fail(command.offset, QStringLiteral("raster data outside the raster block (no ESC &r1A before it)"));
+        return fail(
+            command.offset, QStringLiteral("raster data outside the raster block (no ESC &r1A before it)"));
     if (m_job->settings.compression.value_or(0) != 2)
-        return fail(command.offset, QStringLiteral("raster data with compression method %1; only 2 (PackBits) "
-                                                   "is understood")
-                                        .arg(m_job->settings.compression.value_or(0)));
+        return fail(command.offset,
+            QStringLiteral("raster data with compression method %1; only 2 (PackBits) "
+                           "is understood")
+                .arg(m_job->settings.compression.value_or(0)));
     if (!m_byteCount)
         return fail(command.offset, QStringLiteral("raster data without a byte count (ESC *b#A) before it"));
     if (m_x < 0 || m_y < 0)
         return fail(command.offset,
-                    QStringLiteral("raster row at the negative position x %1, y %2").arg(m_x).arg(m_y));
+            QStringLiteral("raster row at the negative position x %1, y %2").arg(m_x).arg(m_y));
     if (m_x > std::numeric_limits<int>::max() || m_y > std::numeric_limits<int>::max())
         return fail(command.offset, QStringLiteral("raster row position out of range"));
 
@@ -318,17 +329,19 @@ bool Parser::rasterData(const Command &command, qint64 dataOffset)
     m_byteCount.reset();
     const qint64 rowBytes = announced < 0 ? -qint64(announced) : qint64(announced);
     if (rowBytes > qint64(count) * MaxPackBitsExpansion)
-        return fail(command.offset, QStringLiteral("a row of %1 bytes cannot come from %2 bytes of PackBits data")
-                                        .arg(rowBytes)
-                                        .arg(count));
+        return fail(command.offset,
+            QStringLiteral("a row of %1 bytes cannot come from %2 bytes of PackBits data")
+                .arg(rowBytes)
+                .arg(count));
     QByteArray row;
     QString reason;
     if (!unpackBits(m_data + dataOffset, count, int(rowBytes), &row, &reason))
         return fail(dataOffset, QStringLiteral("bad PackBits data: %1").arg(reason));
     if (row.size() != rowBytes)
-        return fail(dataOffset, QStringLiteral("PackBits data gives %1 bytes, the row announced %2")
-                                    .arg(row.size())
-                                    .arg(rowBytes));
+        return fail(dataOffset,
+            QStringLiteral("PackBits data gives %1 bytes, the row announced %2")
+                .arg(row.size())
+                .arg(rowBytes));
 
     RasterRow r;
     r.offset = command.offset;
@@ -373,8 +386,9 @@ bool Parser::handlePcl(const Command &c)
 
     if (n == "%X") {
         if (c.value != "-12345")
-            return fail(c.offset, QStringLiteral("ESC %%1X is no universal exit (ESC %-12345X)")
-                                      .arg(QString::fromLatin1(c.value)));
+            return fail(c.offset,
+                QStringLiteral("ESC %%1X is no universal exit (ESC %-12345X)")
+                    .arg(QString::fromLatin1(c.value)));
         m_mode = Mode::Pjl;
         return true;
     }
@@ -469,9 +483,10 @@ bool Parser::handlePcl(const Command &c)
         m_byteCount = i;
         return true;
     }
-    return fail(c.offset, QStringLiteral("unknown PCL command ESC %1%2")
-                              .arg(QString::fromLatin1(n.left(n.size() - 1)), QString::fromLatin1(c.value))
-                          + QString::fromLatin1(n.right(1)));
+    return fail(c.offset,
+        QStringLiteral("unknown PCL command ESC %1%2")
+                .arg(QString::fromLatin1(n.left(n.size() - 1)), QString::fromLatin1(c.value))
+            + QString::fromLatin1(n.right(1)));
 }
 
 bool Parser::hpglNumbers(const Command &command, QVector<double> *numbers)
@@ -490,9 +505,9 @@ bool Parser::hpglNumbers(const Command &command, QVector<double> *numbers)
         bool ok = false;
         const double number = v.mid(i, end - i).toDouble(&ok);
         if (!ok)
-            return fail(command.offset, QStringLiteral("%1 has the parameter \"%2\", which is no number")
-                                            .arg(QString::fromLatin1(command.name),
-                                                 QString::fromLatin1(v.mid(i, end - i))));
+            return fail(command.offset,
+                QStringLiteral("%1 has the parameter \"%2\", which is no number")
+                    .arg(QString::fromLatin1(command.name), QString::fromLatin1(v.mid(i, end - i))));
         numbers->append(number);
         i = end;
     }
@@ -513,15 +528,20 @@ bool Parser::handleHpgl(const Command &c)
     if (n == "YP" || n == "ZS" || n == "XR" || n == "LT") {
         if (!hpglNumbers(c, &v))
             return false;
-        (n == "YP" ? s.vectorPower : n == "ZS" ? s.vectorSpeed : n == "XR" ? s.vectorFreq : s.lineType) = c.value;
+        (n == "YP"          ? s.vectorPower
+                : n == "ZS" ? s.vectorSpeed
+                : n == "XR" ? s.vectorFreq
+                            : s.lineType)
+            = c.value;
         return true;
     }
     if (n == "XS" || n == "XP") {
         if (!hpglNumbers(c, &v))
             return false;
         if (v.size() != 1 || (v.at(0) != 0 && v.at(0) != 1))
-            return fail(c.offset, QStringLiteral("%1 takes 0 or 1, found \"%2\"")
-                                      .arg(QString::fromLatin1(n), QString::fromLatin1(c.value)));
+            return fail(c.offset,
+                QStringLiteral("%1 takes 0 or 1, found \"%2\"")
+                    .arg(QString::fromLatin1(n), QString::fromLatin1(c.value)));
         (n == "XS" ? s.vectorSpeedComp : s.vectorPowerComp) = int(v.at(0));
         return true;
     }
@@ -529,9 +549,10 @@ bool Parser::handleHpgl(const Command &c)
         if (!hpglNumbers(c, &v))
             return false;
         if (v.size() % 2)
-            return fail(c.offset, QStringLiteral("%1 needs coordinate pairs, found %2 numbers")
-                                      .arg(QString::fromLatin1(n))
-                                      .arg(v.size()));
+            return fail(c.offset,
+                QStringLiteral("%1 needs coordinate pairs, found %2 numbers")
+                    .arg(QString::fromLatin1(n))
+                    .arg(v.size()));
         m_penDown = n == "PD";
         if (!m_penDown)
             m_needMove = true;
@@ -555,8 +576,8 @@ bool Parser::handleHpgl(const Command &c)
         if (!hpglNumbers(c, &v))
             return false;
         if (v.isEmpty() || v.size() % 6)
-            return fail(c.offset, QStringLiteral("BZ needs groups of three coordinate pairs, found %1 numbers")
-                                      .arg(v.size()));
+            return fail(c.offset,
+                QStringLiteral("BZ needs groups of three coordinate pairs, found %1 numbers").arg(v.size()));
         for (int i = 0; i < v.size(); i += 6) {
             const QPointF c1(v.at(i), v.at(i + 1)), c2(v.at(i + 2), v.at(i + 3)), e(v.at(i + 4), v.at(i + 5));
             if (m_penDown) {
@@ -623,7 +644,8 @@ bool Parser::parse()
         }
         if (ch == Esc) {
             const Section section = m_mode == Mode::Pjl ? Section::Pjl
-                                                        : m_mode == Mode::Hpgl ? Section::Hpgl : Section::Pcl;
+                : m_mode == Mode::Hpgl                  ? Section::Hpgl
+                                                        : Section::Pcl;
             QList<Command> commands;
             if (!parseEscape(&commands))
                 return false;
@@ -632,8 +654,9 @@ bool Parser::parse()
                 c.section = section;
                 m_job->commands.append(c);
                 if (m_mode == Mode::Pjl && c.name != "E" && c.name != "%X")
-                    return fail(c.offset, QStringLiteral("expected a PJL command line, found ESC %1")
-                                              .arg(QString::fromLatin1(c.name)));
+                    return fail(c.offset,
+                        QStringLiteral("expected a PJL command line, found ESC %1")
+                            .arg(QString::fromLatin1(c.name)));
                 if (c.name == "*bW" && m_mode == Mode::Pcl) {
                     if (!rasterData(c, after))
                         return false;
@@ -664,11 +687,12 @@ bool Parser::parse()
         }
     }
     if (!m_job->settings.endOfJob)
-        return fail(m_size, QStringLiteral("the stream ends in the %1 section, before the PJL end of job "
-                                           "(\"@PJL EOJ\")")
-                                .arg(sectionName(m_mode == Mode::Hpgl ? Section::Hpgl
-                                                                      : m_mode == Mode::Pcl ? Section::Pcl
-                                                                                            : Section::Pjl)));
+        return fail(m_size,
+            QStringLiteral("the stream ends in the %1 section, before the PJL end of job "
+                           "(\"@PJL EOJ\")")
+                .arg(sectionName(m_mode == Mode::Hpgl ? Section::Hpgl
+                        : m_mode == Mode::Pcl         ? Section::Pcl
+                                                      : Section::Pjl)));
     return true;
 }
 
@@ -689,18 +713,20 @@ bool Parser::buildBitmap()
     qint64 width = qMax<qint64>(m_extentX, s.rasterWidth ? qint64(*s.rasterWidth) + 1 : 0);
     qint64 height = qMax<qint64>(m_extentY, s.rasterHeight ? qint64(*s.rasterHeight) + 1 : 0);
     if (m_extentX > tableWidth || m_extentY > tableHeight)
-        m_job->warnings.append(QStringLiteral("raster pixels beyond the %1 x %2 inch table at %3 dpi are dropped")
-                                   .arg(TableWidthInches)
-                                   .arg(TableHeightInches)
-                                   .arg(resolution));
+        m_job->warnings.append(
+            QStringLiteral("raster pixels beyond the %1 x %2 inch table at %3 dpi are dropped")
+                .arg(TableWidthInches)
+                .arg(TableHeightInches)
+                .arg(resolution));
     width = qBound<qint64>(1, width, tableWidth);
     height = qBound<qint64>(1, height, tableHeight);
     const qint64 bytes = (width + 31) / 32 * 4 * height;
     if (bytes > MaxBitmapBytes)
-        return fail(0, QStringLiteral("the raster of %1 x %2 pixels needs more than %3 MiB")
-                           .arg(width)
-                           .arg(height)
-                           .arg(MaxBitmapBytes >> 20));
+        return fail(0,
+            QStringLiteral("the raster of %1 x %2 pixels needs more than %3 MiB")
+                .arg(width)
+                .arg(height)
+                .arg(MaxBitmapBytes >> 20));
 
     QImage image(int(width), int(height), QImage::Format_Mono);
     if (image.isNull())
@@ -811,9 +837,8 @@ QStringList describeSettings(const JobSettings &s)
     auto number = [](const std::optional<double> &v) {
         return v ? QString::number(*v) : QStringLiteral("(not sent)");
     };
-    auto integer = [](const std::optional<int> &v) {
-        return v ? QString::number(*v) : QStringLiteral("(not sent)");
-    };
+    auto integer
+        = [](const std::optional<int> &v) { return v ? QString::number(*v) : QStringLiteral("(not sent)"); };
     auto text = [](const std::optional<QByteArray> &v) {
         return v ? QString::fromLatin1(*v) : QStringLiteral("(not sent)");
     };
@@ -834,12 +859,13 @@ QStringList describeSettings(const JobSettings &s)
     lines << QStringLiteral("Vector grid: %1").arg(flag(s.vectorGrid));
     if (s.centerEngraving.value_or(0))
         lines << QStringLiteral("Centring: on, anchor %1, %2, graphics top %3, left %4")
-                     .arg(integer(s.centerX), integer(s.centerY), integer(s.graphicsTop), integer(s.graphicsLeft));
+                     .arg(integer(s.centerX), integer(s.centerY), integer(s.graphicsTop),
+                         integer(s.graphicsLeft));
     else
         lines << QStringLiteral("Centring: %1").arg(flag(s.centerEngraving));
     lines << QStringLiteral("Raster: power %1, speed %2, height %3, width %4, compression %5")
                  .arg(number(s.rasterPower), number(s.rasterSpeed), integer(s.rasterHeight),
-                      integer(s.rasterWidth), integer(s.compression));
+                     integer(s.rasterWidth), integer(s.compression));
     if (s.rasterBlock)
         lines << QStringLiteral("Raster direction: %1")
                      .arg(s.rasterDirection.value_or(0) == 1 ? QStringLiteral("bottom-up")
@@ -849,7 +875,7 @@ QStringList describeSettings(const JobSettings &s)
     lines << QStringLiteral("Vectors: power %1, speed %2, frequency %3, speed compensation %4, power "
                             "compensation %5")
                  .arg(text(s.vectorPower), text(s.vectorSpeed), text(s.vectorFreq), flag(s.vectorSpeedComp),
-                      flag(s.vectorPowerComp));
+                     flag(s.vectorPowerComp));
     lines << QStringLiteral("End of job: %1, followed by %2 zero bytes")
                  .arg(s.endOfJob ? QStringLiteral("yes") : QStringLiteral("missing"))
                  .arg(s.trailingZeros);

@@ -81,8 +81,7 @@ uchar reverseBits(uchar b)
 
 // Fills out with the one-bit pixels of 32-bit colour pixels, most
 // significant bit first, 1 for black.
-template <bool Premultiplied>
-void packColourRow(const QRgb *line, int width, uchar *out)
+template <bool Premultiplied> void packColourRow(const QRgb *line, int width, uchar *out)
 {
     const int whole = width / 8;
     for (int byte = 0; byte < whole; ++byte, line += 8) {
@@ -167,7 +166,8 @@ QString pclGenerator::getValue(const QString &key, const QString &defaultValue, 
 
 void pclGenerator::writeHeader()
 {
-    const QString title = safeJobName(getValue(QStringLiteral("Title"), QStringLiteral("Untitled"), QString()));
+    const QString title
+        = safeJobName(getValue(QStringLiteral("Title"), QStringLiteral("Untitled"), QString()));
     m_job += Esc;
     m_job += QStringLiteral("%-12345X@PJL JOB NAME=%1\r\n").arg(title).toUtf8();
     m_job += Esc;
@@ -176,9 +176,9 @@ void pclGenerator::writeHeader()
 
 void pclGenerator::writeSettings()
 {
-    const float thickness
-        = getValue(QStringLiteral("materialThickness"), QStringLiteral("0"), QStringLiteral("CustommaterialThickness"))
-              .toFloat();
+    const float thickness = getValue(
+        QStringLiteral("materialThickness"), QStringLiteral("0"), QStringLiteral("CustommaterialThickness"))
+                                .toFloat();
     const float thousandths = thickness * 1000.0f;
     const QString focusValue = formatThickness(thousandths);
     qDebug() << focusValue;
@@ -190,11 +190,14 @@ void pclGenerator::writeSettings()
     const QString centring = getValue(QStringLiteral("CenterEngraving"), QStringLiteral("none"), QString());
     const bool centre = !centring.contains(QLatin1String("none"));
     const QByteArray resolution
-        = getValue(QStringLiteral("cResolution"), QStringLiteral("600"), QStringLiteral("CustomcResolution")).toUtf8();
+        = getValue(QStringLiteral("cResolution"), QStringLiteral("600"), QStringLiteral("CustomcResolution"))
+              .toUtf8();
     const QByteArray power
-        = getValue(QStringLiteral("rasterPower"), QStringLiteral("50"), QStringLiteral("CustomrasterPower")).toUtf8();
+        = getValue(QStringLiteral("rasterPower"), QStringLiteral("50"), QStringLiteral("CustomrasterPower"))
+              .toUtf8();
     const QByteArray speed
-        = getValue(QStringLiteral("rasterSpeed"), QStringLiteral("50"), QStringLiteral("CustomrasterSpeed")).toUtf8();
+        = getValue(QStringLiteral("rasterSpeed"), QStringLiteral("50"), QStringLiteral("CustomrasterSpeed"))
+              .toUtf8();
     const QByteArray height
         = getValue(QStringLiteral("height"), QString::number(m_boundingRect.bottom()), QString()).toUtf8();
     const QByteArray width
@@ -231,8 +234,10 @@ void pclGenerator::writeSettings()
     if (centre) {
         const QRect &r = m_boundingRect;
         // Halves truncate toward zero, as C++ integer division does.
-        const qint64 x = centring.contains(QLatin1String("left")) ? r.left() : (qint64(r.left()) + r.right()) / 2;
-        const qint64 y = centring.contains(QLatin1String("top")) ? r.top() : (qint64(r.top()) + r.bottom()) / 2;
+        const qint64 x
+            = centring.contains(QLatin1String("left")) ? r.left() : (qint64(r.left()) + r.right()) / 2;
+        const qint64 y
+            = centring.contains(QLatin1String("top")) ? r.top() : (qint64(r.top()) + r.bottom()) / 2;
         appendCommand(m_job, "&l", x, 'U');
         appendCommand(m_job, "&l", y, 'Z');
         appendCommand(m_job, "&l", r.top(), 'V');
@@ -266,8 +271,8 @@ QByteArray pclGenerator::tiffEncode(const QByteArray &bytes)
             continue;
         }
         int length = 0;
-        while (i + length < n && length < MaxRun
-               && !(i + length + 1 < n && d[i + length] == d[i + length + 1]))
+        while (
+            i + length < n && length < MaxRun && !(i + length + 1 < n && d[i + length] == d[i + length + 1]))
             ++length;
         out += char(length - 1);
         out.append(reinterpret_cast<const char *>(d + i), length);
@@ -349,7 +354,8 @@ void pclGenerator::writeTileRows(const QImage &image, const QRect &rect, bool bo
             break;
         }
         case Colour:
-            packColourRow(reinterpret_cast<const QRgb *>(image.constScanLine(line)), width, premultiplied, out);
+            packColourRow(
+                reinterpret_cast<const QRgb *>(image.constScanLine(line)), width, premultiplied, out);
             break;
         case Converted:
             if (bandTop < 0 || line < bandTop || line >= bandTop + band.height()) {
@@ -357,7 +363,8 @@ void pclGenerator::writeTileRows(const QImage &image, const QRect &rect, bool bo
                 band = image.copy(0, bandTop, width, qMin(ConversionBand, height - bandTop))
                            .convertToFormat(QImage::Format_ARGB32);
             }
-            packColourRow(reinterpret_cast<const QRgb *>(band.constScanLine(line - bandTop)), width, false, out);
+            packColourRow(
+                reinterpret_cast<const QRgb *>(band.constScanLine(line - bandTop)), width, false, out);
             break;
         }
         out[rowBytes - 1] &= lastMask;
@@ -404,15 +411,19 @@ void pclGenerator::writeVectors()
     m_job += Esc;
     m_job += "%1BIN;";
     addHPGLCommand(QStringLiteral("YP")
-                   + getValue(QStringLiteral("vectorPower"), QStringLiteral("050"), QStringLiteral("CustomvectorPower")));
+        + getValue(
+            QStringLiteral("vectorPower"), QStringLiteral("050"), QStringLiteral("CustomvectorPower")));
     addHPGLCommand(QStringLiteral("ZS")
-                   + getValue(QStringLiteral("vectorSpeed"), QStringLiteral("050"), QStringLiteral("CustomvectorSpeed")));
+        + getValue(
+            QStringLiteral("vectorSpeed"), QStringLiteral("050"), QStringLiteral("CustomvectorSpeed")));
     addHPGLCommand(QStringLiteral("XR")
-                   + getValue(QStringLiteral("vectorFreq"), QStringLiteral("050"), QStringLiteral("CustomvectorFreq")));
-    const bool speedCompOff = getValue(QStringLiteral("vectorSpeedComp"), QStringLiteral("disabled"), QString())
-                                  .contains(QLatin1String("disabled"));
-    const bool powerCompOff = getValue(QStringLiteral("vectorPowerComp"), QStringLiteral("enabled"), QString())
-                                  .contains(QLatin1String("disabled"));
+        + getValue(QStringLiteral("vectorFreq"), QStringLiteral("050"), QStringLiteral("CustomvectorFreq")));
+    const bool speedCompOff
+        = getValue(QStringLiteral("vectorSpeedComp"), QStringLiteral("disabled"), QString())
+              .contains(QLatin1String("disabled"));
+    const bool powerCompOff
+        = getValue(QStringLiteral("vectorPowerComp"), QStringLiteral("enabled"), QString())
+              .contains(QLatin1String("disabled"));
     addHPGLCommand(speedCompOff ? QStringLiteral("XS0") : QStringLiteral("XS1"));
     addHPGLCommand(powerCompOff ? QStringLiteral("XP0") : QStringLiteral("XP1"));
     m_job += "LT";
