@@ -16,20 +16,13 @@ QByteArray optionsFile(const QByteArray &body)
 
 QStringList gsArguments(const QString &resolution, const QString &dithering, const QString &file)
 {
-    return { "-dDOINTERPOLATE",
-             "-dBATCH",
-             "-dSAFER",
-             "-dNOPAUSE",
-             "-sDEVICE=vexlor",
-             "-r" + resolution,
-             "-sDitheringType=" + dithering,
-             "-sJobType=mono",
-             "-sOutputFile=/tmp/GSTemp/o.xml",
-             file };
+    return { "-dDOINTERPOLATE", "-dBATCH", "-dSAFER", "-dNOPAUSE", "-sDEVICE=vexlor", "-r" + resolution,
+        "-sDitheringType=" + dithering, "-sJobType=mono", "-sOutputFile=/tmp/GSTemp/o.xml", file };
 }
 
 // Everything one processOptions call says, in the order it said it.
-struct Answer {
+struct Answer
+{
     QStringList signalOrder;
     QStringList errors;
     QStringList infos;
@@ -121,45 +114,55 @@ void tst_GsManager::argumentList_data()
 
     const QByteArray ps = "    <PostScriptFile>/tmp/PSLib/job.txt</PostScriptFile>\n";
     const QString psPath = "/tmp/PSLib/job.txt";
-    QTest::newRow("plain resolution wins over custom")
-        << (ps + "<cResolution>600</cResolution><CustomcResolution>1200</CustomcResolution><dithering>floyd</dithering>")
-        << "600" << 600 << "floyd" << psPath << false;
-    QTest::newRow("empty plain resolution still wins")
-        << (ps + "<cResolution></cResolution><CustomcResolution>1200</CustomcResolution><dithering>floyd</dithering>")
-        << "" << 0 << "floyd" << psPath << false;
-    QTest::newRow("custom resolution") << (ps + "<CustomcResolution>1200</CustomcResolution><dithering>jarvis</dithering>")
-                                       << "1200" << 1200 << "jarvis" << psPath << false;
-    QTest::newRow("one-character custom resolution") << (ps + "<CustomcResolution>5</CustomcResolution><dithering>x</dithering>")
-                                                     << "200" << 200 << "x" << psPath << false;
+    QTest::newRow("plain resolution wins over custom") << (ps
+        + "<cResolution>600</cResolution><CustomcResolution>1200</CustomcResolution><dithering>floyd</"
+          "dithering>") << "600" << 600 << "floyd" << psPath
+                                                       << false;
+    QTest::newRow("empty plain resolution still wins") << (ps
+        + "<cResolution></cResolution><CustomcResolution>1200</CustomcResolution><dithering>floyd</"
+          "dithering>") << "" << 0 << "floyd" << psPath << false;
+    QTest::newRow("custom resolution")
+        << (ps + "<CustomcResolution>1200</CustomcResolution><dithering>jarvis</dithering>") << "1200" << 1200
+        << "jarvis" << psPath << false;
+    QTest::newRow("one-character custom resolution")
+        << (ps + "<CustomcResolution>5</CustomcResolution><dithering>x</dithering>") << "200" << 200 << "x"
+        << psPath << false;
     QTest::newRow("two-character custom resolution")
-        << (ps + "<CustomcResolution>50</CustomcResolution><dithering>x</dithering>") << "50" << 50 << "x" << psPath << false;
-    QTest::newRow("no resolution") << (ps + "<dithering>stucki</dithering>") << "200" << 200 << "stucki" << psPath << true;
-    QTest::newRow("no dithering") << (ps + "<cResolution>300</cResolution>") << "300" << 300 << "" << psPath << true;
-    QTest::newRow("no file") << QByteArray("<cResolution>300</cResolution><dithering>floyd</dithering>") << "300" << 300
-                             << "floyd" << "" << true;
+        << (ps + "<CustomcResolution>50</CustomcResolution><dithering>x</dithering>") << "50" << 50 << "x"
+        << psPath << false;
+    QTest::newRow("no resolution") << (ps + "<dithering>stucki</dithering>") << "200" << 200 << "stucki"
+                                   << psPath << true;
+    QTest::newRow("no dithering") << (ps + "<cResolution>300</cResolution>") << "300" << 300 << "" << psPath
+                                  << true;
+    QTest::newRow("no file") << QByteArray("<cResolution>300</cResolution><dithering>floyd</dithering>")
+                             << "300" << 300 << "floyd"
+                             << "" << true;
     QTest::newRow("resolution not a number")
-        << (ps + "<cResolution>high</cResolution><dithering>floyd</dithering>") << "high" << 0 << "floyd" << psPath << false;
+        << (ps + "<cResolution>high</cResolution><dithering>floyd</dithering>") << "high" << 0 << "floyd"
+        << psPath << false;
     QTest::newRow("white space kept")
         << QByteArray("<PostScriptFile> /a b.txt </PostScriptFile><cResolution> 600</cResolution>"
                       "<dithering> floyd </dithering>")
-        << " 600" << 600 << " floyd " << " /a b.txt " << false;
+        << " 600" << 600 << " floyd "
+        << " /a b.txt " << false;
     QTest::newRow("keys are case-sensitive")
         << (ps + "<CResolution>900</CResolution><Dithering>floyd</Dithering><cResolution>300</cResolution>")
         << "300" << 300 << "" << psPath << true;
     QTest::newRow("repeated key, last wins")
-        << (ps + "<cResolution>300</cResolution><cResolution>400</cResolution><dithering>a</dithering>") << "400" << 400
-        << "a" << psPath << false;
-    QTest::newRow("escaped text")
-        << QByteArray("<PostScriptFile>/tmp/Tom &amp; Jerry.txt</PostScriptFile><cResolution>300</cResolution>"
-                      "<dithering>floyd</dithering>")
-        << "300" << 300 << "floyd" << "/tmp/Tom & Jerry.txt" << false;
-    QTest::newRow("second group ignored")
-        << (ps + "<cResolution>300</cResolution><dithering>floyd</dithering>"
-                 "<OtherSettings><cResolution>999</cResolution><dithering>jarvis</dithering></OtherSettings>")
-        << "300" << 300 << "floyd" << psPath << false;
+        << (ps + "<cResolution>300</cResolution><cResolution>400</cResolution><dithering>a</dithering>")
+        << "400" << 400 << "a" << psPath << false;
+    QTest::newRow("escaped text") << QByteArray(
+        "<PostScriptFile>/tmp/Tom &amp; Jerry.txt</PostScriptFile><cResolution>300</cResolution>"
+        "<dithering>floyd</dithering>")
+                                  << "300" << 300 << "floyd"
+                                  << "/tmp/Tom & Jerry.txt" << false;
+    QTest::newRow("second group ignored") << (ps
+        + "<cResolution>300</cResolution><dithering>floyd</dithering>"
+          "<OtherSettings><cResolution>999</cResolution><dithering>jarvis</dithering></OtherSettings>")
+                                          << "300" << 300 << "floyd" << psPath << false;
     QTest::newRow("element named like a group starts a new one")
-        << (ps + "<cResolution>300</cResolution><JobSettings>x</JobSettings><dithering>floyd</dithering>") << "300" << 300
-        << "" << psPath << true;
+        << (ps + "<cResolution>300</cResolution><JobSettings>x</JobSettings><dithering>floyd</dithering>")
+        << "300" << 300 << "" << psPath << true;
 }
 
 void tst_GsManager::argumentList()
@@ -193,7 +196,8 @@ void tst_GsManager::nothingLaunchedWithoutGroup_data()
 
     const QString notParsed = "The xml input options were not parsed properly.";
     QTest::newRow("missing file") << false << QByteArray() << QStringList {};
-    QTest::newRow("empty file") << true << QByteArray() << QStringList { "XML error: Premature end of document.", notParsed };
+    QTest::newRow("empty file") << true << QByteArray()
+                                << QStringList { "XML error: Premature end of document.", notParsed };
     QTest::newRow("no element naming settings")
         << true << QByteArray("<?xml version=\"1.0\"?>\n<Options><cResolution>600</cResolution></Options>\n")
         << QStringList { "XML error: Expected character data.", notParsed };
@@ -278,7 +282,8 @@ void tst_GsManager::listIsEmptyBetweenJobs()
     // The second job finds no file; nothing of the first one is used again.
     QCOMPARE(launches.count(), 1);
     QCOMPARE(errors.count(), 2);
-    QCOMPARE(errors.at(1).at(0).toString(), QStringLiteral("The xml input options were not parsed properly."));
+    QCOMPARE(
+        errors.at(1).at(0).toString(), QStringLiteral("The xml input options were not parsed properly."));
     manager.processOptions(m_path);
     QCOMPARE(launches.count(), 2);
     QCOMPARE(launches.at(1).at(0).toStringList(), gsArguments("300", "floyd", "/a.txt"));
@@ -286,10 +291,11 @@ void tst_GsManager::listIsEmptyBetweenJobs()
 
 void tst_GsManager::manyKeys()
 {
-    QByteArray body = "<cResolution>300</cResolution><dithering>floyd</dithering><PostScriptFile>/a.txt</PostScriptFile>\n";
+    QByteArray body = "<cResolution>300</cResolution><dithering>floyd</dithering><PostScriptFile>/a.txt</"
+                      "PostScriptFile>\n";
     for (int i = 0; i < 20000; ++i)
-        body += "    <key" + QByteArray::number(i) + ">value " + QByteArray::number(i) + "</key" + QByteArray::number(i)
-            + ">\n";
+        body += "    <key" + QByteArray::number(i) + ">value " + QByteArray::number(i) + "</key"
+            + QByteArray::number(i) + ">\n";
     const QByteArray content = optionsFile(body);
     const Answer a = process(&content);
     QCOMPARE(a.errors, QStringList());
@@ -309,8 +315,9 @@ void tst_GsManager::readsTheParsersOptionsFile()
     const QString job = spool + QStringLiteral("/Tue Dec 8 01:04:34 2026.txt");
     QFile file(job);
     QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write("%!PS-Adobe-3.0\n%%Title: (Sign)\n%%BeginFeature: *CustomcResolution True\n1200\n%%EndFeature\n"
-               "%%BeginFeature: *dithering jarvis\n%%EndFeature\n%%EOF\n");
+    file.write(
+        "%!PS-Adobe-3.0\n%%Title: (Sign)\n%%BeginFeature: *CustomcResolution True\n1200\n%%EndFeature\n"
+        "%%BeginFeature: *dithering jarvis\n%%EndFeature\n%%EOF\n");
     file.close();
 
     psOptionParser parser { QDir(options) };

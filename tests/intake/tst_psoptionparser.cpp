@@ -101,10 +101,12 @@ Options wholeTextScan(const QString &text)
 {
     const QList<QRegularExpression> res = {
         QRegularExpression(QStringLiteral("%%Title: \\({0,1}([^\\(][.\\w\\s]*[^\\)])\\){0,1}\\s+")),
-        QRegularExpression(QStringLiteral("%%BeginFeature: \\*(\\w*) (\\w*)\\s{1}([.\\w]*){0,1}\\s{0,1}%%EndFeature")),
+        QRegularExpression(
+            QStringLiteral("%%BeginFeature: \\*(\\w*) (\\w*)\\s{1}([.\\w]*){0,1}\\s{0,1}%%EndFeature")),
         QRegularExpression(QStringLiteral("%%BoundingBox: (\\d+ \\d+ \\d+ \\d+)\\s")),
     };
-    const QStringList names = { QStringLiteral("Title"), QStringLiteral("Option"), QStringLiteral("BoundingBox") };
+    const QStringList names
+        = { QStringLiteral("Title"), QStringLiteral("Option"), QStringLiteral("BoundingBox") };
     Options options;
     for (int p = 0; p < res.size(); ++p) {
         auto it = res.at(p).globalMatch(text);
@@ -150,7 +152,8 @@ private slots:
     void writeFailureIsReported();
 
 private:
-    QStringList parse(const QByteArray &content, Options *settings, const QString &name = QStringLiteral("job.txt"));
+    QStringList parse(
+        const QByteArray &content, Options *settings, const QString &name = QStringLiteral("job.txt"));
 
     QTemporaryDir *m_tmp = nullptr;
     QString m_spool;
@@ -188,7 +191,7 @@ QStringList tst_PsOptionParser::parse(const QByteArray &content, Options *settin
     QStringList errors;
     connect(&parser, &psOptionParser::error, this, [&errors](const QString &e) { errors << e; });
     connect(&parser, qOverload<vexlorSettings>(&psOptionParser::done), this,
-            [settings](const vexlorSettings &s) { *settings = s.settings; });
+        [settings](const vexlorSettings &s) { *settings = s.settings; });
     settings->clear();
     parser.name2Parse(path);
     return errors;
@@ -199,11 +202,12 @@ void tst_PsOptionParser::comments_data()
     QTest::addColumn<QByteArray>("content");
     QTest::addColumn<Options>("expected"); // without PostScriptFile
 
-    QTest::newRow("title in parentheses") << QByteArray("%!PS\n%%Title: (My Job)\n%%Creator: x\n")
-                                          << Options { { "Title", "My Job" } };
-    QTest::newRow("title without parentheses")
-        << QByteArray("%!PS\n%%Title: hello world.ps\n%%Creator: x\n") << Options { { "Title", "hello world.ps" } };
-    QTest::newRow("title with a hyphen inside") << QByteArray("%!PS\n%%Title: my-job\n%%Creator: x\n") << Options {};
+    QTest::newRow("title in parentheses")
+        << QByteArray("%!PS\n%%Title: (My Job)\n%%Creator: x\n") << Options { { "Title", "My Job" } };
+    QTest::newRow("title without parentheses") << QByteArray("%!PS\n%%Title: hello world.ps\n%%Creator: x\n")
+                                               << Options { { "Title", "hello world.ps" } };
+    QTest::newRow("title with a hyphen inside")
+        << QByteArray("%!PS\n%%Title: my-job\n%%Creator: x\n") << Options {};
     QTest::newRow("title of one character") << QByteArray("%!PS\n%%Title: a\n%%Creator: x\n") << Options {};
     QTest::newRow("title with Windows line ends")
         << QByteArray("%!PS\r\n%%Title: (Plate)\r\n%%Creator: x\r\n") << Options { { "Title", "Plate" } };
@@ -213,7 +217,8 @@ void tst_PsOptionParser::comments_data()
         << QByteArray("%%BoundingBox: (atend)\n%%EndComments\n%%Trailer\n%%BoundingBox: 0 0 612 792\n%%EOF\n")
         << Options { { "BoundingBox", "0 0 612 792" } };
     QTest::newRow("last bounding box wins")
-        << QByteArray("%%BoundingBox: 1 2 3 4\n%%BoundingBox: 10 20 30 40\n") << Options { { "BoundingBox", "10 20 30 40" } };
+        << QByteArray("%%BoundingBox: 1 2 3 4\n%%BoundingBox: 10 20 30 40\n")
+        << Options { { "BoundingBox", "10 20 30 40" } };
     QTest::newRow("negative bounding box") << QByteArray("%%BoundingBox: -1 0 612 792\n") << Options {};
     QTest::newRow("fractional bounding box") << QByteArray("%%BoundingBox: 0.5 0 612 792\n") << Options {};
     QTest::newRow("page bounding box is not the bounding box")
@@ -228,9 +233,9 @@ void tst_PsOptionParser::comments_data()
     QTest::newRow("feature with PostScript code")
         << QByteArray("%%BeginFeature: *PageSize Letter\n<</PageSize[612 792]>>setpagedevice\n%%EndFeature\n")
         << Options {};
-    QTest::newRow("repeated option, last wins")
-        << QByteArray("%%BeginFeature: *dithering floyd\n%%EndFeature\n%%BeginFeature: *dithering jarvis\n%%EndFeature\n")
-        << Options { { "dithering", "jarvis" } };
+    QTest::newRow("repeated option, last wins") << QByteArray(
+        "%%BeginFeature: *dithering floyd\n%%EndFeature\n%%BeginFeature: *dithering jarvis\n%%EndFeature\n")
+                                                << Options { { "dithering", "jarvis" } };
     QTest::newRow("feature named Title replaces the title comment")
         << QByteArray("%%BeginFeature: *Title Feature\n%%EndFeature\n%%Title: Comment\n%%X\n")
         << Options { { "Title", "Feature" } };
@@ -238,7 +243,8 @@ void tst_PsOptionParser::comments_data()
         << QByteArray("%%BoundingBox: 1 2 3 4\n%%BeginFeature: *BoundingBox Feature\n%%EndFeature\n")
         << Options { { "BoundingBox", "1 2 3 4" } };
     QTest::newRow("empty file") << QByteArray() << Options {};
-    QTest::newRow("no comments") << QByteArray("newpath 0 0 moveto 10 10 lineto stroke showpage\n") << Options {};
+    QTest::newRow("no comments") << QByteArray("newpath 0 0 moveto 10 10 lineto stroke showpage\n")
+                                 << Options {};
     QTest::newRow("zero bytes") << QByteArray(4096, '\0') << Options {};
     QTest::newRow("zero bytes around a comment")
         << (QByteArray(3, '\0') + "\n%%BeginFeature: *JobType raster\n%%EndFeature\n" + QByteArray(2, '\0'))
@@ -250,7 +256,8 @@ void tst_PsOptionParser::comments_data()
     junk.replace("%%", "%.");
     QTest::newRow("binary junk") << junk << Options {};
     QTest::newRow("binary junk around a comment")
-        << (junk + "\n%%BeginFeature: *vectorSort inside\n%%EndFeature\n" + junk) << Options { { "vectorSort", "inside" } };
+        << (junk + "\n%%BeginFeature: *vectorSort inside\n%%EndFeature\n" + junk)
+        << Options { { "vectorSort", "inside" } };
 }
 
 void tst_PsOptionParser::comments()
@@ -312,7 +319,7 @@ void tst_PsOptionParser::doneSignalsPathFirst()
         QVERIFY(readFile(p).endsWith("</InitialSettings>\n"));
     });
     connect(&parser, qOverload<vexlorSettings>(&psOptionParser::done), this,
-            [&](const vexlorSettings &) { order << QStringLiteral("settings"); });
+        [&](const vexlorSettings &) { order << QStringLiteral("settings"); });
     parser.name2Parse(path);
     QCOMPARE(order, (QStringList { "path", "settings" }));
     QCOMPARE(xmlPath, m_options + QStringLiteral("/order.xml"));
@@ -363,21 +370,25 @@ void tst_PsOptionParser::cupsfilterOutput()
     const QString ppd = QStringLiteral(VEXLOR_SOURCE_DIR "/tools/ppd/vexlor.ppd");
     QString cupsfilter = QStandardPaths::findExecutable(QStringLiteral("cupsfilter"));
     if (cupsfilter.isEmpty())
-        cupsfilter = QStandardPaths::findExecutable(QStringLiteral("cupsfilter"), { QStringLiteral("/usr/sbin") });
+        cupsfilter
+            = QStandardPaths::findExecutable(QStringLiteral("cupsfilter"), { QStringLiteral("/usr/sbin") });
     if (cupsfilter.isEmpty() || !QFile::exists(ppd))
         QSKIP("cupsfilter or the queue's PPD is not available");
 
     const QString input = m_tmp->path() + QStringLiteral("/in.ps");
-    QVERIFY(writeFile(input, "%!PS-Adobe-3.0\n%%Title: (My Sign)\n%%BoundingBox: 0 0 200 100\n%%Pages: 1\n"
-                             "%%EndComments\n%%BeginProlog\n%%EndProlog\n%%Page: 1 1\n"
-                             "newpath 10 10 moveto 100 50 lineto stroke\nshowpage\n%%EOF\n"));
+    QVERIFY(writeFile(input,
+        "%!PS-Adobe-3.0\n%%Title: (My Sign)\n%%BoundingBox: 0 0 200 100\n%%Pages: 1\n"
+        "%%EndComments\n%%BeginProlog\n%%EndProlog\n%%Page: 1 1\n"
+        "newpath 10 10 moveto 100 50 lineto stroke\nshowpage\n%%EOF\n"));
     QProcess filter;
-    filter.start(cupsfilter, { "-p", ppd, "-m", "application/vnd.cups-postscript", "-o", "JobType=vector", "-o",
-                               "rasterSpeed=Custom.37", "-o", "materialThickness=Custom.3.175", "-o",
-                               "dithering=floyd", "-o", "cResolution=Custom.1200", input });
+    filter.start(cupsfilter,
+        { "-p", ppd, "-m", "application/vnd.cups-postscript", "-o", "JobType=vector", "-o",
+            "rasterSpeed=Custom.37", "-o", "materialThickness=Custom.3.175", "-o", "dithering=floyd", "-o",
+            "cResolution=Custom.1200", input });
     QVERIFY(filter.waitForFinished(60000));
     if (filter.exitCode() != 0)
-        QSKIP(qPrintable(QStringLiteral("cupsfilter failed: ") + QString::fromLocal8Bit(filter.readAllStandardError())));
+        QSKIP(qPrintable(
+            QStringLiteral("cupsfilter failed: ") + QString::fromLocal8Bit(filter.readAllStandardError())));
     const QByteArray job = filter.readAllStandardOutput();
     QVERIFY(job.endsWith("%%EOF\n\x04"));
     QCOMPARE(parse(job, &settings), QStringList());
@@ -446,7 +457,7 @@ void tst_PsOptionParser::piecewiseScanAgreesWithWholeText()
     parser.setBlockSize(blockSize);
     Options settings;
     connect(&parser, qOverload<vexlorSettings>(&psOptionParser::done), this,
-            [&settings](const vexlorSettings &s) { settings = s.settings; });
+        [&settings](const vexlorSettings &s) { settings = s.settings; });
     parser.name2Parse(path);
     QCOMPARE(settings, expected);
 }
@@ -460,7 +471,7 @@ void tst_PsOptionParser::unusableKeysAndCharactersKeepTheFileReadable()
                                      "%%BeginFeature: *3D yes\n%%EndFeature\n"
                                      "%%BeginFeature: * \n%%EndFeature\n"
                                      "%%BeginFeature: *dithering floyd\n%%EndFeature\n",
-                                     &settings);
+        &settings);
     QCOMPARE(errors.size(), 2);
     QVERIFY2(errors.at(0).contains(QLatin1String("\"\"")), qPrintable(errors.at(0)));
     QVERIFY2(errors.at(1).contains(QLatin1String("\"3D\"")), qPrintable(errors.at(1)));
@@ -492,7 +503,8 @@ void tst_PsOptionParser::missingSpoolFile()
     const QString path = m_spool + QStringLiteral("/missing.txt");
     parser.name2Parse(path);
     QCOMPARE(errors.count(), 1);
-    QCOMPARE(errors.at(0).at(0).toString(), QStringLiteral("The file could not be opened in name2Parse: ") + path);
+    QCOMPARE(
+        errors.at(0).at(0).toString(), QStringLiteral("The file could not be opened in name2Parse: ") + path);
     QCOMPARE(done.count(), 0);
     QVERIFY(!QFile::exists(m_options + QStringLiteral("/missing.xml")));
 }
@@ -549,9 +561,10 @@ void tst_PsOptionParser::optionsFileIsPrivate()
     const QString target = m_tmp->path() + QStringLiteral("/target");
     QVERIFY(writeFile(target, "keep"));
     QVERIFY(QFile::link(target, m_options + QStringLiteral("/linked.xml")));
-    const QStringList errors = parse("%%BeginFeature: *JobType raster\n%%EndFeature\n", &settings,
-                                     QStringLiteral("linked.txt"));
-    QCOMPARE(errors, QStringList { QStringLiteral("Problem opening option file: ") + m_options + "/linked.xml" });
+    const QStringList errors
+        = parse("%%BeginFeature: *JobType raster\n%%EndFeature\n", &settings, QStringLiteral("linked.txt"));
+    QCOMPARE(
+        errors, QStringList { QStringLiteral("Problem opening option file: ") + m_options + "/linked.xml" });
     QVERIFY(settings.isEmpty());
     QCOMPARE(readFile(target), QByteArray("keep"));
 }
@@ -580,7 +593,7 @@ void tst_PsOptionParser::writeFailureIsReported()
     QCOMPARE(errors.count(), 1);
     const QString text = errors.at(0).at(0).toString();
     QVERIFY2(text.startsWith(QStringLiteral("Could not write the option file ") + m_options + "/job.xml"),
-             qPrintable(text));
+        qPrintable(text));
     QVERIFY(!QFile::exists(m_options + QStringLiteral("/job.xml")));
 }
 

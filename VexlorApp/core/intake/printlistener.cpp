@@ -32,7 +32,8 @@ qint64 markerEnd(const QByteArray &tail, const char *data, qint64 length, qint64
     if (!tail.isEmpty()) {
         // The tail never holds a whole marker (the job would have ended), so
         // a marker found starting inside it is one split between two reads.
-        const QByteArray joint = tail + QByteArray(data + pos, int(qMin<qint64>(kMarker.size() - 1, length - pos)));
+        const QByteArray joint
+            = tail + QByteArray(data + pos, int(qMin<qint64>(kMarker.size() - 1, length - pos)));
         const int at = joint.indexOf(kMarker);
         if (at >= 0 && at < tail.size())
             return pos + at + kMarker.size() - tail.size();
@@ -44,7 +45,8 @@ qint64 markerEnd(const QByteArray &tail, const char *data, qint64 length, qint64
 } // namespace
 
 // What one connection is doing: the job being received into its own file.
-struct printListener::Connection {
+struct printListener::Connection
+{
     // The spool file of the job being received; none before its bytes start
     // and after its marker.
     std::unique_ptr<QFile> file;
@@ -214,8 +216,9 @@ void printListener::receive(QTcpSocket *socket, Connection &state)
     // Put what came so far on the disk, so that a full disk is noticed now
     // and a partial job is visible as it stands.
     if (state.file && !state.file->flush())
-        dropJob(state, QStringLiteral("Could not write the spool file %1: %2; the job is dropped")
-                           .arg(state.file->fileName(), state.file->errorString()));
+        dropJob(state,
+            QStringLiteral("Could not write the spool file %1: %2; the job is dropped")
+                .arg(state.file->fileName(), state.file->errorString()));
     emit info(QStringLiteral("Closing the port..."));
 }
 
@@ -242,8 +245,9 @@ void printListener::appendToJob(Connection &state, const char *data, qint64 leng
             }
             ok = ok && state.file->write(data, length) == length;
             if (!ok)
-                dropJob(state, QStringLiteral("Could not write the spool file %1: %2; the job is dropped")
-                                   .arg(state.file->fileName(), state.file->errorString()));
+                dropJob(state,
+                    QStringLiteral("Could not write the spool file %1: %2; the job is dropped")
+                        .arg(state.file->fileName(), state.file->errorString()));
         }
     }
 
@@ -285,14 +289,16 @@ bool printListener::openSpoolFile(Connection &state)
     // The spool folder is in the shared /tmp: write only into a real folder
     // of ours that nobody else can open.
     if (!Vexlor::isPrivateDir(folder, &reason)) {
-        dropJob(state, QStringLiteral("Refusing to write the job into the spool folder %1: %2; the job is dropped")
-                           .arg(folder, reason));
+        dropJob(state,
+            QStringLiteral("Refusing to write the job into the spool folder %1: %2; the job is dropped")
+                .arg(folder, reason));
         return false;
     }
     auto file = std::make_unique<QFile>(uniqueSpoolName());
     if (!Vexlor::openPrivateFile(*file, QIODevice::WriteOnly, &reason)) {
-        dropJob(state, QStringLiteral("Could not create a spool file in %1: %2; the job is dropped")
-                           .arg(folder, reason));
+        dropJob(state,
+            QStringLiteral("Could not create a spool file in %1: %2; the job is dropped")
+                .arg(folder, reason));
         return false;
     }
     state.file = std::move(file);

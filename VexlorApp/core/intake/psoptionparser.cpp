@@ -42,7 +42,8 @@ QString xmlSafe(const QString &text)
         if (c.isHighSurrogate() && i + 1 < text.size() && text.at(i + 1).isLowSurrogate()) {
             safe += c;
             safe += text.at(++i);
-        } else if (u == 0x9 || u == 0xA || u == 0xD || (u >= 0x20 && u <= 0xD7FF) || (u >= 0xE000 && u <= 0xFFFD)) {
+        } else if (u == 0x9 || u == 0xA || u == 0xD || (u >= 0x20 && u <= 0xD7FF)
+            || (u >= 0xE000 && u <= 0xFFFD)) {
             safe += c;
         } else {
             safe += QChar(QChar::ReplacementCharacter);
@@ -59,12 +60,12 @@ psOptionParser::psOptionParser(QDir optionsDir, QObject *parent)
     , m_blockSize(kDefaultBlockSize)
 {
     patterns.append(qMakePair(QStringLiteral("Title"),
-                              QRegularExpression(QStringLiteral("%%Title: \\({0,1}([^\\(][.\\w\\s]*[^\\)])\\){0,1}\\s+"))));
-    patterns.append(qMakePair(
-        QStringLiteral("Option"),
-        QRegularExpression(QStringLiteral("%%BeginFeature: \\*(\\w*) (\\w*)\\s{1}([.\\w]*){0,1}\\s{0,1}%%EndFeature"))));
+        QRegularExpression(QStringLiteral("%%Title: \\({0,1}([^\\(][.\\w\\s]*[^\\)])\\){0,1}\\s+"))));
+    patterns.append(qMakePair(QStringLiteral("Option"),
+        QRegularExpression(
+            QStringLiteral("%%BeginFeature: \\*(\\w*) (\\w*)\\s{1}([.\\w]*){0,1}\\s{0,1}%%EndFeature"))));
     patterns.append(qMakePair(QStringLiteral("BoundingBox"),
-                              QRegularExpression(QStringLiteral("%%BoundingBox: (\\d+ \\d+ \\d+ \\d+)\\s"))));
+        QRegularExpression(QStringLiteral("%%BoundingBox: (\\d+ \\d+ \\d+ \\d+)\\s"))));
     for (auto &pattern : patterns)
         pattern.second.optimize();
 }
@@ -116,8 +117,8 @@ void psOptionParser::parseFile(QFile &device)
         for (int p = 0; p < patterns.size(); ++p) {
             const QRegularExpression &re = patterns.at(p).second;
             while (next[p] < text.size()) {
-                const QRegularExpressionMatch m = re.match(
-                    text, next[p], atEnd ? QRegularExpression::NormalMatch : QRegularExpression::PartialPreferFirstMatch);
+                const QRegularExpressionMatch m = re.match(text, next[p],
+                    atEnd ? QRegularExpression::NormalMatch : QRegularExpression::PartialPreferFirstMatch);
                 if (m.hasMatch()) {
                     storeMatch(p, m, found[p]);
                     next[p] = qMax(m.capturedEnd(0), next[p] + 1);
@@ -164,7 +165,8 @@ void psOptionParser::parseFile(QFile &device)
     options2XML(options);
 }
 
-void psOptionParser::storeMatch(int pattern, const QRegularExpressionMatch &match, QMap<QString, QString> &found)
+void psOptionParser::storeMatch(
+    int pattern, const QRegularExpressionMatch &match, QMap<QString, QString> &found)
 {
     const QString &name = patterns.at(pattern).first;
     const int captures = patterns.at(pattern).second.captureCount();
@@ -178,8 +180,8 @@ void psOptionParser::storeMatch(int pattern, const QRegularExpressionMatch &matc
         emit info(QStringLiteral("Parser: ") + name + QStringLiteral(" - ") + texts.join(QString()));
         found.insert(name, match.captured(1));
     } else {
-        emit info(QStringLiteral("Parser: ") + name + QStringLiteral(" - ") + match.captured(1) + QStringLiteral(", ")
-                  + match.captured(n));
+        emit info(QStringLiteral("Parser: ") + name + QStringLiteral(" - ") + match.captured(1)
+            + QStringLiteral(", ") + match.captured(n));
         found.insert(match.captured(1), match.captured(n));
     }
 }
@@ -187,7 +189,8 @@ void psOptionParser::storeMatch(int pattern, const QRegularExpressionMatch &matc
 void psOptionParser::options2XML(const QMap<QString, QString> &options)
 {
     const QString folder = m_optionsDir.absolutePath();
-    const QString path = folder + QStringLiteral("/") + QFileInfo(fileName).completeBaseName() + QStringLiteral(".xml");
+    const QString path
+        = folder + QStringLiteral("/") + QFileInfo(fileName).completeBaseName() + QStringLiteral(".xml");
 
     QString reason;
     // The options folder is in the shared /tmp: write only into a real
@@ -232,7 +235,8 @@ void psOptionParser::options2XML(const QMap<QString, QString> &options)
     const QString why = out.errorString();
     out.close();
     if (writer.hasError() || !flushed || out.error() != QFileDevice::NoError) {
-        emit error(QStringLiteral("Could not write the option file %1: %2").arg(path, flushed ? out.errorString() : why));
+        emit error(QStringLiteral("Could not write the option file %1: %2")
+                       .arg(path, flushed ? out.errorString() : why));
         out.remove();
         return;
     }
