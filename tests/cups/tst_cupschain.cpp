@@ -300,7 +300,7 @@ void tst_cupschain::jobsSentByHand_data()
     // A figure embedded with its own %%EOF must not end the job early.
     const QByteArray head
         = "%!PS-Adobe-3.0\n%%Title: (With Figure)\n%%BoundingBox: 0 0 200 200\n%%EndComments\n"
-          "%%BeginDocument: logo.eps\n%!PS-Adobe-3.0 EPSF-3.0\n%%BoundingBox: 0 0 10 10\n"
+          "%%BeginDocument: logo.eps\n%!PS-Adobe-3.0 EPSF-3.0\n"
           "0 0 10 10 rectfill\n%%EOF";
     const QByteArray tail = "%%EndDocument\n%%BeginFeature: *JobType raster\n%%EndFeature\n"
                             "newpath 0 0 moveto 200 200 lineto stroke\nshowpage\n%%Trailer\n%%EOF\n";
