@@ -5,6 +5,7 @@
 #include <QImage>
 #include <QPainterPath>
 #include <QSignalSpy>
+#include <QThread>
 #include <QtTest>
 
 Q_DECLARE_METATYPE(QList<QPainterPath>)
@@ -131,6 +132,18 @@ QByteArray run(const Job &job)
 
 } // namespace
 
+// Stands in for the job flow controller: the signals it sends for one job.
+class JobSender : public QObject
+{
+    Q_OBJECT
+signals:
+    void sendSettings(vexlorSettings settings);
+    void sendVectors(VectorList vectors);
+    void sendBoundingRect(QRect rect);
+    void sendTiles(Vexlor::SceneTile tiles);
+    void startProcess();
+};
+
 class tst_pclGenerator : public QObject
 {
     Q_OBJECT
@@ -156,6 +169,7 @@ private slots:
     void rasterProgress();
 
     void completeCombinedJob();
+    void queuedJobOnWorkerThread();
 };
 
 void tst_pclGenerator::settingsBlock_data()
@@ -653,6 +667,50 @@ void tst_pclGenerator::completeCombinedJob()
         + esc("%1BIN;YP050;ZS30;XR050;XS0;XP0;LTPU2,1;PD14,1,14,2;") + esc("%0B") + esc("%1BPU") + esc("E")
         + esc("%-12345X@PJL EOJ \r\n") + QByteArray(4096, '\0');
     QCOMPARE(run(job), expected);
+}
+
+void tst_pclGenerator::queuedJobOnWorkerThread()
+{
+    // The generator on a thread of its own, driven through string-based
+    // queued connections with the signatures the window uses.
+    QThread thread;
+    auto *generator = new pclGenerator;
+    generator->moveToThread(&thread);
+    connect(&thread, &QThread::finished, generator, &QObject::deleteLater);
+    thread.start();
+
+    JobSender sender;
+    QVERIFY(
+        connect(&sender, SIGNAL(sendSettings(vexlorSettings)), generator, SLOT(setSettings(vexlorSettings))));
+    QVERIFY(connect(&sender, SIGNAL(sendVectors(VectorList)), generator, SLOT(getVectors(VectorList))));
+    QVERIFY(connect(&sender, SIGNAL(sendBoundingRect(QRect)), generator, SLOT(getBoundingRect(QRect))));
+    QVERIFY(connect(
+        &sender, SIGNAL(sendTiles(Vexlor::SceneTile)), generator, SLOT(setPixTiles(Vexlor::SceneTile))));
+    QVERIFY(connect(&sender, SIGNAL(startProcess()), generator, SLOT(process())));
+    QSignalSpy done(generator, SIGNAL(done(QByteArray)));
+    QSignalSpy range(generator, SIGNAL(setRangeProgBar(int, int)));
+
+    emit sender.sendSettings(makeSettings({ { "Title", "Threaded" } }));
+    VectorList vectors;
+    LaserOp::LaserOp item;
+    item.type = LaserOp::CutLine;
+    item.path = QPainterPath(QPointF(3, 4));
+    vectors.items.append(item);
+    emit sender.sendVectors(vectors);
+    emit sender.sendBoundingRect(QRect(QPoint(0, 0), QPoint(7, 0)));
+    emit sender.sendTiles(Vexlor::SceneTile { { QRect(0, 0, 8, 1), tilePixmap({ "#......." }) } });
+    emit sender.startProcess();
+
+    QTRY_COMPARE(done.count(), 1);
+    const QByteArray stream = done.first().first().toByteArray();
+    QVERIFY(stream.startsWith(header("Threaded")));
+    QVERIFY(stream.contains(esc("*r0T") + esc("*r7S")));
+    QVERIFY(stream.contains(esc("*p0Y") + esc("*p0X") + esc("*b1A") + esc("*b8W") + hex("0080")));
+    QVERIFY(stream.contains("LTPU3,4;"));
+    QCOMPARE(range.count(), 1);
+
+    thread.quit();
+    QVERIFY(thread.wait());
 }
 
 QTEST_MAIN(tst_pclGenerator)

@@ -370,17 +370,16 @@ void pclGenerator::writeTileRows(const QImage &image, const QRect &rect, bool bo
         out[rowBytes - 1] &= lastMask;
 
         const int y = rect.top() + line;
-        if (!row.isEmpty()) {
-            int end = rowBytes;
-            while (end > 0 && out[end - 1] == 0)
-                --end;
-            if (end > 0) {
-                int start = 0;
-                while (out[start] == 0)
-                    ++start;
-                writeRow(row.mid(start, end - start), rect.left() + 8 * start, y, *reverseRow);
-                *reverseRow = !*reverseRow;
-            }
+        int end = rowBytes;
+        while (end > 0 && out[end - 1] == 0)
+            --end;
+        // A blank row is not sent and does not flip the direction.
+        if (end > 0) {
+            int start = 0;
+            while (out[start] == 0)
+                ++start;
+            writeRow(row.mid(start, end - start), rect.left() + 8 * start, y, *reverseRow);
+            *reverseRow = !*reverseRow;
         }
         emit setValueProgBar(y);
     }
