@@ -1,0 +1,20 @@
+#ifndef DASHSPLITTER_H
+#define DASHSPLITTER_H
+
+#include "scenepath.h"
+
+#include <QVector>
+
+// Cuts a path into the dashes of a PostScript dash pattern, so that a
+// dashed stroke becomes the stroke of the dashes alone. Lengths are in
+// device pixels; each subpath starts the pattern anew at the offset, as
+// PostScript does. Curves are followed as short lines.
+class dashSplitter
+{
+public:
+    static scenePath apply(const scenePath &path, QVector<double> dashes, double offset);
+    // true when the pattern draws dashes at all (else the stroke is solid)
+    static bool isDashed(const QVector<double> &dashes);
+};
+
+#endif // DASHSPLITTER_H

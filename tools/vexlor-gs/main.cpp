@@ -1,0 +1,25 @@
+// vexlor-gs: the engraver device. Takes the argument list that VexlorApp
+// builds for Ghostscript and writes the first page of the job as a scene.
+
+#include "commandline.h"
+#include "vexlordevice.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QTextStream>
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    QStringList arguments = app.arguments();
+    arguments.removeFirst();
+
+    QTextStream out(stdout);
+    QFile procedureSet(QStringLiteral(":/vexlor-gs/vexlor.ps"));
+    if (!procedureSet.open(QIODevice::ReadOnly)) {
+        out << "vexlor-gs: the procedure set is missing from the program\n";
+        return vexlorDevice::JobFailed;
+    }
+    vexlorDevice device(QString::fromUtf8(procedureSet.readAll()), out);
+    return device.run(commandLine(arguments));
+}

@@ -1,0 +1,384 @@
+#include "scenebuilder.h"
+
+#include "colorconverter.h"
+#include "dashsplitter.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+#include <QXmlStreamWriter>
+
+#include <cmath>
+
+namespace {
+
+QList<QByteArray> fieldsOf(const QByteArray &line)
+{
+    QList<QByteArray> fields = line.split(' ');
+    fields.removeAll(QByteArray());
+    return fields;
+}
+
+double number(const QList<QByteArray> &fields, int at, bool *ok)
+{
+    if (at >= fields.size()) {
+        *ok = false;
+        return 0;
+    }
+    bool good = false;
+    const double value = fields.at(at).toDouble(&good);
+    if (!good || !std::isfinite(value))
+        *ok = false;
+    return good ? value : 0;
+}
+
+QString text(double value, int decimals = 2)
+{
+    QString s = QString::number(value, 'f', decimals);
+    if (s.contains(QLatin1Char('.'))) {
+        while (s.endsWith(QLatin1Char('0')))
+            s.chop(1);
+        if (s.endsWith(QLatin1Char('.')))
+            s.chop(1);
+    }
+    if (s == QLatin1String("-0"))
+        s = QStringLiteral("0");
+    return s;
+}
+
+QString point(const QPointF &p)
+{
+    return text(p.x()) + QLatin1Char(',') + text(p.y());
+}
+
+QString colorText(QRgb color)
+{
+    return QStringLiteral("0x%1").arg(color & 0xffffffu, 6, 16, QLatin1Char('0')).toUpper().replace(
+        QStringLiteral("0X"), QStringLiteral("0x"));
+}
+
+} // namespace
+
+sceneBuilder::sceneBuilder(const QString &workDir, const colorConverter &colors)
+    : m_workDir(workDir)
+    , m_colors(colors)
+{
+}
+
+bool sceneBuilder::read(QString *error)
+{
+    QFile file(QDir(m_workDir).filePath(QStringLiteral("scene.txt")));
+    if (!file.open(QIODevice::ReadOnly)) {
+        *error = QStringLiteral("the interpreter left no page description (%1)").arg(file.errorString());
+        return false;
+    }
+    const QByteArray all = file.readAll();
+    const QList<QByteArray> lines = all.split('\n');
+
+    // colour fields from position at; false when malformed
+    auto colorAt = [this](const QList<QByteArray> &f, int at, QRgb *color, bool *paints) {
+        if (at >= f.size())
+            return false;
+        bool ok = true;
+        const QByteArray &space = f.at(at);
+        *paints = true;
+        if (space == "g")
+            *color = colorConverter::fromGray(number(f, at + 1, &ok));
+        else if (space == "r")
+            *color = colorConverter::fromRgb(number(f, at + 1, &ok), number(f, at + 2, &ok), number(f, at + 3, &ok));
+        else if (space == "k")
+            *color = m_colors.fromCmyk(number(f, at + 1, &ok), number(f, at + 2, &ok), number(f, at + 3, &ok),
+                                       number(f, at + 4, &ok));
+        else if (space == "n")
+            *paints = false;
+        else
+            return false;
+        return ok;
+    };
+
+    int i = 0;
+    // the path lines of a record, up to its E line
+    auto readPath = [&](scenePath *path) {
+        bool ok = true;
+        for (++i; i < lines.size(); ++i) {
+            const QByteArray &line = lines.at(i);
+            if (line == "E")
+                return ok;
+            if (line == "h") {
+                path->close();
+                continue;
+            }
+            const QList<QByteArray> f = fieldsOf(line);
+            if (f.isEmpty())
+                continue;
+            if (f.at(0) == "m" && f.size() == 3)
+                path->moveTo(QPointF(number(f, 1, &ok), number(f, 2, &ok)));
+            else if (f.at(0) == "l" && f.size() == 3)
+                path->lineTo(QPointF(number(f, 1, &ok), number(f, 2, &ok)));
+            else if (f.at(0) == "c" && f.size() == 7)
+                path->curveTo(QPointF(number(f, 1, &ok), number(f, 2, &ok)),
+                              QPointF(number(f, 3, &ok), number(f, 4, &ok)),
+                              QPointF(number(f, 5, &ok), number(f, 6, &ok)));
+            else
+                ok = false;
+        }
+        return false;
+    };
+
+    for (; i < lines.size(); ++i) {
+        const QList<QByteArray> f = fieldsOf(lines.at(i));
+        if (f.isEmpty())
+            continue;
+        const QByteArray &kind = f.at(0);
+        bool ok = true;
+        if (kind == "C" && f.size() == 4) {
+            const int id = f.at(1).toInt();
+            const int parent = f.at(2).toInt();
+            const bool evenOdd = f.at(3) == "1";
+            scenePath path;
+            ok = readPath(&path);
+            if (ok && id > 0)
+                m_clips.define(id, parent, evenOdd, path);
+        } else if (kind == "F" && f.size() >= 4) {
+            Item item;
+            item.kind = Item::Fill;
+            item.evenOdd = f.at(1) == "1";
+            item.clip = f.at(2).toInt();
+            bool paints = true;
+            ok = colorAt(f, 3, &item.color, &paints);
+            ok = readPath(&item.path) && ok;
+            if (ok && paints)
+                m_items.append(item);
+        } else if (kind == "S" && f.size() >= 9) {
+            Item item;
+            item.kind = Item::Stroke;
+            item.clip = f.at(1).toInt();
+            item.width = std::max(0.0, number(f, 2, &ok));
+            item.cap = f.at(3).toInt();
+            item.join = f.at(4).toInt();
+            item.miter = number(f, 5, &ok);
+            const double offset = number(f, 6, &ok);
+            const int count = f.at(7).toInt();
+            QVector<double> dashes;
+            for (int d = 0; d < count; ++d)
+                dashes.append(number(f, 8 + d, &ok));
+            bool paints = true;
+            ok = colorAt(f, 8 + count, &item.color, &paints) && ok;
+            scenePath path;
+            ok = readPath(&path) && ok;
+            item.path = dashSplitter::isDashed(dashes) ? dashSplitter::apply(path, dashes, offset) : path;
+            if (ok && paints)
+                m_items.append(item);
+        } else if (kind == "I" && f.size() >= 16) {
+            Item item;
+            item.kind = Item::Image;
+            item.imageId = f.at(1).toInt();
+            sampledImage &image = item.image;
+            image.width = f.at(2).toInt();
+            image.height = f.at(3).toInt();
+            image.bitsPerComponent = f.at(4).toInt();
+            image.components = f.at(5).toInt();
+            const bool multi = f.at(6) == "1";
+            item.clip = f.at(7).toInt();
+            for (int m = 0; m < 6; ++m)
+                item.matrix[m] = number(f, 8 + m, &ok);
+            const int count = f.at(14).toInt();
+            for (int d = 0; d < count; ++d)
+                image.decode.append(number(f, 15 + d, &ok));
+            const int at = 15 + count;
+            const QByteArray space = at < f.size() ? f.at(at) : QByteArray();
+            bool paints = true;
+            if (space == "g")
+                image.space = sampledImage::Gray;
+            else if (space == "r")
+                image.space = sampledImage::Rgb;
+            else if (space == "k")
+                image.space = sampledImage::Cmyk;
+            else if (space == "x")
+                image.space = sampledImage::Indexed;
+            else if (space == "m") {
+                image.space = sampledImage::Mask;
+                ok = colorAt(f, at + 1, &image.maskColor, &paints) && ok;
+            } else
+                ok = false;
+            if (image.space == sampledImage::Indexed && image.decode.size() == 2)
+                image.decode.resize(2 * image.components);
+            image.sources.resize(multi ? image.components : 1);
+            // the lines inside the record
+            for (++i; i < lines.size() && lines.at(i) != "E"; ++i) {
+                const QList<QByteArray> g = fieldsOf(lines.at(i));
+                if (g.size() >= 4 && g.at(0) == "Q") {
+                    const int base = g.at(1).toInt();
+                    image.paletteSpace = base == 1 ? sampledImage::Gray
+                                                   : (base == 4 ? sampledImage::Cmyk : sampledImage::Rgb);
+                    image.highIndex = g.at(2).toInt();
+                    image.palette = QByteArray::fromHex(g.at(3));
+                } else if (g.size() >= 2 && g.at(0) == "T") {
+                    for (int k = 2; k < g.size(); ++k)
+                        image.maskKeys.append(g.at(k).toInt());
+                }
+            }
+            if (ok && paints)
+                m_items.append(item);
+        } else if (kind == "X") {
+            m_items.clear();
+        } else if (kind == "P" && f.size() == 3) {
+            m_pageSize = QSize(int(std::floor(number(f, 1, &ok) + 0.5)), int(std::floor(number(f, 2, &ok) + 0.5)));
+        } else if (kind == "N" && f.size() == 2) {
+            m_pages = f.at(1).toInt();
+        } else {
+            ok = false;
+            // a malformed record with a body: step over the body
+            if (kind == "F" || kind == "S" || kind == "C" || kind == "I")
+                while (i < lines.size() && lines.at(i) != "E")
+                    ++i;
+        }
+        if (!ok)
+            ++m_skipped;
+    }
+    m_clips.setPage(QRectF(QPointF(0, 0), QSizeF(m_pageSize)));
+    return true;
+}
+
+bool sceneBuilder::readImageData(Item *item) const
+{
+    sampledImage &image = item->image;
+    for (int k = 0; k < image.sources.size(); ++k) {
+        QFile raw(QDir(m_workDir).filePath(QStringLiteral("i%1_%2.raw").arg(item->imageId).arg(k)));
+        if (!raw.open(QIODevice::ReadOnly))
+            return false;
+        image.sources[k] = raw.readAll();
+    }
+    return true;
+}
+
+void sceneBuilder::writePath(QXmlStreamWriter &xml, const scenePath &path) const
+{
+    for (const scenePath::Segment &segment : path.segments()) {
+        switch (segment.kind) {
+        case scenePath::Move:
+            xml.writeTextElement(QStringLiteral("moveto"), point(segment.points[0]));
+            break;
+        case scenePath::Line:
+            xml.writeTextElement(QStringLiteral("lineto"), point(segment.points[0]));
+            break;
+        case scenePath::Curve:
+            xml.writeTextElement(QStringLiteral("curveto"), point(segment.points[0]) + QLatin1Char(' ')
+                                     + point(segment.points[1]) + QLatin1Char(' ') + point(segment.points[2]));
+            break;
+        case scenePath::Close:
+            xml.writeEmptyElement(QStringLiteral("closepath"));
+            break;
+        }
+    }
+}
+
+bool sceneBuilder::writeImage(QXmlStreamWriter &xml, Item &item, const QString &folder, const QString &base,
+                              QString *error)
+{
+    const double *m = item.matrix;
+    if (std::fabs(m[0] * m[3] - m[1] * m[2]) < 1e-12)
+        return true;
+    if (!readImageData(&item))
+        return true;
+    const QImage picture = item.image.toImage(m_colors);
+    item.image.sources.clear();
+    if (picture.isNull())
+        return true;
+    const QString name = QStringLiteral("%1_img%2.png").arg(base).arg(item.imageId);
+    if (!picture.save(QDir(folder).filePath(name), "PNG", 70)) {
+        *error = QStringLiteral("cannot write the image file %1").arg(QDir(folder).filePath(name));
+        return false;
+    }
+    const clipStore::Resolved &clip = m_clips.resolve(item.clip);
+    const double w = picture.width();
+    const double h = picture.height();
+    xml.writeStartElement(QStringLiteral("clippath"));
+    writePath(xml, clip.path);
+    xml.writeEndElement();
+    xml.writeEmptyElement(QStringLiteral("image"));
+    xml.writeAttribute(QStringLiteral("xx"), text(m[0] * w, 6));
+    xml.writeAttribute(QStringLiteral("xy"), text(m[1] * w, 6));
+    xml.writeAttribute(QStringLiteral("yx"), text(-m[2] * h, 6));
+    xml.writeAttribute(QStringLiteral("yy"), text(-m[3] * h, 6));
+    xml.writeAttribute(QStringLiteral("tx"), text(m[4] + m[2] * h, 6));
+    xml.writeAttribute(QStringLiteral("ty"), text(m[5] + m[3] * h, 6));
+    xml.writeAttribute(QStringLiteral("width"), QString::number(picture.width()));
+    xml.writeAttribute(QStringLiteral("height"), QString::number(picture.height()));
+    xml.writeTextElement(QStringLiteral("imfile"), name);
+    return true;
+}
+
+bool sceneBuilder::write(const QString &sceneFile, const QString &dithering, const QString &jobType, QString *error)
+{
+    const QFileInfo info(sceneFile);
+    const QString folder = info.absolutePath();
+    // the scene reader removes blanks from image file names
+    QString base = info.completeBaseName();
+    base.remove(QLatin1Char(' '));
+    if (base.isEmpty())
+        base = QStringLiteral("scene");
+
+    QSaveFile file(sceneFile);
+    if (!file.open(QIODevice::WriteOnly)) {
+        *error = QStringLiteral("cannot write the scene file %1: %2").arg(sceneFile, file.errorString());
+        return false;
+    }
+    QXmlStreamWriter xml(&file);
+    xml.writeStartDocument();
+    xml.writeStartElement(QStringLiteral("scene"));
+    xml.writeAttribute(QStringLiteral("dithering"), dithering);
+    xml.writeAttribute(QStringLiteral("jobType"), jobType);
+    xml.writeStartElement(QStringLiteral("BoundingBox"));
+    xml.writeTextElement(QStringLiteral("width"), QString::number(m_pageSize.width()));
+    xml.writeTextElement(QStringLiteral("height"), QString::number(m_pageSize.height()));
+    xml.writeEndElement();
+
+    for (Item &item : m_items) {
+        if (!m_clips.contains(item.clip))
+            item.clip = 0;
+        const clipStore::Resolved &clip = m_clips.resolve(item.clip);
+        if (clip.empty)
+            continue;
+        if (item.kind == Item::Image) {
+            if (!writeImage(xml, item, folder, base, error))
+                return false;
+            continue;
+        }
+        if (!item.path.hasExtent() && !(item.kind == Item::Stroke && item.cap != 0))
+            continue;
+        QRectF reach = item.path.boundingRect();
+        if (item.kind == Item::Stroke) {
+            const double grow = item.width * std::max(1.0, item.miter) + 2;
+            reach.adjust(-grow, -grow, grow, grow);
+        }
+        if (!reach.adjusted(-1, -1, 1, 1).intersects(clip.bounds))
+            continue;
+        if (item.kind == Item::Fill) {
+            xml.writeStartElement(QStringLiteral("fill_path"));
+            xml.writeAttribute(QStringLiteral("color"), colorText(item.color));
+            xml.writeAttribute(QStringLiteral("rule"), item.evenOdd ? QStringLiteral("even-odd") : QStringLiteral("nonzero"));
+        } else {
+            xml.writeStartElement(QStringLiteral("stroke_path"));
+            xml.writeAttribute(QStringLiteral("color"), colorText(item.color));
+            xml.writeAttribute(QStringLiteral("width"), text(item.width, 3));
+            xml.writeAttribute(QStringLiteral("miter"), text(item.miter, 3));
+            xml.writeAttribute(QStringLiteral("join"), QString::number(item.join));
+            xml.writeAttribute(QStringLiteral("cap"), QString::number(item.cap));
+        }
+        xml.writeStartElement(QStringLiteral("path"));
+        writePath(xml, item.path);
+        xml.writeEndElement();
+        xml.writeStartElement(QStringLiteral("clippath"));
+        writePath(xml, clip.path);
+        xml.writeEndElement();
+        xml.writeEndElement();
+    }
+    xml.writeEndDocument();
+    if (xml.hasError() || !file.commit()) {
+        *error = QStringLiteral("cannot write the scene file %1: %2").arg(sceneFile, file.errorString());
+        return false;
+    }
+    return true;
+}

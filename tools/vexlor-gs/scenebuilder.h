@@ -1,0 +1,68 @@
+#ifndef SCENEBUILDER_H
+#define SCENEBUILDER_H
+
+#include "clipstore.h"
+#include "sampledimage.h"
+#include "scenepath.h"
+
+#include <QSize>
+#include <QString>
+#include <QVector>
+
+class colorConverter;
+class QXmlStreamWriter;
+
+// Reads the records that the procedure set wrote while the job ran and
+// writes the engraver scene: the page size, filled and stroked paths with
+// the clip in force, and images as PNG files beside the scene.
+class sceneBuilder
+{
+public:
+    sceneBuilder(const QString &workDir, const colorConverter &colors);
+
+    // Reads workDir/scene.txt. False, with a message, when it is missing or
+    // unreadable; malformed records are skipped and counted.
+    bool read(QString *error);
+    // Writes the scene file under a temporary name and renames it when it
+    // is complete; the image files go beside it.
+    bool write(const QString &sceneFile, const QString &dithering, const QString &jobType, QString *error);
+
+    QSize pageSize() const { return m_pageSize; }
+    int pageCount() const { return m_pages; }
+    int itemCount() const { return m_items.size(); }
+    int skippedRecords() const { return m_skipped; }
+
+private:
+    struct Item
+    {
+        enum Kind { Fill, Stroke, Image };
+        Kind kind = Fill;
+        int clip = 0;
+        scenePath path;
+        QRgb color = 0;
+        bool evenOdd = false;
+        double width = 0;
+        int cap = 0;
+        int join = 0;
+        double miter = 10;
+        // images: the samples (data read at write time) and image space
+        // to device space, [a b c d e f] as in PostScript
+        sampledImage image;
+        int imageId = 0;
+        double matrix[6] = { 1, 0, 0, 1, 0, 0 };
+    };
+
+    bool readImageData(Item *item) const;
+    void writePath(QXmlStreamWriter &xml, const scenePath &path) const;
+    bool writeImage(QXmlStreamWriter &xml, Item &item, const QString &folder, const QString &base, QString *error);
+
+    QString m_workDir;
+    const colorConverter &m_colors;
+    clipStore m_clips;
+    QVector<Item> m_items;
+    QSize m_pageSize;
+    int m_pages = 0;
+    int m_skipped = 0;
+};
+
+#endif // SCENEBUILDER_H
