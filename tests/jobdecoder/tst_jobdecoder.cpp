@@ -340,6 +340,16 @@ void tst_JobDecoder::lyingSizesAreBounded()
     QVERIFY2(error.contains("needs more than 1024 MiB"), qPrintable(error));
     QVERIFY(job.bitmap.isNull());
 
+    // A stream of countless tiny commands: the list of them stops growing.
+    QByteArray many = head;
+    many.reserve(head.size() + (MaxRecordedCommands + 10) * 5 + end.size());
+    for (int i = 0; i < MaxRecordedCommands + 10; ++i)
+        many += esc("*p0X");
+    QVERIFY(decodeJob(many + end, &job, &error));
+    QCOMPARE(job.commands.size(), MaxRecordedCommands);
+    QVERIFY(job.warnings.last().contains("commands are listed"));
+    QVERIFY(job.settings.endOfJob);
+
     // No raster block: no bitmap.
     QVERIFY(decodeJob(head + esc("*b2M") + end, &job, &error));
     QVERIFY(job.bitmap.isNull());

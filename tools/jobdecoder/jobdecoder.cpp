@@ -83,6 +83,7 @@ private:
     enum class Mode { Pjl, Pcl, Hpgl, Tail };
 
     bool fail(qint64 at, const QString &text);
+    void record(const Command &command);
     bool expected(qint64 at, const QString &what);
 
     bool parseEscape(QList<Command> *commands);
@@ -103,6 +104,7 @@ private:
     qint64 m_pos = 0;
     DecodedJob *m_job;
     Mode m_mode = Mode::Pjl;
+    bool m_commandsCut = false;
 
     // Raster state
     bool m_inRaster = false;
@@ -125,6 +127,17 @@ bool Parser::fail(qint64 at, const QString &text)
     errorOffset = at;
     message = QStringLiteral("byte %1: %2").arg(at).arg(text);
     return false;
+}
+
+void Parser::record(const Command &command)
+{
+    if (m_job->commands.size() < MaxRecordedCommands) {
+        m_job->commands.append(command);
+    } else if (m_job->commands.size() == MaxRecordedCommands && !m_commandsCut) {
+        m_commandsCut = true;
+        m_job->warnings.append(
+            QStringLiteral("only the first %1 commands are listed").arg(MaxRecordedCommands));
+    }
 }
 
 bool Parser::expected(qint64 at, const QString &what)
@@ -272,7 +285,7 @@ bool Parser::parsePjlLine()
         ++wordEnd;
     c.name = line.mid(i, wordEnd - i);
     c.value = wordEnd < line.size() ? line.mid(wordEnd + 1) : QByteArray();
-    m_job->commands.append(c);
+    record(c);
 
     JobSettings &s = m_job->settings;
     if (c.name == "JOB") {
@@ -623,7 +636,7 @@ bool Parser::parseHpglCommand()
     c.value = QByteArray(m_data + paramStart, int(m_pos - paramStart));
     if (m_pos < m_size && m_data[m_pos] == ';')
         ++m_pos;
-    m_job->commands.append(c);
+    record(c);
     return handleHpgl(c);
 }
 
@@ -652,7 +665,7 @@ bool Parser::parse()
             const qint64 after = m_pos;
             for (Command c : qAsConst(commands)) {
                 c.section = section;
-                m_job->commands.append(c);
+                record(c);
                 if (m_mode == Mode::Pjl && c.name != "E" && c.name != "%X")
                     return fail(c.offset,
                         QStringLiteral("expected a PJL command line, found ESC %1")

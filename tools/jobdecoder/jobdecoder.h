@@ -32,6 +32,9 @@ constexpr int TableHeightInches = 28;
 constexpr int DefaultResolution = 600;
 // Upper bound of the bitmap's memory, whatever the resolution claims.
 constexpr qint64 MaxBitmapBytes = qint64(1) << 30;
+// The raw command list stops growing here (a full-table raster job has some
+// 70000 commands); decoding goes on.
+constexpr int MaxRecordedCommands = 1 << 20;
 
 enum class Section {
     Pjl, // between a universal exit and the language switch, and at the end of the job
@@ -129,7 +132,7 @@ struct VectorPoint
 struct DecodedJob
 {
     JobSettings settings;
-    QList<Command> commands; // every command, in stream order
+    QList<Command> commands; // every command, in stream order (at most MaxRecordedCommands)
     QList<RasterRow> rows; // every raster row, in stream order
     // What would be engraved, in device pixels of the page (origin at the top
     // left, y downwards): QImage::Format_Mono, colour index 1 (black) for
