@@ -1,6 +1,7 @@
 // Raster writer on a full table at 600 dpi (24000 x 16800 pixels in tiles of
 // 1200 rows) of a dithered photograph-like picture, against a plain memory
 // copy of the same input bytes: time and peak memory, with their ratios.
+#include "jobdecoder.h"
 #include "pclgenerator.h"
 
 #include <QGuiApplication>
@@ -32,6 +33,9 @@ struct Measure
 
 Measure g_writer;
 Measure g_copy;
+Measure g_decoder;
+QByteArray g_stream;
+bool g_decodedMatches = false;
 qint64 g_inputBytes = 0;
 
 // The peak resident size since the last reset, from the kernel.
@@ -105,12 +109,14 @@ void BM_RasterWriter(benchmark::State &state)
         QObject::connect(
             &generator, &pclGenerator::done, &generator, [&job](const QByteArray &j) { job = j; });
         const auto start = std::chrono::steady_clock::now();
+        generator.getBoundingRect(QRect(0, 0, Width, Height));
         generator.setPixTiles(input);
         generator.process();
         const double seconds
             = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         best = std::min(best, seconds);
         g_writer.outputBytes = job.size();
+        g_stream = job;
         benchmark::DoNotOptimize(job.constData());
     }
     g_writer.bestSeconds = best;
@@ -147,10 +153,54 @@ void BM_MemoryCopy(benchmark::State &state)
     state.counters["peak_MiB"] = double(g_copy.peakBytes) / (1 << 20);
 }
 
+// The job decoder on the same stream, and a check that it gives back every
+// pixel of the input.
+void BM_Decoder(benchmark::State &state)
+{
+    if (g_stream.isEmpty()) {
+        state.SkipWithError("the raster writer did not run");
+        return;
+    }
+    resetPeakResident();
+    JobDecoder::DecodedJob job;
+    double best = 1e9;
+    for (auto _ : state) {
+        QString error;
+        const auto start = std::chrono::steady_clock::now();
+        if (!JobDecoder::decodeJob(g_stream, &job, &error)) {
+            state.SkipWithError(qPrintable(error));
+            return;
+        }
+        best
+            = std::min(best, std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+    }
+    g_decoder.bestSeconds = best;
+    g_decoder.peakBytes = peakResidentBytes();
+    state.SetBytesProcessed(state.iterations() * g_stream.size());
+
+    g_decodedMatches = job.bitmap.width() == Width && job.bitmap.height() == Height;
+    for (const auto &tile : tiles()) {
+        const QImage image = tile.second.toImage();
+        for (int row = 0; row < image.height() && g_decodedMatches; ++row) {
+            const QRgb *in = reinterpret_cast<const QRgb *>(image.constScanLine(row));
+            const uchar *out = job.bitmap.constScanLine(tile.first.top() + row);
+            for (int x = 0; x < Width; ++x) {
+                const bool black = in[x] == 0xff000000u;
+                if (black != bool(out[x >> 3] & (0x80 >> (x & 7)))) {
+                    g_decodedMatches = false;
+                    break;
+                }
+            }
+        }
+    }
+    state.counters["matches"] = g_decodedMatches ? 1 : 0;
+}
+
 } // namespace
 
 BENCHMARK(BM_RasterWriter)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
 BENCHMARK(BM_MemoryCopy)->Unit(benchmark::kMillisecond)->Iterations(3)->UseRealTime();
+BENCHMARK(BM_Decoder)->Unit(benchmark::kMillisecond)->Iterations(2)->UseRealTime();
 
 int main(int argc, char **argv)
 {
@@ -172,5 +222,10 @@ int main(int argc, char **argv)
             double(g_writer.peakBytes) / (1 << 20), double(g_copy.peakBytes) / (1 << 20),
             double(g_writer.peakBytes) / double(g_copy.peakBytes));
     }
+    if (g_decoder.bestSeconds > 0)
+        std::printf(
+            "Decoder: best %.3f s for the %.1f MiB stream, peak resident %.0f MiB; bitmap %s the input\n",
+            g_decoder.bestSeconds, double(g_stream.size()) / (1 << 20),
+            double(g_decoder.peakBytes) / (1 << 20), g_decodedMatches ? "matches" : "DIFFERS FROM");
     return 0;
 }
