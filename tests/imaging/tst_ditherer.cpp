@@ -2,9 +2,11 @@
 // from the methods: 'B' is a black (engraved) pixel, 'W' a white one.
 
 #include "ditherer.h"
+#include "referencediffusion.h"
 
 #include <QtTest>
 
+#include <random>
 #include <vector>
 
 namespace {
@@ -77,6 +79,8 @@ private slots:
     void greyMethodsLeaveTilesUntouched();
     void tileOfOtherWidthIsSafe();
     void grey8AndRgb32Agree();
+    void matchesStepByStepMethod_data();
+    void matchesStepByStepMethod();
 };
 
 void tst_Ditherer::outputIsOneBit_data()
@@ -314,6 +318,49 @@ void tst_Ditherer::grey8AndRgb32Agree()
             picture(b.ditherTile(greyImage(rows, QImage::Format_RGB32))));
         QCOMPARE(a.carryA(), b.carryA());
         QCOMPARE(a.carryB(), b.carryB());
+    }
+}
+
+void tst_Ditherer::matchesStepByStepMethod_data()
+{
+    QTest::addColumn<int>("method");
+    QTest::addColumn<int>("width");
+    QTest::addColumn<int>("height");
+    for (int method : { 3, 4, 5 }) {
+        for (int width : { 1, 2, 3, 4, 5, 8, 61 }) {
+            for (int height : { 1, 2, 3, 7 })
+                QTest::addRow("method %d, %d x %d", method, width, height) << method << width << height;
+        }
+        QTest::addRow("method %d, wide", method) << method << 517 << 40;
+    }
+}
+
+void tst_Ditherer::matchesStepByStepMethod()
+{
+    // Pictures with many pure black and white pixels (edges, untouched error) and
+    // greys of every kind, over four tiles of a pass, against the method written
+    // out step by step with whole error rows.
+    QFETCH(int, method);
+    QFETCH(int, width);
+    QFETCH(int, height);
+    std::mt19937 random(uint(method * 1000003 + width * 101 + height));
+    ditherer fast(method, width);
+    reference::Diffusion slow(method, width);
+    for (int tile = 0; tile < 4; ++tile) {
+        QImage grey(width, height, QImage::Format_Grayscale8);
+        for (int y = 0; y < height; ++y) {
+            for (int x = 0; x < width; ++x) {
+                const uint r = random();
+                grey.scanLine(y)[x] = r % 5 == 0 ? ((r >> 8) & 1 ? 255 : 0)
+                    : r % 5 == 1                 ? uchar((x * 7 + y * 3) & 0xff)
+                                                 : uchar((r >> 8) % 254 + 1);
+            }
+        }
+        const QImage expected = slow.dither(grey);
+        const QImage got = fast.ditherTile(grey);
+        QCOMPARE(picture(got), picture(expected));
+        QCOMPARE(fast.carryA(), slow.A);
+        QCOMPARE(fast.carryB(), slow.B);
     }
 }
 

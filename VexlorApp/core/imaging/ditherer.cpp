@@ -24,6 +24,7 @@ struct FloydSteinbergKernel
     static constexpr int w20 = 0;
     static constexpr int w1[5] = { 0, 3, 5, 1, 0 };
     static constexpr int w2[5] = { 0, 0, 0, 0, 0 };
+    static constexpr int distinct[4] = { 7, 5, 3, 1 };
 };
 
 struct JarvisJudiceNinkeKernel
@@ -34,6 +35,7 @@ struct JarvisJudiceNinkeKernel
     static constexpr int w20 = 5;
     static constexpr int w1[5] = { 3, 5, 7, 5, 3 };
     static constexpr int w2[5] = { 1, 3, 5, 3, 1 };
+    static constexpr int distinct[4] = { 7, 5, 3, 1 };
 };
 
 struct StuckiKernel
@@ -44,6 +46,7 @@ struct StuckiKernel
     static constexpr int w20 = 4;
     static constexpr int w1[5] = { 2, 4, 8, 4, 2 };
     static constexpr int w2[5] = { 1, 2, 4, 2, 1 };
+    static constexpr int distinct[4] = { 8, 4, 2, 1 };
 };
 
 // Grey of pixel x of a source line: the blue channel, or the byte of a Grayscale8 line.
@@ -60,180 +63,378 @@ inline bool isBlackOrWhite(int grey)
     return grey == 0 || grey == 255;
 }
 
-// The shares of one error for every target of the kernel, each truncated toward zero.
-template <typename K> struct Shares
+// Shares of an error are trunc(w * e / D). A kernel has four distinct weights,
+// so one error needs four divisions; for the usual range of values they come
+// from a table indexed by the value before thresholding, which also keeps the
+// divisions off the chain from one pixel to the next.
+template <typename K> constexpr int weightSlot(int w)
 {
-    explicit Shares(int e)
-        : r0x1(K::w10 * e / K::divisor)
-        , r0x2(K::w20 * e / K::divisor)
+    for (int i = 0; i < 4; ++i) {
+        if (K::distinct[i] == w)
+            return i;
+    }
+    return -1;
+}
+
+template <typename K> struct ShareTable
+{
+    static constexpr int minValue = -2048;
+    static constexpr int maxValue = 2047 + 255;
+    struct Entry
     {
-        for (int i = 0; i < 5; ++i) {
-            r1[i] = K::w1[i] * e / K::divisor;
-            r2[i] = K::w2[i] * e / K::divisor;
+        qint16 share[4];
+    };
+
+    ShareTable()
+        : entries(static_cast<size_t>(maxValue - minValue + 1))
+    {
+        for (int v = minValue; v <= maxValue; ++v) {
+            const int e = v >= 128 ? v - 255 : v;
+            for (int i = 0; i < 4; ++i)
+                entries[static_cast<size_t>(v - minValue)].share[i]
+                    = static_cast<qint16>(K::distinct[i] * e / K::divisor);
         }
     }
-    int r0x1; // s(1,0)
-    int r0x2; // s(2,0)
-    int r1[5]; // s(dx,1), index dx + 2
-    int r2[5]; // s(dx,2), index dx + 2
+
+    static const ShareTable &instance()
+    {
+        static const ShareTable table;
+        return table;
+    }
+
+    std::vector<Entry> entries;
 };
 
-// One tile of error distribution. R0 holds the error of the current row, R1 of
-// the next and R2 of the one after; finished columns are moved down as the scan
-// goes, and error meant for the next tile goes to the carry rows A and B.
-template <typename K, int Bpp>
-void diffuseTile(const QImage &src, QImage &dst, int *R0, int *R1, int *R2, int *A, int *B)
+// The shares of one pixel's error, looked up by weight.
+template <typename K> struct Shares
 {
+    Q_ALWAYS_INLINE Shares(const typename ShareTable<K>::Entry *table, int v)
+    {
+        if (v >= ShareTable<K>::minValue && v <= ShareTable<K>::maxValue) {
+            const auto &entry = table[v - ShareTable<K>::minValue];
+            s0 = entry.share[0];
+            s1 = entry.share[1];
+            s2 = entry.share[2];
+            s3 = entry.share[3];
+        } else {
+            const int e = v >= 128 ? v - 255 : v;
+            s0 = K::distinct[0] * e / K::divisor;
+            s1 = K::distinct[1] * e / K::divisor;
+            s2 = K::distinct[2] * e / K::divisor;
+            s3 = K::distinct[3] * e / K::divisor;
+        }
+    }
+    template <int W> int of() const
+    {
+        constexpr int slot = weightSlot<K>(W);
+        static_assert(slot >= 0, "weight of the kernel");
+        if constexpr (slot == 0)
+            return s0;
+        else if constexpr (slot == 1)
+            return s1;
+        else if constexpr (slot == 2)
+            return s2;
+        else
+            return s3;
+    }
+    int s0, s1, s2, s3;
+};
+
+// What one row of a tile allows: which targets below exist and whether the
+// row is one of the last two, whose error partly goes to the next tile.
+struct RowInfo
+{
+    const uchar *cur;
+    const uchar *above;
+    const uchar *below;
+    int width;
+    bool hasNext;
+    bool hasNext2;
+    bool edgeRow;
+    bool lastRow;
+    bool secondLastRow;
+    int *A;
+    int *B;
+};
+
+// One column of the three error rows R0, R1 and R2.
+struct Column
+{
+    int r0;
+    int r1;
+    int r2;
+};
+
+// Columns x-2 .. x+2 of the error rows around the pixel being scanned.
+struct Window
+{
+    Column c[5];
+};
+
+// One pixel of error distribution, the steps of the method in order. Interior
+// is true for pixels at least two columns from both sides on a row with two
+// rows below it in the tile (one for Floyd-Steinberg), where every target
+// exists: then the checks fall away at compile time.
+template <typename K, int Bpp, bool Interior>
+Q_ALWAYS_INLINE uint diffusePixel(const RowInfo &row, int x, const typename ShareTable<K>::Entry *table,
+    Column &m2, Column &m1, Column &c0, Column &p1, Column &p2)
+{
+    constexpr bool three = K::threeRows;
+    constexpr int w10 = K::w10, w20 = K::w20;
+    constexpr int wm21 = K::w1[0], wm11 = K::w1[1], w01 = K::w1[2], w11 = K::w1[3], w21 = K::w1[4];
+    constexpr int wm22 = K::w2[0], wm12 = K::w2[1], w02 = K::w2[2], w12 = K::w2[3], w22 = K::w2[4];
+    const int g = greyAt<Bpp>(row.cur, x);
+    if (g == 0)
+        return 1;
+    if (g == 255)
+        return 0;
+
+    const bool hasRight = Interior || x + 1 < row.width;
+    const bool hasRight2 = Interior || x + 2 < row.width;
+    const bool hasLeft = Interior || x > 0;
+    const bool hasLeft2 = Interior || x >= 2;
+    const bool hasNext = Interior || row.hasNext;
+    const bool hasNext2 = Interior || row.hasNext2;
+    const bool lastRow = !Interior && row.lastRow;
+    const bool secondLastRow = !Interior && row.secondLastRow;
+
+    // Edge pixels pass no error on inside the tile.
+    const bool edge = row.edgeRow && (Interior || (x >= 1 && hasRight))
+        && (isBlackOrWhite(greyAt<Bpp>(row.above, x + 1)) || isBlackOrWhite(greyAt<Bpp>(row.below, x + 1)));
+    const int v = g + c0.r0;
+    c0.r0 = 0;
+    const uint black = v >= 128 ? 0 : 1;
+    // The error is 0 exactly for 0 and 255.
+    if (v == 0 || v == 255)
+        return black;
+    const Shares<K> s(table, v);
+
+    if (hasRight && !edge) {
+        p1.r0 += s.template of<w10>();
+        if (hasNext)
+            p1.r1 += s.template of<w11>();
+        if constexpr (three) {
+            if (hasNext2)
+                p1.r2 += s.template of<w12>();
+            if (hasRight2) {
+                p2.r0 += s.template of<w20>();
+                if (hasNext)
+                    p2.r1 += s.template of<w21>();
+                if (hasNext2)
+                    p2.r2 += s.template of<w22>();
+            }
+        }
+    }
+
+    if (hasNext && !edge) {
+        c0.r1 += s.template of<w01>();
+        if constexpr (three) {
+            if (hasNext2)
+                c0.r2 += s.template of<w02>();
+            if (hasLeft) {
+                m1.r1 += s.template of<wm11>();
+                if (hasNext2)
+                    m1.r2 += s.template of<wm12>();
+            }
+            // Column x-2 is finished: it moves down one row.
+            if (hasLeft2) {
+                m2.r0 = m2.r1 + s.template of<wm21>();
+                if (hasNext2) {
+                    m2.r1 = m2.r2 + s.template of<wm22>();
+                    m2.r2 = 0;
+                }
+            }
+        } else if (hasLeft) {
+            m1.r0 = m1.r1 + s.template of<wm11>();
+            m1.r1 = 0;
+        }
+    }
+
+    if (Interior)
+        return black;
+
+    // Error for the next tile.
+    int *A = row.A;
+    int *B = row.B;
+    if constexpr (three) {
+        if (secondLastRow) {
+            A[x] += s.template of<w02>();
+            if (hasRight && !edge) {
+                A[x + 1] += s.template of<w12>();
+                if (hasRight2)
+                    A[x + 2] += s.template of<w22>();
+            }
+            if (hasLeft) {
+                A[x - 1] += s.template of<wm12>();
+                if (hasLeft2)
+                    A[x - 2] += s.template of<wm22>();
+            }
+        } else if (lastRow) {
+            A[x] += s.template of<w01>();
+            B[x] += s.template of<w02>();
+            if (hasRight) {
+                A[x + 1] += s.template of<w11>();
+                B[x + 1] += s.template of<w12>();
+                if (hasRight2) {
+                    A[x + 2] += s.template of<w21>();
+                    B[x + 2] += s.template of<w22>();
+                }
+            }
+            if (hasLeft) {
+                A[x - 1] += s.template of<wm11>();
+                B[x - 1] += s.template of<wm12>();
+                if (hasLeft2) {
+                    A[x - 2] += s.template of<wm21>();
+                    B[x - 2] += s.template of<wm22>();
+                }
+            }
+        }
+    } else if (lastRow) {
+        if (hasRight)
+            A[x + 1] += s.template of<w11>();
+        A[x] += s.template of<w01>();
+        if (hasLeft)
+            A[x - 1] += s.template of<wm11>();
+    }
+    return black;
+}
+
+// Pixel x of a span: column x+2 enters the window before the pixel, column
+// x-2 leaves it after. The columns are passed in their roles for this pixel
+// (x-2, x-1, x, x+1, x+2); the caller rotates the roles from pixel to pixel.
+template <typename K, int Bpp, bool Interior>
+Q_ALWAYS_INLINE void diffuseStep(const RowInfo &row, int x, int *__restrict R0, int *__restrict R1,
+    int *__restrict R2, const typename ShareTable<K>::Entry *table, uchar *out, uint &bits, Column &m2,
+    Column &m1, Column &c0, Column &p1, Column &p2)
+{
+    if (Interior || x + 2 < row.width)
+        p2 = Column { R0[x + 2], R1[x + 2], K::threeRows ? R2[x + 2] : 0 };
+    else
+        p2 = Column { 0, 0, 0 };
+
+    bits |= diffusePixel<K, Bpp, Interior>(row, x, table, m2, m1, c0, p1, p2) << (7 - (x & 7));
+    if ((x & 7) == 7) {
+        out[x >> 3] = static_cast<uchar>(bits);
+        bits = 0;
+    }
+
+    if (Interior || x >= 2) {
+        R0[x - 2] = m2.r0;
+        R1[x - 2] = m2.r1;
+        if constexpr (K::threeRows)
+            R2[x - 2] = m2.r2;
+    }
+}
+
+// Pixels from..to-1 of one row. The window lives in local variables while the
+// span runs, so that it can stay in registers; five pixels at a time the
+// columns change roles by name rather than by copying.
+template <typename K, int Bpp, bool Interior>
+Q_ALWAYS_INLINE void diffuseSpan(const RowInfo &row, Window &w, int from, int to, int *__restrict R0,
+    int *__restrict R1, int *__restrict R2, const typename ShareTable<K>::Entry *table, uchar *out, uint &acc)
+{
+    Column a = w.c[0], b = w.c[1], c = w.c[2], d = w.c[3], e = w.c[4];
+    uint bits = acc;
+    int x = from;
+    for (; x + 5 <= to; x += 5) {
+        diffuseStep<K, Bpp, Interior>(row, x, R0, R1, R2, table, out, bits, a, b, c, d, e);
+        diffuseStep<K, Bpp, Interior>(row, x + 1, R0, R1, R2, table, out, bits, b, c, d, e, a);
+        diffuseStep<K, Bpp, Interior>(row, x + 2, R0, R1, R2, table, out, bits, c, d, e, a, b);
+        diffuseStep<K, Bpp, Interior>(row, x + 3, R0, R1, R2, table, out, bits, d, e, a, b, c);
+        diffuseStep<K, Bpp, Interior>(row, x + 4, R0, R1, R2, table, out, bits, e, a, b, c, d);
+    }
+    for (; x < to; ++x) {
+        diffuseStep<K, Bpp, Interior>(row, x, R0, R1, R2, table, out, bits, a, b, c, d, e);
+        const Column left = a;
+        a = b;
+        b = c;
+        c = d;
+        d = e;
+        e = left;
+    }
+    w = Window { { a, b, c, d, e } };
+    acc = bits;
+}
+
+// One tile of error distribution.
+//
+// R0 holds the error of the current row, R1 of the next and R2 of the one after.
+// A pixel reaches columns x-2 .. x+2 of these rows, and column x-2 is finished
+// (moved down) at pixel x, so the scan keeps the five columns around x in
+// registers: each column is read once when it enters and written once when it
+// leaves. Error meant for the next tile goes to the carry rows A and B.
+template <typename K, int Bpp>
+Q_NEVER_INLINE void diffuseTile(const QImage &src, QImage &dst, int *R0, int *R1, int *R2, int *A, int *B)
+{
+    const typename ShareTable<K>::Entry *table = ShareTable<K>::instance().entries.data();
     const int W = src.width();
     const int H = src.height();
     const int lineBytes = (W + 7) / 8;
     const int padBytes = dst.bytesPerLine() - lineBytes;
 
     for (int y = 0; y < H; ++y) {
-        const uchar *cur = src.constScanLine(y);
-        const uchar *above = y > 0 ? src.constScanLine(y - 1) : nullptr;
-        const uchar *below = y + 1 < H ? src.constScanLine(y + 1) : nullptr;
+        RowInfo row;
+        row.cur = src.constScanLine(y);
+        row.above = y > 0 ? src.constScanLine(y - 1) : nullptr;
+        row.below = y + 1 < H ? src.constScanLine(y + 1) : nullptr;
+        row.width = W;
+        row.hasNext = y + 1 < H;
+        row.hasNext2 = y + 2 < H;
+        row.edgeRow = y >= 1 && y < H - 1;
+        row.lastRow = y == H - 1;
+        row.secondLastRow = y == H - 2;
+        row.A = A;
+        row.B = B;
         uchar *out = dst.scanLine(y);
 
-        const bool hasNext = y + 1 < H;
-        const bool hasNext2 = y + 2 < H;
-        const bool edgeRow = y >= 1 && y < H - 1;
-        const bool lastRow = y == H - 1;
-        const bool secondLastRow = y == H - 2;
+        Window w {};
+        if (W > 0)
+            w.c[2] = Column { R0[0], R1[0], R2[0] };
+        if (W > 1)
+            w.c[3] = Column { R0[1], R1[1], R2[1] };
 
         uint acc = 0;
-        for (int x = 0; x < W; ++x) {
-            const int g = greyAt<Bpp>(cur, x);
-            uint black;
-            if (g == 0) {
-                black = 1;
-            } else if (g == 255) {
-                black = 0;
-            } else {
-                const bool edge = edgeRow && x >= 1 && x < W - 1
-                    && (isBlackOrWhite(greyAt<Bpp>(above, x + 1))
-                        || isBlackOrWhite(greyAt<Bpp>(below, x + 1)));
-                const int v = g + R0[x];
-                R0[x] = 0;
-                const bool white = v >= 128;
-                black = white ? 0 : 1;
-                const int e = white ? v - 255 : v;
-                if (e != 0) {
-                    const Shares<K> s(e);
-                    const bool hasRight = x + 1 < W;
-                    const bool hasRight2 = x + 2 < W;
+        const bool middleRow = K::threeRows ? row.hasNext2 : row.hasNext;
+        const int interiorFrom = std::min(2, W);
+        const int interiorTo = std::max(interiorFrom, W - 2);
+        diffuseSpan<K, Bpp, false>(row, w, 0, interiorFrom, R0, R1, R2, table, out, acc);
+        if (middleRow)
+            diffuseSpan<K, Bpp, true>(row, w, interiorFrom, interiorTo, R0, R1, R2, table, out, acc);
+        else
+            diffuseSpan<K, Bpp, false>(row, w, interiorFrom, interiorTo, R0, R1, R2, table, out, acc);
+        diffuseSpan<K, Bpp, false>(row, w, interiorTo, W, R0, R1, R2, table, out, acc);
 
-                    // Right-hand targets.
-                    if (hasRight && !edge) {
-                        R0[x + 1] += s.r0x1;
-                        if (hasNext)
-                            R1[x + 1] += s.r1[3];
-                        if constexpr (K::threeRows) {
-                            if (hasNext2)
-                                R2[x + 1] += s.r2[3];
-                            if (hasRight2) {
-                                R0[x + 2] += s.r0x2;
-                                if (hasNext)
-                                    R1[x + 2] += s.r1[4];
-                                if (hasNext2)
-                                    R2[x + 2] += s.r2[4];
-                            }
-                        }
-                    }
-
-                    if (hasNext && !edge) {
-                        // Lower targets.
-                        R1[x] += s.r1[2];
-                        if constexpr (K::threeRows) {
-                            if (hasNext2)
-                                R2[x] += s.r2[2];
-                            if (x > 0) {
-                                R1[x - 1] += s.r1[1];
-                                if (hasNext2)
-                                    R2[x - 1] += s.r2[1];
-                            }
-                        }
-                        // Columns the kernel has left for good move down one row.
-                        if constexpr (K::threeRows) {
-                            if (x >= 2) {
-                                R0[x - 2] = R1[x - 2] + s.r1[0];
-                                if (hasNext2) {
-                                    R1[x - 2] = R2[x - 2] + s.r2[0];
-                                    R2[x - 2] = 0;
-                                }
-                            }
-                        } else {
-                            if (x > 0) {
-                                R0[x - 1] = R1[x - 1] + s.r1[1];
-                                R1[x - 1] = 0;
-                            }
-                        }
-                    }
-
-                    // Error for the next tile.
-                    if constexpr (K::threeRows) {
-                        if (secondLastRow) {
-                            A[x] += s.r2[2];
-                            if (hasRight && !edge) {
-                                A[x + 1] += s.r2[3];
-                                if (hasRight2)
-                                    A[x + 2] += s.r2[4];
-                            }
-                            if (x > 0) {
-                                A[x - 1] += s.r2[1];
-                                if (x >= 2)
-                                    A[x - 2] += s.r2[0];
-                            }
-                        } else if (lastRow) {
-                            A[x] += s.r1[2];
-                            B[x] += s.r2[2];
-                            if (hasRight) {
-                                A[x + 1] += s.r1[3];
-                                B[x + 1] += s.r2[3];
-                                if (hasRight2) {
-                                    A[x + 2] += s.r1[4];
-                                    B[x + 2] += s.r2[4];
-                                }
-                            }
-                            if (x > 0) {
-                                A[x - 1] += s.r1[1];
-                                B[x - 1] += s.r2[1];
-                                if (x >= 2) {
-                                    A[x - 2] += s.r1[0];
-                                    B[x - 2] += s.r2[0];
-                                }
-                            }
-                        }
-                    } else if (lastRow) {
-                        if (hasRight)
-                            A[x + 1] += s.r1[3];
-                        A[x] += s.r1[2];
-                        if (x > 0)
-                            A[x - 1] += s.r1[1];
-                    }
-                }
-            }
-            acc |= black << (7 - (x & 7));
-            if ((x & 7) == 7) {
-                out[x >> 3] = static_cast<uchar>(acc);
-                acc = 0;
-            }
-        }
         if (W & 7)
             out[W >> 3] = static_cast<uchar>(acc);
         if (padBytes > 0)
             std::memset(out + lineBytes, 0, static_cast<size_t>(padBytes));
 
-        // End of the row: the last columns, which no later pixel moves, move down now.
+        // End of the row: the window now holds columns W-2 and W-1 at x-2 and
+        // x-1. No later pixel moves them, so they move down here.
+        const Column &lastButOne = w.c[0];
+        const Column &last = w.c[1];
         if constexpr (K::threeRows) {
-            for (int c = std::max(0, W - 2); c < W; ++c) {
-                R0[c] = R1[c];
-                R1[c] = R2[c];
-                R2[c] = 0;
+            if (W >= 2) {
+                R0[W - 2] = lastButOne.r1;
+                R1[W - 2] = lastButOne.r2;
+                R2[W - 2] = 0;
             }
-        } else if (W > 0) {
-            R0[W - 1] = R1[W - 1];
-            R1[W - 1] = 0;
+            if (W >= 1) {
+                R0[W - 1] = last.r1;
+                R1[W - 1] = last.r2;
+                R2[W - 1] = 0;
+            }
+        } else {
+            if (W >= 2) {
+                R0[W - 2] = lastButOne.r0;
+                R1[W - 2] = lastButOne.r1;
+                R2[W - 2] = lastButOne.r2;
+            }
+            if (W >= 1) {
+                R0[W - 1] = last.r1;
+                R1[W - 1] = 0;
+                R2[W - 1] = last.r2;
+            }
         }
     }
 }
