@@ -16,6 +16,7 @@
 #include <QtTest>
 
 #include <cups/backend.h>
+#include <memory>
 
 namespace {
 
@@ -96,10 +97,10 @@ private:
     QString m_options;
     printListener *m_listener = nullptr;
     psOptionParser *m_parser = nullptr;
-    QSignalSpy *m_recived = nullptr;
-    QSignalSpy *m_done = nullptr;
-    QSignalSpy *m_settings = nullptr;
-    QSignalSpy *m_errors = nullptr;
+    std::unique_ptr<QSignalSpy> m_recived;
+    std::unique_ptr<QSignalSpy> m_done;
+    std::unique_ptr<QSignalSpy> m_settings;
+    std::unique_ptr<QSignalSpy> m_errors;
 };
 
 void tst_cupschain::initTestCase()
@@ -121,10 +122,10 @@ void tst_cupschain::initTestCase()
     m_listener = new printListener(QDir(m_spool), this);
     m_parser = new psOptionParser(QDir(m_options), this);
     connect(m_listener, &printListener::recived, m_parser, &psOptionParser::name2Parse);
-    m_recived = new QSignalSpy(m_listener, &printListener::recived);
-    m_done = new QSignalSpy(m_parser, QOverload<QString>::of(&psOptionParser::done));
-    m_settings = new QSignalSpy(m_parser, QOverload<vexlorSettings>::of(&psOptionParser::done));
-    m_errors = new QSignalSpy(m_parser, &psOptionParser::error);
+    m_recived = std::make_unique<QSignalSpy>(m_listener, &printListener::recived);
+    m_done = std::make_unique<QSignalSpy>(m_parser, QOverload<QString>::of(&psOptionParser::done));
+    m_settings = std::make_unique<QSignalSpy>(m_parser, QOverload<vexlorSettings>::of(&psOptionParser::done));
+    m_errors = std::make_unique<QSignalSpy>(m_parser, &psOptionParser::error);
     QSignalSpy listenFailed(m_listener, &printListener::listenFailed);
     QVERIFY(QMetaObject::invokeMethod(m_listener, "start", Qt::DirectConnection));
     QVERIFY2(listenFailed.isEmpty(),
