@@ -196,6 +196,7 @@ void BM_RenderFullTable(benchmark::State &state)
 BENCHMARK(BM_RenderFullTable)
     ->ArgNames({ "fills", "strokes", "curves", "images" })
     ->Args({ 3000, 2000, 1000, 6 })
+    ->Args({ 0, 0, 0, 0 })
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime()
     ->Iterations(3);

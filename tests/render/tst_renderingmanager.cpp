@@ -221,6 +221,13 @@ void tst_RenderingManager::emptyRendersStillEmit_data()
     QTest::newRow("no items") << Vexlor::LaserItemList();
     QTest::newRow("only hidden items")
         << Vexlor::LaserItemList { withType(filled(QRectF(0, 0, 100, 100), Qt::black), LaserOp::Hidden) };
+    // Tiles two billion pixels wide cannot exist; refused rather than attempted.
+    QTest::newRow("drawing too wide to render")
+        << Vexlor::LaserItemList { filled(QRectF(0, 0, 10, 10), Qt::black),
+               filled(QRectF(2e9, 0, 10, 10), Qt::black) };
+    QTest::newRow("drawing too tall to render")
+        << Vexlor::LaserItemList { filled(QRectF(0, 0, 1000, 10), Qt::black),
+               filled(QRectF(0, 1e8, 10, 10), Qt::black) };
 }
 
 void tst_RenderingManager::emptyRendersStillEmit()
