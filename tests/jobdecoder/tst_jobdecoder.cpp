@@ -340,6 +340,16 @@ void tst_JobDecoder::lyingSizesAreBounded()
     QVERIFY2(error.contains("needs more than 1024 MiB"), qPrintable(error));
     QVERIFY(job.bitmap.isNull());
 
+    // Nor can it make one row a quarter of a gigabyte wide: the table limit
+    // does not grow with absurd resolutions.
+    QVERIFY2(decodeJob(head + esc("*t100000000R") + esc("*b2M") + esc("&r1A") + esc("*p2000000000X")
+                     + esc("*b1A") + esc("*b2W") + hex("00ff") + esc("*rC") + end,
+                 &job, &error),
+        qPrintable(error));
+    QCOMPARE(job.resolution, 100000000);
+    QCOMPARE(job.bitmap.size(), QSize(40 * MaxTableResolution, 1));
+    QVERIFY(job.warnings.first().contains("4800 dpi are dropped"));
+
     // A stream of countless tiny commands: the list of them stops growing.
     QByteArray many = head;
     many.reserve(head.size() + (MaxRecordedCommands + 10) * 5 + end.size());

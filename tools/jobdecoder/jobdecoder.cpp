@@ -721,8 +721,8 @@ bool Parser::buildBitmap()
     if (!s.rasterBlock)
         return true;
 
-    const qint64 tableWidth = qint64(TableWidthInches) * resolution;
-    const qint64 tableHeight = qint64(TableHeightInches) * resolution;
+    const qint64 tableWidth = qint64(TableWidthInches) * qMin(resolution, MaxTableResolution);
+    const qint64 tableHeight = qint64(TableHeightInches) * qMin(resolution, MaxTableResolution);
     qint64 width = qMax<qint64>(m_extentX, s.rasterWidth ? qint64(*s.rasterWidth) + 1 : 0);
     qint64 height = qMax<qint64>(m_extentY, s.rasterHeight ? qint64(*s.rasterHeight) + 1 : 0);
     if (m_extentX > tableWidth || m_extentY > tableHeight)
@@ -730,7 +730,7 @@ bool Parser::buildBitmap()
             QStringLiteral("raster pixels beyond the %1 x %2 inch table at %3 dpi are dropped")
                 .arg(TableWidthInches)
                 .arg(TableHeightInches)
-                .arg(resolution));
+                .arg(qMin(resolution, MaxTableResolution)));
     width = qBound<qint64>(1, width, tableWidth);
     height = qBound<qint64>(1, height, tableHeight);
     const qint64 bytes = (width + 31) / 32 * 4 * height;

@@ -30,6 +30,9 @@ constexpr int TableWidthInches = 40;
 constexpr int TableHeightInches = 28;
 // Resolution assumed when the stream names none.
 constexpr int DefaultResolution = 600;
+// No engraver comes near this; a larger resolution in a stream is taken as
+// this one for the table limit, so that a lying number cannot stretch it.
+constexpr int MaxTableResolution = 4800;
 // Upper bound of the bitmap's memory, whatever the resolution claims.
 constexpr qint64 MaxBitmapBytes = qint64(1) << 30;
 // The raw command list stops growing here (a full-table raster job has some
