@@ -1,0 +1,34 @@
+#ifndef PAGECOMPARISON_H
+#define PAGECOMPARISON_H
+
+#include <QImage>
+
+// Compares two renderings of one page. A pixel of one image agrees with
+// the other image when each of its colour channels lies within the range
+// that the other image spans around the same place (a square of the given
+// radius), widened by the tolerance: anti-aliased edges that differ by a
+// pixel agree, a missing, moved, resized or wrongly coloured shape does not.
+// A pixel agrees when it agrees both ways. Ink pixels are those that are
+// not white (beyond the tolerance) in either image; the figure that counts
+// is the share of ink pixels that agree, so that blank paper does not hide
+// a fault.
+class pageComparison
+{
+public:
+    struct Result
+    {
+        bool sameSize = false;
+        qint64 pixels = 0;
+        qint64 agreeing = 0;
+        qint64 inkPixels = 0;
+        qint64 inkAgreeing = 0;
+        QImage differences; // red where pixels disagree, the page faded elsewhere
+
+        double pageAgreement() const { return pixels ? double(agreeing) / pixels : 0.0; }
+        double inkAgreement() const { return inkPixels ? double(inkAgreeing) / inkPixels : 1.0; }
+    };
+
+    static Result compare(const QImage &first, const QImage &second, int radius = 1, int tolerance = 40);
+};
+
+#endif // PAGECOMPARISON_H
