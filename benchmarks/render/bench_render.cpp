@@ -174,7 +174,8 @@ void BM_RenderFullTable(benchmark::State &state)
         manager.startRender();
         state.PauseTiming();
         if (tiles.size() != 14) {
-            state.SkipWithError(qPrintable(QString("the drawing made %1 tiles, not fourteen").arg(tiles.size())));
+            state.SkipWithError(
+                qPrintable(QString("the drawing made %1 tiles, not fourteen").arg(tiles.size())));
             break;
         }
         pixels = 0;
