@@ -269,6 +269,7 @@ void MainWindow::getGfxItems(Vexlor::LaserItemList laserList)
 
 void MainWindow::itemOutOfBounds()
 {
+    qDebug() << "Item Out Of Bounds: some items did not fit the table and were removed";
     showMessage(QMessageBox::Warning, QStringLiteral("Item Out Of Bounds"),
                 QStringLiteral("Grapical items were outside of the engravable area and removed"), this);
 }
@@ -370,7 +371,8 @@ void MainWindow::getPCL(QByteArray arr)
                     this);
         return;
     }
-    if (file.write(m_jobBytes) != m_jobBytes.size() || !file.commit()) {
+    if (file.write(m_jobBytes) != m_jobBytes.size() || !file.flush() || !file.commit()) {
+        file.cancelWriting();
         errorString(QStringLiteral("Unable to write file."));
         errorString(file.errorString());
         showMessage(QMessageBox::Critical, QStringLiteral("Job Failed"),

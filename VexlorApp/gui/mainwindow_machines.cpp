@@ -55,14 +55,15 @@ void MainWindow::loadMachineList()
 void MainWindow::saveMachineList()
 {
     // Written whole under a temporary name and renamed over the old file only
-    // once complete: a failed write (full disk, no permission) keeps the old
-    // list intact.
+    // once every byte is on disk: a failed write (full disk, no permission)
+    // keeps the old list intact.
     QSaveFile file(m_supportDir.absolutePath() + QStringLiteral("/settings.xml"));
     if (!file.open(QIODevice::WriteOnly | QIODevice::Text)) {
         errorString(QStringLiteral("Problem opening option file: settings.xml"));
         return;
     }
-    QXmlStreamWriter writer(&file);
+    QByteArray document;
+    QXmlStreamWriter writer(&document);
     writer.setAutoFormatting(true);
     writer.writeStartDocument();
     writer.writeStartElement(QStringLiteral("ListStart"));
@@ -76,9 +77,13 @@ void MainWindow::saveMachineList()
     }
     writer.writeEndElement();
     writer.writeEndDocument();
-    if (writer.hasError() || !file.commit())
+    // QSaveFile buffers; a failure that only shows when the buffer is flushed
+    // would otherwise still let commit() replace the old file.
+    if (file.write(document) != document.size() || !file.flush() || !file.commit()) {
         errorString(QStringLiteral("Problem writing settings.xml: %1; the previous file was kept")
                         .arg(file.errorString()));
+        file.cancelWriting();
+    }
 }
 
 void MainWindow::getMachine(Vexlor::vexlorMachine mac)

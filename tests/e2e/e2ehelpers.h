@@ -1,0 +1,58 @@
+#ifndef E2EHELPERS_H
+#define E2EHELPERS_H
+
+#include <QByteArray>
+#include <QImage>
+#include <QProcess>
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+
+#include <memory>
+
+// Programs of the build tree.
+QString binary(const QString &name);
+QString ppdFile();
+QString sourceFile(const QString &relative);
+
+// A virtual engraver on a free port of 127.0.0.1, storing jobs in a folder.
+class VirtualEngraver
+{
+public:
+    explicit VirtualEngraver(const QStringList &extraArguments = {});
+    ~VirtualEngraver();
+    bool isListening() const { return m_port > 0; }
+    int port() const { return m_port; }
+    QString spool() const { return m_dir.path(); }
+    // Job folders stored so far, oldest first.
+    QStringList jobs() const;
+    // The data file of a stored job.
+    QByteArray jobData(const QString &jobFolder) const;
+    QString log() const;
+
+private:
+    QTemporaryDir m_dir;
+    std::unique_ptr<QProcess> m_process;
+    int m_port = 0;
+    mutable QByteArray m_output;
+};
+
+// Runs a PostScript file through the PPD's filter with the options and hands
+// the result to the engraver queue's backend, as a queue would. Returns the
+// backend's exit code.
+int printThroughQueue(const QString &postScript, const QStringList &options, const QString &workDir,
+                      QString *log = nullptr);
+
+// Writes a small PostScript job to a file and returns its path.
+QString writePostScript(const QString &dir, const QString &name, const QByteArray &body,
+                        const QByteArray &title = QByteArray("Test job"));
+
+// Newest file of a folder matching the filter, or an empty name.
+QString newestFile(const QString &dir, const QString &filter);
+
+// Share of pixels that agree between two one-bit pictures of the page, the
+// difference allowed within one pixel (anti-aliased rendering may shift an
+// edge by one pixel).
+double agreement(const QImage &a, const QImage &b);
+
+#endif // E2EHELPERS_H
