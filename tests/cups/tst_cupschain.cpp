@@ -17,6 +17,7 @@
 
 #include <cups/backend.h>
 #include <memory>
+#include <unistd.h>
 
 namespace {
 
@@ -72,6 +73,105 @@ QByteArray readAll(const QString &path)
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
+// A scheduler of our own, with every folder in a temporary folder, the system's
+// filters, and the vexlor backend as the only backend.
+class privateScheduler
+{
+public:
+    ~privateScheduler()
+    {
+        if (m_cupsd.state() != QProcess::NotRunning) {
+            m_cupsd.terminate();
+            if (!m_cupsd.waitForFinished(10000))
+                m_cupsd.kill();
+            m_cupsd.waitForFinished(5000);
+        }
+    }
+
+    bool start(QString &why)
+    {
+        if (!m_dir.isValid()) {
+            why = "no temporary folder";
+            return false;
+        }
+        const QString d = m_dir.path();
+        // Backends run as user lp, which must reach the backend through here.
+        QFile::setPermissions(d,
+            QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner | QFileDevice::ReadGroup
+                | QFileDevice::ExeGroup | QFileDevice::ReadOther | QFileDevice::ExeOther);
+        for (const char *sub :
+            { "spool", "cache", "state", "tmp", "ppd", "log", "serverbin", "serverbin/backend" })
+            QDir().mkpath(d + "/" + sub);
+        for (const char *sub : { "filter", "daemon", "cgi-bin", "monitor", "notifier", "driver" }) {
+            const QString system = QString("/usr/lib/cups/") + sub;
+            if (QFileInfo::exists(system))
+                QFile::link(system, d + "/serverbin/" + sub);
+        }
+        QFile::link(backendPath, d + "/serverbin/backend/vexlor");
+
+        QFile conf(d + "/cupsd.conf");
+        QFile files(d + "/cups-files.conf");
+        if (!conf.open(QIODevice::WriteOnly) || !files.open(QIODevice::WriteOnly)) {
+            why = "cannot write the configuration";
+            return false;
+        }
+        conf.write(
+            QString("Listen %1/cups.sock\nLogLevel debug\nWebInterface No\nBrowsing No\n"
+                    "DefaultAuthType None\n<Location />\n  Order allow,deny\n  Allow all\n</Location>\n"
+                    "<Policy default>\n  <Limit All>\n    Order deny,allow\n  </Limit>\n</Policy>\n")
+                .arg(d)
+                .toLocal8Bit());
+        files.write(
+            QString("ServerRoot %1\nRequestRoot %1/spool\nCacheDir %1/cache\nStateDir %1/state\n"
+                    "TempDir %1/tmp\nServerBin %1/serverbin\nDataDir /usr/share/cups\n"
+                    "AccessLog %1/log/access_log\nErrorLog %1/log/error_log\nPageLog %1/log/page_log\n"
+                    "User lp\nGroup lp\nSystemGroup root\nFileDevice No\n")
+                .arg(d)
+                .toLocal8Bit());
+        conf.close();
+        files.close();
+
+        m_cupsd.setProcessChannelMode(QProcess::MergedChannels);
+        m_cupsd.start(QStandardPaths::findExecutable("cupsd", { "/usr/sbin" }),
+            { "-f", "-c", d + "/cupsd.conf", "-s", d + "/cups-files.conf" });
+        if (!m_cupsd.waitForStarted(10000)) {
+            why = "cupsd did not start";
+            return false;
+        }
+        QElapsedTimer t;
+        t.start();
+        while (!QFileInfo::exists(socket()) && t.elapsed() < 20000 && m_cupsd.state() == QProcess::Running)
+            QTest::qWait(20);
+        if (!QFileInfo::exists(socket())) {
+            why = "cupsd did not open its socket: " + QString::fromLocal8Bit(m_cupsd.readAll());
+            return false;
+        }
+        return true;
+    }
+
+    QString socket() const { return m_dir.path() + "/cups.sock"; }
+    QString errorLog() const { return QString::fromLocal8Bit(readAll(m_dir.path() + "/log/error_log")); }
+
+    // Runs a client program of the print system against this scheduler.
+    bool client(const QString &program, const QStringList &args, QByteArray &output)
+    {
+        QProcess p;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("CUPS_SERVER", socket());
+        p.setProcessEnvironment(env);
+        p.setProcessChannelMode(QProcess::MergedChannels);
+        p.start(QStandardPaths::findExecutable(program, { "/usr/sbin", "/usr/bin" }), args);
+        const bool ok
+            = p.waitForFinished(30000) && p.exitStatus() == QProcess::NormalExit && p.exitCode() == 0;
+        output = p.readAll();
+        return ok;
+    }
+
+private:
+    QTemporaryDir m_dir;
+    QProcess m_cupsd;
+};
+
 } // namespace
 
 class tst_cupschain : public QObject
@@ -86,6 +186,7 @@ private slots:
     void jobsSentByHand_data();
     void jobsSentByHand();
     void jobsOneAfterAnother();
+    void jobThroughQueue();
 
 private:
     QString filter(const QString &input, const QStringList &options, QString &why);
@@ -351,6 +452,57 @@ void tst_cupschain::jobsOneAfterAnother()
     QVERIFY(m_recived->at(0).at(0).toString() != m_recived->at(1).at(0).toString());
     QCOMPARE(m_settings->at(0).at(0).value<vexlorSettings>().settings.value("JobType"), QString("raster"));
     QCOMPARE(m_settings->at(1).at(0).value<vexlorSettings>().settings.value("JobType"), QString("vector"));
+}
+
+void tst_cupschain::jobThroughQueue()
+{
+    // The queue as a user sets it up: lpadmin with the PPD and the backend's
+    // URI, then lp with the engraving options.
+    if (::geteuid() != 0)
+        QSKIP("a scheduler of our own needs root (its backends run as user lp)");
+    for (const char *tool : { "cupsd", "lpadmin", "lp", "lpinfo", "lpstat" }) {
+        if (QStandardPaths::findExecutable(tool, { "/usr/sbin", "/usr/bin" }).isEmpty())
+            QSKIP(qPrintable(QString("%1 is not installed").arg(tool)));
+    }
+    privateScheduler cups;
+    QString why;
+    QVERIFY2(cups.start(why), qPrintable(why));
+
+    QByteArray out;
+    QVERIFY2(cups.client("lpinfo", { "-v" }, out), out.constData());
+    QVERIFY2(out.contains("network vexlor://127.0.0.1\n"), out.constData());
+    QVERIFY2(cups.client(
+                 "lpadmin", { "-p", "engraver", "-E", "-v", "vexlor://127.0.0.1:55000", "-P", ppdPath }, out),
+        out.constData());
+    QVERIFY2(cups.client("lp",
+                 { "-d", "engraver", "-t", "Nameplate", "-o", "JobType=vector", "-o", "rasterSpeed=Custom.37",
+                     "-o", "materialThickness=Custom.3.175", "-o", "autoFocus=enabled", "-o",
+                     "cResolution=300", samplePath },
+                 out),
+        out.constData());
+
+    QTRY_COMPARE_WITH_TIMEOUT(m_settings->count(), 1, 60000);
+    const QString spoolFile = m_recived->at(0).at(0).toString();
+    Settings expected = queueDefaults();
+    expected.insert("PostScriptFile", QFileInfo(spoolFile).absoluteFilePath());
+    expected.insert("Title", "Vexlor Sample Job");
+    expected.insert("BoundingBox", "36 36 468 324");
+    expected["JobType"] = "vector";
+    expected.remove("rasterSpeed");
+    expected["CustomrasterSpeed"] = "37";
+    expected.remove("materialThickness");
+    expected["CustommaterialThickness"] = "3.174999952316";
+    expected["autoFocus"] = "enabled";
+    expected["cResolution"] = "300";
+    QCOMPARE(m_settings->at(0).at(0).value<vexlorSettings>().settings, expected);
+    QVERIFY(readAll(spoolFile).endsWith("%%EOF\n"));
+
+    // The scheduler saw the backend finish the job.
+    QTRY_VERIFY_WITH_TIMEOUT(
+        cups.client("lpstat", { "-W", "completed", "-o", "engraver" }, out) && out.contains("engraver-1"),
+        20000);
+    QVERIFY2(cups.errorLog().contains("Sent the job to VexlorApp on 127.0.0.1:55000"),
+        qPrintable(cups.errorLog()));
 }
 
 QTEST_GUILESS_MAIN(tst_cupschain)
