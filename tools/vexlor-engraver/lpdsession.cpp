@@ -55,13 +55,15 @@ lpdSession::~lpdSession() = default;
 void lpdSession::run()
 {
     QTcpSocket socket;
-    if (!socket.setSocketDescriptor(m_descriptor)) {
+    // Unbuffered: data files go from the socket straight into our chunk and
+    // on into the file, without a copy through the socket's own buffer.
+    if (!socket.setSocketDescriptor(m_descriptor, QAbstractSocket::ConnectedState,
+                                    QIODevice::ReadWrite | QIODevice::Unbuffered)) {
         engraverLog::connection(m_id, QStringLiteral("cannot take the connection: ") + socket.errorString());
         m_server->sessionEnded(m_id, 0, false);
         return;
     }
     m_socket = &socket;
-    socket.setReadBufferSize(4 * ChunkSize);
     m_peer = QStringLiteral("%1:%2").arg(socket.peerAddress().toString()).arg(socket.peerPort());
     engraverLog::connection(m_id, QStringLiteral("from %1").arg(m_peer));
 
