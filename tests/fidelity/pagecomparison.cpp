@@ -68,6 +68,26 @@ QVector<uchar> windowed(const QVector<uchar> &in, int width, int height, int rad
     return out;
 }
 
+// mean over a 3 x 3 square, which spreads thin lines the same way whether
+// they were drawn as one dark or two lighter columns of pixels
+QVector<uchar> blurred(const QVector<uchar> &in, int width, int height)
+{
+    QVector<int> rows(in.size());
+    QVector<uchar> out(in.size());
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) {
+            const int at = y * width + x;
+            rows[at] = in[at] + in[x > 0 ? at - 1 : at] + in[x + 1 < width ? at + 1 : at];
+        }
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) {
+            const int at = y * width + x;
+            const int sum = rows[at] + rows[y > 0 ? at - width : at] + rows[y + 1 < height ? at + width : at];
+            out[at] = uchar((sum + 4) / 9);
+        }
+    return out;
+}
+
 // per pixel: does each channel of a lie within b's window range?
 QVector<bool> agreement(const Planes &a, const Planes &b, int radius, int tolerance)
 {
@@ -94,8 +114,14 @@ pageComparison::Result pageComparison::compare(const QImage &first, const QImage
     result.sameSize = true;
     const Planes a = planesOf(first);
     const Planes b = planesOf(second);
-    const QVector<bool> ab = agreement(a, b, radius, tolerance);
-    const QVector<bool> ba = agreement(b, a, radius, tolerance);
+    Planes softA = a;
+    Planes softB = b;
+    for (int c = 0; c < 3; ++c) {
+        softA.channel[c] = blurred(a.channel[c], a.width, a.height);
+        softB.channel[c] = blurred(b.channel[c], b.width, b.height);
+    }
+    const QVector<bool> ab = agreement(softA, softB, radius, tolerance);
+    const QVector<bool> ba = agreement(softB, softA, radius, tolerance);
 
     result.differences = QImage(first.size(), QImage::Format_RGB32);
     result.pixels = qint64(a.width) * a.height;

@@ -3,7 +3,9 @@
 
 #include <QImage>
 
-// Compares two renderings of one page. A pixel of one image agrees with
+// Compares two renderings of one page. Both are first softened by a 3 x 3
+// mean, so that a thin line drawn as one dark column of pixels and the
+// same line drawn as two lighter ones look alike. A pixel of one image agrees with
 // the other image when each of its colour channels lies within the range
 // that the other image spans around the same place (a square of the given
 // radius), widened by the tolerance: anti-aliased edges that differ by a
