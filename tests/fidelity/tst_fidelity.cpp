@@ -108,7 +108,7 @@ QImage tst_fidelity::reference(const QString &file, const QString &folder)
     gs.setProcessChannelMode(QProcess::MergedChannels);
     gs.start(QStringLiteral("gs"),
              { QStringLiteral("-q"), QStringLiteral("-dBATCH"), QStringLiteral("-dNOPAUSE"), QStringLiteral("-dSAFER"),
-               QStringLiteral("-sDEVICE=png16m"), QStringLiteral("-r%1").arg(resolution),
+               QStringLiteral("-dDOINTERPOLATE"), QStringLiteral("-sDEVICE=png16m"), QStringLiteral("-r%1").arg(resolution),
                QStringLiteral("-dTextAlphaBits=4"), QStringLiteral("-dGraphicsAlphaBits=4"),
                QStringLiteral("-dFirstPage=1"), QStringLiteral("-dLastPage=1"), QStringLiteral("-sOutputFile=") + png,
                file });

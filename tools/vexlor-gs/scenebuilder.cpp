@@ -130,6 +130,7 @@ scenePath strokeAdjusted(const scenePath &path, double width)
 }
 
 constexpr double strokeAdjustLimit = 3.0;
+constexpr int maxImageSide = 12000;
 
 } // namespace
 
@@ -353,16 +354,38 @@ bool sceneBuilder::writeImage(QXmlStreamWriter &xml, Item &item, const QString &
                               QString *error)
 {
     const double *m = item.matrix;
+    double placed[6];
     if (std::fabs(m[0] * m[3] - m[1] * m[2]) < 1e-12)
         return true;
     if (!readImageData(&item))
         return true;
-    const QImage picture = item.image.toImage(m_colors);
+    QImage picture = item.image.toImage(m_colors);
     item.image.sources.clear();
     if (picture.isNull())
         return true;
+    // Images are interpolated (the job is run with -dDOINTERPOLATE): the
+    // picture is resampled smoothly to the size it covers on the page, so
+    // that the preview and the dithering see what the interpreter paints.
+    const double across = picture.width() * std::hypot(m[0], m[1]);
+    const double down = picture.height() * std::hypot(m[2], m[3]);
+    const int targetWidth = std::clamp(int(std::lround(across)), 1, maxImageSide);
+    const int targetHeight = std::clamp(int(std::lround(down)), 1, maxImageSide);
+    if (targetWidth != picture.width() || targetHeight != picture.height()) {
+        if (picture.hasAlphaChannel())
+            picture = picture.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+        picture = picture.scaled(targetWidth, targetHeight, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    }
+    const double sx = double(item.image.width) / picture.width();
+    const double sy = double(item.image.height) / picture.height();
+    placed[0] = m[0] * sx;
+    placed[1] = m[1] * sx;
+    placed[2] = m[2] * sy;
+    placed[3] = m[3] * sy;
+    placed[4] = m[4];
+    placed[5] = m[5];
+    m = placed;
     const QString name = QStringLiteral("%1_img%2.png").arg(base).arg(item.imageId);
-    if (!picture.save(QDir(folder).filePath(name), "PNG", 70)) {
+    if (!picture.save(QDir(folder).filePath(name), "PNG", 90)) {
         *error = QStringLiteral("cannot write the image file %1").arg(QDir(folder).filePath(name));
         return false;
     }
