@@ -58,78 +58,6 @@ QString colorText(QRgb color)
         QStringLiteral("0X"), QStringLiteral("0x"));
 }
 
-// Ghostscript adjusts thin strokes so that they cover whole device pixels
-// (stroke adjustment): horizontal and vertical segments are moved to pixel
-// centres for an odd number of pixels of width, to pixel edges for an even
-// one. Slanted segments and curves are left as they are.
-scenePath strokeAdjusted(const scenePath &path, double width)
-{
-    const int pixels = std::max(1, int(std::lround(width)));
-    const double phase = pixels % 2 ? 0.5 : 0.0;
-    auto snap = [phase](double v) { return std::floor(v - phase + 0.5) + phase; };
-    QVector<scenePath::Segment> segments = path.segments();
-    QVector<bool> snapX(segments.size()), snapY(segments.size());
-    constexpr double straight = 1e-3;
-    int start = -1;
-    int previous = -1;
-    auto mark = [&](int a, int b) {
-        const QPointF &p = segments[a].points[0];
-        const QPointF &q = segments[b].points[0];
-        if (std::fabs(p.x() - q.x()) < straight)
-            snapX[a] = snapX[b] = true;
-        if (std::fabs(p.y() - q.y()) < straight)
-            snapY[a] = snapY[b] = true;
-    };
-    for (int i = 0; i < segments.size(); ++i) {
-        switch (segments[i].kind) {
-        case scenePath::Move:
-            start = previous = i;
-            break;
-        case scenePath::Line:
-            if (previous >= 0)
-                mark(previous, i);
-            previous = i;
-            break;
-        case scenePath::Curve:
-            previous = -1;
-            break;
-        case scenePath::Close:
-            if (start >= 0 && previous >= 0)
-                mark(previous, start);
-            previous = start;
-            break;
-        }
-    }
-    for (int i = 0; i < segments.size(); ++i) {
-        if (segments[i].kind != scenePath::Move && segments[i].kind != scenePath::Line)
-            continue;
-        QPointF &p = segments[i].points[0];
-        if (snapX[i])
-            p.setX(snap(p.x()));
-        if (snapY[i])
-            p.setY(snap(p.y()));
-    }
-    scenePath adjusted;
-    for (const scenePath::Segment &segment : segments) {
-        switch (segment.kind) {
-        case scenePath::Move:
-            adjusted.moveTo(segment.points[0]);
-            break;
-        case scenePath::Line:
-            adjusted.lineTo(segment.points[0]);
-            break;
-        case scenePath::Curve:
-            adjusted.curveTo(segment.points[0], segment.points[1], segment.points[2]);
-            break;
-        case scenePath::Close:
-            adjusted.close();
-            break;
-        }
-    }
-    return adjusted;
-}
-
-constexpr double strokeAdjustLimit = 3.0;
 constexpr int maxImageSide = 12000;
 
 } // namespace
@@ -242,8 +170,6 @@ bool sceneBuilder::read(QString *error)
             scenePath path;
             ok = readPath(&path) && ok;
             item.path = dashSplitter::isDashed(dashes) ? dashSplitter::apply(path, dashes, offset) : path;
-            if (item.width < strokeAdjustLimit)
-                item.path = strokeAdjusted(item.path, item.width);
             if (ok && paints)
                 m_items.append(item);
         } else if (kind == "I" && f.size() >= 16) {
