@@ -9,6 +9,7 @@
 
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QPixmap>
 #include <QTextStream>
 
 #include <cstdio>
@@ -42,23 +43,25 @@ int main(int argc, char *argv[])
     parser.addVersionOption();
     parser.addPositionalArgument(QStringLiteral("queue"), QStringLiteral("The CUPS queue of the engraver."));
     const QCommandLineOption ppdOption(QStringLiteral("ppd"),
-                                       QStringLiteral("Read the options from this PPD file instead of the queue's."),
-                                       QStringLiteral("file"));
-    const QCommandLineOption setOption(
-        QStringLiteral("set"),
+        QStringLiteral("Read the options from this PPD file instead of the queue's."),
+        QStringLiteral("file"));
+    const QCommandLineOption setOption(QStringLiteral("set"),
         QStringLiteral("Set an option on the panel, e.g. JobType=vector, rasterSpeed=37, cResolution=300, "
                        "autoFocus=enabled, materialThickness=3.2 (repeatable). Runs without a window."),
         QStringLiteral("key=value"));
-    const QCommandLineOption acceptOption(QStringLiteral("accept"),
-                                          QStringLiteral("Press OK: store the options. Runs without a window."));
-    const QCommandLineOption summaryOption(QStringLiteral("summary"),
-                                           QStringLiteral("Print the panel's summary. Runs without a window."));
-    const QCommandLineOption printOption(
-        QStringLiteral("print-options"),
+    const QCommandLineOption acceptOption(
+        QStringLiteral("accept"), QStringLiteral("Press OK: store the options. Runs without a window."));
+    const QCommandLineOption summaryOption(
+        QStringLiteral("summary"), QStringLiteral("Print the panel's summary. Runs without a window."));
+    const QCommandLineOption printOption(QStringLiteral("print-options"),
         QStringLiteral("Print the choices as lp options (-o words). Runs without a window."));
-    const QCommandLineOption verboseOption(QStringLiteral("verbose"),
-                                           QStringLiteral("Log what the panel does on standard error."));
-    parser.addOptions({ ppdOption, setOption, acceptOption, summaryOption, printOption, verboseOption });
+    const QCommandLineOption screenshotOption(QStringLiteral("screenshot"),
+        QStringLiteral("Save a picture of the window, after the --set options, as a PNG file."),
+        QStringLiteral("file"));
+    const QCommandLineOption verboseOption(
+        QStringLiteral("verbose"), QStringLiteral("Log what the panel does on standard error."));
+    parser.addOptions(
+        { ppdOption, setOption, acceptOption, summaryOption, printOption, screenshotOption, verboseOption });
     parser.process(app);
     g_verbose = parser.isSet(verboseOption);
 
@@ -82,7 +85,8 @@ int main(int argc, char *argv[])
 
     VexlorPDEPlugIn plugIn;
     plugIn.initWithBundle(VexlorPDEBundle::bundleForClass());
-    auto panels = plugIn.PDEPanelsForType(QString::fromLatin1(VexlorPDEPlugIn::kPrinterPanelsType), host.get());
+    auto panels
+        = plugIn.PDEPanelsForType(QString::fromLatin1(VexlorPDEPlugIn::kPrinterPanelsType), host.get());
     if (!panels || panels->empty()) {
         err << "vexlor-options: " << (queue.isEmpty() ? parser.value(ppdOption) : queue)
             << " is not an engraver queue: its PPD lacks the engraving options\n";
@@ -95,7 +99,7 @@ int main(int argc, char *argv[])
 
     VexlorOptionsDialog dialog(panel, host.get());
     const bool batch = parser.isSet(setOption) || parser.isSet(acceptOption) || parser.isSet(summaryOption)
-        || parser.isSet(printOption);
+        || parser.isSet(printOption) || parser.isSet(screenshotOption);
     if (!batch)
         return dialog.exec() == QDialog::Accepted ? 0 : 1;
 
@@ -122,6 +126,15 @@ int main(int argc, char *argv[])
             out << "-o " << word << "\n";
     }
     out.flush();
+    if (parser.isSet(screenshotOption)) {
+        dialog.adjustSize();
+        dialog.show();
+        QCoreApplication::processEvents();
+        if (!dialog.grab().save(parser.value(screenshotOption), "PNG")) {
+            err << "vexlor-options: cannot write " << parser.value(screenshotOption) << "\n";
+            return 1;
+        }
+    }
     if (refused) {
         err << "vexlor-options: nothing stored\n";
         return 2;

@@ -26,7 +26,8 @@ namespace {
 // The custom values of an option before a change, to put back when the change
 // is refused. Strings are owned by the PPD and replaced when marked, so they are
 // kept as copies and marked again.
-struct CustomSnapshot {
+struct CustomSnapshot
+{
     ppd_cparam_t *param;
     ppd_cpvalue_t current;
     QByteArray text;
@@ -44,8 +45,8 @@ std::vector<CustomSnapshot> snapshotCustom(ppd_file_t *ppd, const char *option)
     if (ppd_coption_t *coption = ppdFindCustomOption(ppd, option)) {
         for (ppd_cparam_t *p = ppdFirstCustomParam(coption); p; p = ppdNextCustomParam(coption))
             snapshot.push_back({ p, p->current,
-                                 isText(p) && p->current.custom_string ? QByteArray(p->current.custom_string)
-                                                                       : QByteArray() });
+                isText(p) && p->current.custom_string ? QByteArray(p->current.custom_string)
+                                                      : QByteArray() });
     }
     return snapshot;
 }
@@ -95,8 +96,8 @@ std::unique_ptr<VexlorCupsHost> VexlorCupsHost::forQueue(const QString &queue, Q
     return host;
 }
 
-std::unique_ptr<VexlorCupsHost> VexlorCupsHost::forPPDFile(const QString &path, const QString &queue,
-                                                           QString *error)
+std::unique_ptr<VexlorCupsHost> VexlorCupsHost::forPPDFile(
+    const QString &path, const QString &queue, QString *error)
 {
     ppd_file_t *ppd = ppdOpenFile(QFile::encodeName(path).constData());
     if (!ppd) {
@@ -108,7 +109,8 @@ std::unique_ptr<VexlorCupsHost> VexlorCupsHost::forPPDFile(const QString &path, 
                          .arg(line);
         return nullptr;
     }
-    const QString group = queue.isEmpty() ? QStringLiteral("ppd-") + QFileInfo(path).completeBaseName() : queue;
+    const QString group
+        = queue.isEmpty() ? QStringLiteral("ppd-") + QFileInfo(path).completeBaseName() : queue;
     std::unique_ptr<VexlorCupsHost> host(new VexlorCupsHost(ppd, queue, group));
     if (!queue.isEmpty() && !host->m_loadQueueOptions(error))
         return nullptr;
@@ -347,7 +349,7 @@ bool VexlorCupsHost::saveQueueOptions(QString *error)
     const QMap<QString, QString> options = acceptedOptions();
     for (auto it = options.constBegin(); it != options.constEnd(); ++it)
         dest->num_options = cupsAddOption(it.key().toUtf8().constData(), it.value().toUtf8().constData(),
-                                          dest->num_options, &dest->options);
+            dest->num_options, &dest->options);
     const bool saved = cupsSetDests2(CUPS_HTTP_DEFAULT, count, dests) == 0;
     cupsFreeDests(count, dests);
     if (!saved && error)

@@ -23,7 +23,8 @@ public:
     static std::unique_ptr<VexlorCupsHost> forQueue(const QString &queue, QString *error);
     // A PPD file, with its defaults marked; a non-empty queue name also marks that
     // queue's saved options and is where saveQueueOptions() stores them.
-    static std::unique_ptr<VexlorCupsHost> forPPDFile(const QString &path, const QString &queue, QString *error);
+    static std::unique_ptr<VexlorCupsHost> forPPDFile(
+        const QString &path, const QString &queue, QString *error);
 
     ~VexlorCupsHost() override;
 

@@ -17,7 +17,8 @@ VexlorOptionsDialog::VexlorOptionsDialog(VexlorPDE *panel, VexlorCupsHost *host,
     , m_summary(new QLabel(this))
 {
     const QString queue = host->queueName();
-    setWindowTitle(queue.isEmpty() ? panel->panelName() : panel->panelName() + QStringLiteral(" \u2014 ") + queue);
+    setWindowTitle(
+        queue.isEmpty() ? panel->panelName() : panel->panelName() + QStringLiteral(" \u2014 ") + queue);
 
     auto *layout = new QVBoxLayout(this);
     if (QWidget *view = panel->panelView())
@@ -25,8 +26,8 @@ VexlorOptionsDialog::VexlorOptionsDialog(VexlorPDE *panel, VexlorCupsHost *host,
     m_summary->setObjectName(QStringLiteral("summaryLabel"));
     layout->addWidget(m_summary);
 
-    auto *buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel | QDialogButtonBox::Help,
-                                         this);
+    auto *buttons = new QDialogButtonBox(
+        QDialogButtonBox::Ok | QDialogButtonBox::Cancel | QDialogButtonBox::Help, this);
     buttons->button(QDialogButtonBox::Ok)->setEnabled(!queue.isEmpty());
     connect(buttons, &QDialogButtonBox::accepted, this, &VexlorOptionsDialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &VexlorOptionsDialog::reject);

@@ -28,13 +28,14 @@ QString refusal(const VexlorCupsHost *host, const QString &fallback)
 
 } // namespace
 
-bool VexlorPanelDriver::applySetting(VexlorPDE *panel, const VexlorCupsHost *host, const QString &key,
-                                     const QString &value, QString *error)
+bool VexlorPanelDriver::applySetting(
+    VexlorPDE *panel, const VexlorCupsHost *host, const QString &key, const QString &value, QString *error)
 {
     if (!panel || !panel->panelView())
         return fail(error, QStringLiteral("the panel has no interface"));
 
-    struct Popup {
+    struct Popup
+    {
         const char *key;
         QComboBox *control;
         const QString *choice;
@@ -59,7 +60,8 @@ bool VexlorPanelDriver::applySetting(VexlorPDE *panel, const VexlorCupsHost *hos
         return true;
     }
 
-    struct Box {
+    struct Box
+    {
         const char *key;
         QCheckBox *control;
         const long *state;
@@ -86,7 +88,8 @@ bool VexlorPanelDriver::applySetting(VexlorPDE *panel, const VexlorCupsHost *hos
         return true;
     }
 
-    struct Slider {
+    struct Slider
+    {
         const char *key;
         QSlider *control;
         const long *field;
@@ -109,10 +112,11 @@ bool VexlorPanelDriver::applySetting(VexlorPDE *panel, const VexlorCupsHost *hos
         if (!ok)
             return fail(error, QStringLiteral("%1 takes a whole number").arg(key));
         if (v < s.control->minimum() || v > s.control->maximum())
-            return fail(error, QStringLiteral("%1 goes from %2 to %3")
-                                   .arg(key)
-                                   .arg(s.control->minimum())
-                                   .arg(s.control->maximum()));
+            return fail(error,
+                QStringLiteral("%1 goes from %2 to %3")
+                    .arg(key)
+                    .arg(s.control->minimum())
+                    .arg(s.control->maximum()));
         s.control->setValue(v);
         QMetaObject::invokeMethod(s.control, "valueChanged", Q_ARG(int, v));
         if (*s.field != v)
@@ -120,11 +124,13 @@ bool VexlorPanelDriver::applySetting(VexlorPDE *panel, const VexlorCupsHost *hos
         return true;
     }
 
-    if ((key == QLatin1String("cResolution") || key == QLatin1String("resolution")) && panel->resolutionSlider) {
+    if ((key == QLatin1String("cResolution") || key == QLatin1String("resolution"))
+        && panel->resolutionSlider) {
         const int index = panel->resolutionSliderValues.indexOf(number);
         if (index < 0)
-            return fail(error, QStringLiteral("the resolution is one of %1")
-                                   .arg(panel->resolutionSliderValues.join(QStringLiteral(", "))));
+            return fail(error,
+                QStringLiteral("the resolution is one of %1")
+                    .arg(panel->resolutionSliderValues.join(QStringLiteral(", "))));
         panel->resolutionSlider->setValue(index);
         QMetaObject::invokeMethod(panel->resolutionSlider, "valueChanged", Q_ARG(int, index));
         if (panel->resolution != number.toLong())

@@ -16,8 +16,8 @@ public:
     // or "resolution", "materialThickness", "autoFocus", ...). value: a choice
     // keyword, a number, or "enabled" / "disabled". False with the reason when the
     // value is not one of the control's or the panel refused it.
-    static bool applySetting(VexlorPDE *panel, const VexlorCupsHost *host, const QString &key, const QString &value,
-                             QString *error);
+    static bool applySetting(VexlorPDE *panel, const VexlorCupsHost *host, const QString &key,
+        const QString &value, QString *error);
 };
 
 #endif // VEXLORPANELDRIVER_H

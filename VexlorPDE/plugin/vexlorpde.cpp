@@ -90,7 +90,8 @@ std::unique_ptr<VexlorPDE> VexlorPDE::initWithCallback(VexlorPDEHost *callback, 
 
     panel->setDefaults();
     panel->getNonPPDSettingsFromPrintSettings();
-    const QString book = panel->pdeBundle.objectForInfoDictionaryKey(QStringLiteral("CFBundleHelpBookName")).toString();
+    const QString book
+        = panel->pdeBundle.objectForInfoDictionaryKey(QStringLiteral("CFBundleHelpBookName")).toString();
     if (!callback->registerHelpBook(book))
         qDebug("Vexlor PDE got an error registering its help book!");
     return panel;
@@ -100,8 +101,7 @@ VexlorPDE::VexlorPDE(VexlorPDEHost *callback, const VexlorPDEBundle &bundle)
     : pdePluginCallbackObject(callback)
     , pdeBundle(bundle)
     , resolutionSliderValues({ QStringLiteral("75"), QStringLiteral("150"), QStringLiteral("200"),
-                               QStringLiteral("300"), QStringLiteral("400"), QStringLiteral("600"),
-                               QStringLiteral("1200") })
+          QStringLiteral("300"), QStringLiteral("400"), QStringLiteral("600"), QStringLiteral("1200") })
 {
 }
 
@@ -139,15 +139,12 @@ QString VexlorPDE::panelKindIdentifier()
 
 QStringList VexlorPDE::supportedPPDOptionKeys() const
 {
-    return { QStringLiteral("JobType"),         QStringLiteral("CenterEngraving"),
-             QStringLiteral("rasterSpeed"),     QStringLiteral("rasterPower"),
-             QStringLiteral("EngravingDirection"), QStringLiteral("dithering"),
-             QStringLiteral("vectorSpeed"),     QStringLiteral("vectorPower"),
-             QStringLiteral("vectorFreq"),      QStringLiteral("vectorSort"),
-             QStringLiteral("vectorSpeedComp"), QStringLiteral("vectorPowerComp"),
-             QStringLiteral("cResolution"),     QStringLiteral("CustomvectorPower"),
-             QStringLiteral("autoFocus"),       QStringLiteral("directPrint"),
-             QStringLiteral("vectorGrid"),      QStringLiteral("materialThickness") };
+    return { QStringLiteral("JobType"), QStringLiteral("CenterEngraving"), QStringLiteral("rasterSpeed"),
+        QStringLiteral("rasterPower"), QStringLiteral("EngravingDirection"), QStringLiteral("dithering"),
+        QStringLiteral("vectorSpeed"), QStringLiteral("vectorPower"), QStringLiteral("vectorFreq"),
+        QStringLiteral("vectorSort"), QStringLiteral("vectorSpeedComp"), QStringLiteral("vectorPowerComp"),
+        QStringLiteral("cResolution"), QStringLiteral("CustomvectorPower"), QStringLiteral("autoFocus"),
+        QStringLiteral("directPrint"), QStringLiteral("vectorGrid"), QStringLiteral("materialThickness") };
 }
 
 bool VexlorPDE::shouldShowHelp()
@@ -194,12 +191,13 @@ bool VexlorPDE::restoreValuesAndReturnError(QString *error)
         error->clear();
     qDebug("Entering restoreValuesAndReturnError");
     qDebug("The custom vector power is 2set to: %ld",
-           getPPDCustomIntOpt(QStringLiteral("vectorPower"), QStringLiteral("vPower")));
+        getPPDCustomIntOpt(QStringLiteral("vectorPower"), QStringLiteral("vPower")));
 
     setDefaults();
     getNonPPDSettingsFromPrintSettings();
 
-    struct Marked {
+    struct Marked
+    {
         const char *key;
         long type;
         const char *log;
@@ -255,11 +253,13 @@ bool VexlorPDE::saveValuesAndReturnError(QString *error)
 
 std::optional<QMap<QString, QString>> VexlorPDE::summaryInfo()
 {
-    ppd_choice_t *choice = jobTypeOption ? ppdFindChoice(jobTypeOption, latin1(jobTypeChoice).constData()) : nullptr;
+    ppd_choice_t *choice
+        = jobTypeOption ? ppdFindChoice(jobTypeOption, latin1(jobTypeChoice).constData()) : nullptr;
     if (!choice)
         return std::nullopt;
     QMap<QString, QString> summary;
-    summary.insert(pdeBundle.localizedString(QStringLiteral("Vexlor Settings")), QString::fromUtf8(choice->text));
+    summary.insert(
+        pdeBundle.localizedString(QStringLiteral("Vexlor Settings")), QString::fromUtf8(choice->text));
     return summary;
 }
 
@@ -328,35 +328,35 @@ void VexlorPDE::requestNewRSpeed(QSlider *sender)
 {
     if (sender)
         sliderValueChange(sender->value(), QStringLiteral("rasterSpeed"), QStringLiteral("CustomrasterSpeed"),
-                          &rSpeed, printSettingKey(QStringLiteral("rasterSpeed")));
+            &rSpeed, printSettingKey(QStringLiteral("rasterSpeed")));
 }
 
 void VexlorPDE::requestNewRPower(QSlider *sender)
 {
     if (sender)
         sliderValueChange(sender->value(), QStringLiteral("rasterPower"), QStringLiteral("CustomrasterPower"),
-                          &rPower, printSettingKey(QStringLiteral("rasterPower")));
+            &rPower, printSettingKey(QStringLiteral("rasterPower")));
 }
 
 void VexlorPDE::requestNewVSpeed(QSlider *sender)
 {
     if (sender)
         sliderValueChange(sender->value(), QStringLiteral("vectorSpeed"), QStringLiteral("CustomvectorSpeed"),
-                          &vSpeed, printSettingKey(QStringLiteral("vectorSpeed")));
+            &vSpeed, printSettingKey(QStringLiteral("vectorSpeed")));
 }
 
 void VexlorPDE::requestNewVPower(QSlider *sender)
 {
     if (sender)
         sliderValueChange(sender->value(), QStringLiteral("vectorPower"), QStringLiteral("CustomvectorPower"),
-                          &vPower, printSettingKey(QStringLiteral("vectorPower")));
+            &vPower, printSettingKey(QStringLiteral("vectorPower")));
 }
 
 void VexlorPDE::requestNewVFreq(QSlider *sender)
 {
     if (sender)
         sliderValueChange(sender->value(), QStringLiteral("vectorFreq"), QStringLiteral("CustomvectorFreq"),
-                          &vFreq, printSettingKey(QStringLiteral("vectorFreq")));
+            &vFreq, printSettingKey(QStringLiteral("vectorFreq")));
 }
 
 void VexlorPDE::requestNewResolution(QSlider *sender)
@@ -371,8 +371,8 @@ void VexlorPDE::requestNewResolution(QSlider *sender)
     const long previousIndex = resolutionIndex;
     const long step = resolutionSliderValues.at(index).toLong();
     resolutionIndex = index;
-    sliderValueChange(static_cast<float>(step), QStringLiteral("cResolution"), QStringLiteral("CustomcResolution"),
-                      &resolution, printSettingKey(QStringLiteral("resolution")));
+    sliderValueChange(static_cast<float>(step), QStringLiteral("cResolution"),
+        QStringLiteral("CustomcResolution"), &resolution, printSettingKey(QStringLiteral("resolution")));
     // Refused: the slider goes back to the step of the resolution still in force.
     if (resolution != step) {
         resolutionIndex = previousIndex;
@@ -395,13 +395,13 @@ void VexlorPDE::requestNewMaterialThickness(QLineEdit *sender)
         return;
     }
     textBoxValueChange(value, QStringLiteral("materialThickness"), QStringLiteral("CustommaterialThickness"),
-                       &oMaterialThickness, printSettingKey(QStringLiteral("materialThickness")));
+        &oMaterialThickness, printSettingKey(QStringLiteral("materialThickness")));
 }
 
 void VexlorPDE::setNewUserChoice(const QString &choice, long choiceType)
 {
-    qDebug("A new user choice has been selected\nThe choice is: %s\n The type is: %ld", qUtf8Printable(choice),
-           choiceType);
+    qDebug("A new user choice has been selected\nThe choice is: %s\n The type is: %ld",
+        qUtf8Printable(choice), choiceType);
     switch (choiceType) {
     case 0:
         jobTypeChoice = choice;
@@ -458,15 +458,17 @@ void VexlorPDE::setDefaults()
     setNewUserChoice(QString::fromLatin1(engraveDirOption->defchoice), 3);
     setNewUserChoice(QString::fromLatin1(ditheringOption->defchoice), 2);
 
-    if (!setPPDCustomIntOpt(QStringLiteral("cResolution"), QStringLiteral("CustomcResolution"), 600, &resolution))
+    if (!setPPDCustomIntOpt(
+            QStringLiteral("cResolution"), QStringLiteral("CustomcResolution"), 600, &resolution))
         qDebug("Failed to set custom resolution");
 
-    qDebug("The resolution is set to: %ld", getPPDCustomIntOpt(QStringLiteral("cResolution"), QStringLiteral("cRes")));
+    qDebug("The resolution is set to: %ld",
+        getPPDCustomIntOpt(QStringLiteral("cResolution"), QStringLiteral("cRes")));
     qDebug("The custom vector power is 1set to: %ld",
-           getPPDCustomIntOpt(QStringLiteral("vectorPower"), QStringLiteral("vPower")));
+        getPPDCustomIntOpt(QStringLiteral("vectorPower"), QStringLiteral("vPower")));
 
-    if (!setPPDCustomFloatOpt(QStringLiteral("materialThickness"), QStringLiteral("CustommaterialThickness"), 0.0f,
-                              &oMaterialThickness))
+    if (!setPPDCustomFloatOpt(QStringLiteral("materialThickness"), QStringLiteral("CustommaterialThickness"),
+            0.0f, &oMaterialThickness))
         qDebug("Failed to set custom material thickness");
     if (!setPPDCustomIntOpt(QStringLiteral("rasterPower"), QStringLiteral("CustomrasterPower"), 50, &rPower))
         qDebug("Failed to set custom raster power");
@@ -486,8 +488,10 @@ void VexlorPDE::initializePopup()
     if (popUpIsInited || !vexlorView)
         return;
     const std::pair<QComboBox *, ppd_option_t *> menus[] = {
-        { jobTypePopup, jobTypeOption },         { centerEngravingPopup, centerEngravingOption },
-        { ditheringPopup, ditheringOption },     { engravingDirectionPopup, engraveDirOption },
+        { jobTypePopup, jobTypeOption },
+        { centerEngravingPopup, centerEngravingOption },
+        { ditheringPopup, ditheringOption },
+        { engravingDirectionPopup, engraveDirOption },
         { vSortingPopup, vectorSortingOption },
     };
     for (const auto &menu : menus) {
@@ -504,8 +508,8 @@ void VexlorPDE::initializePopup()
     popUpIsInited = true;
 }
 
-void VexlorPDE::popupValueChange(QComboBox *sender, const QString &senderKey, long choiceType,
-                                 const QString &oldChoice)
+void VexlorPDE::popupValueChange(
+    QComboBox *sender, const QString &senderKey, long choiceType, const QString &oldChoice)
 {
     if (!sender)
         return;
@@ -536,7 +540,7 @@ void VexlorPDE::checkboxValueChange(QCheckBox *sender, const QString &senderKey,
 }
 
 void VexlorPDE::sliderValueChange(float senderValue, const QString &optionKey, const QString &customKey,
-                                  long *internalValue, const QString &saveKey)
+    long *internalValue, const QString &saveKey)
 {
     if (!m_setHostChoice(optionKey, QStringLiteral("Custom"))) {
         qDebug("We were unsuccessful in updating %s!", qUtf8Printable(optionKey));
@@ -552,7 +556,7 @@ void VexlorPDE::sliderValueChange(float senderValue, const QString &optionKey, c
 }
 
 void VexlorPDE::textBoxValueChange(float senderValue, const QString &optionKey, const QString &customKey,
-                                   float *internalValue, const QString &saveKey)
+    float *internalValue, const QString &saveKey)
 {
     if (!m_setHostChoice(optionKey, QStringLiteral("Custom"))) {
         qDebug("We were unsuccessful in updating %s!", qUtf8Printable(optionKey));
@@ -566,7 +570,8 @@ void VexlorPDE::textBoxValueChange(float senderValue, const QString &optionKey, 
     updateUI();
 }
 
-bool VexlorPDE::setPPDCustomIntOpt(const QString &key, const QString &customKey, long value, long *internalValue)
+bool VexlorPDE::setPPDCustomIntOpt(
+    const QString &key, const QString &customKey, long value, long *internalValue)
 {
     if (!m_setHostChoice(key, QStringLiteral("Custom")))
         return false;
@@ -576,7 +581,8 @@ bool VexlorPDE::setPPDCustomIntOpt(const QString &key, const QString &customKey,
     return true;
 }
 
-bool VexlorPDE::setPPDCustomFloatOpt(const QString &key, const QString &customKey, float value, float *internalValue)
+bool VexlorPDE::setPPDCustomFloatOpt(
+    const QString &key, const QString &customKey, float value, float *internalValue)
 {
     if (!m_setHostChoice(key, QStringLiteral("Custom")))
         return false;
@@ -602,7 +608,7 @@ long VexlorPDE::getPPDCustomIntOpt(const QString &key, const QString &customKey)
     if (param->type == PPD_CUSTOM_INT)
         return param->current.custom_int;
     qDebug("The type is incorrect for: %s - %s: %d.", qUtf8Printable(key), qUtf8Printable(customKey),
-           static_cast<int>(param->type));
+        static_cast<int>(param->type));
     return -1;
 }
 
@@ -622,7 +628,7 @@ float VexlorPDE::getPPDCustomFloatOpt(const QString &key, const QString &customK
     if (param->type == PPD_CUSTOM_REAL)
         return param->current.custom_real;
     qDebug("The type is incorrect for: %s - %s: %d.", qUtf8Printable(key), qUtf8Printable(customKey),
-           static_cast<int>(param->type));
+        static_cast<int>(param->type));
     return -1.0f;
 }
 
@@ -665,19 +671,24 @@ void VexlorPDE::getNonPPDSettingsFromPrintSettings()
 
     // The fields take a stored value only once the dialog has accepted it.
     if (!setPPDCustomFloatOpt(QStringLiteral("materialThickness"), QStringLiteral("CustommaterialThickness"),
-                              thickness, &oMaterialThickness))
+            thickness, &oMaterialThickness))
         qDebug("Failed to set custom material thickness");
-    if (!setPPDCustomIntOpt(QStringLiteral("cResolution"), QStringLiteral("CustomcResolution"), dpi, &resolution))
+    if (!setPPDCustomIntOpt(
+            QStringLiteral("cResolution"), QStringLiteral("CustomcResolution"), dpi, &resolution))
         qDebug("Failed to set custom resolution");
-    if (!setPPDCustomIntOpt(QStringLiteral("rasterPower"), QStringLiteral("CustomrasterPower"), powerR, &rPower))
+    if (!setPPDCustomIntOpt(
+            QStringLiteral("rasterPower"), QStringLiteral("CustomrasterPower"), powerR, &rPower))
         qDebug("Failed to set custom raster power");
-    if (!setPPDCustomIntOpt(QStringLiteral("rasterSpeed"), QStringLiteral("CustomrasterSpeed"), speedR, &rSpeed))
+    if (!setPPDCustomIntOpt(
+            QStringLiteral("rasterSpeed"), QStringLiteral("CustomrasterSpeed"), speedR, &rSpeed))
         qDebug("Failed to set custom raster speed");
     if (!setPPDCustomIntOpt(QStringLiteral("vectorFreq"), QStringLiteral("CustomvectorFreq"), freqV, &vFreq))
         qDebug("Failed to set custom vector frequency");
-    if (!setPPDCustomIntOpt(QStringLiteral("vectorPower"), QStringLiteral("CustomvectorPower"), powerV, &vPower))
+    if (!setPPDCustomIntOpt(
+            QStringLiteral("vectorPower"), QStringLiteral("CustomvectorPower"), powerV, &vPower))
         qDebug("Failed to set custom vector power");
-    if (!setPPDCustomIntOpt(QStringLiteral("vectorSpeed"), QStringLiteral("CustomvectorSpeed"), speedV, &vSpeed))
+    if (!setPPDCustomIntOpt(
+            QStringLiteral("vectorSpeed"), QStringLiteral("CustomvectorSpeed"), speedV, &vSpeed))
         qDebug("Failed to set custom vector speed");
 
     resolutionIndex = 5;
@@ -751,13 +762,17 @@ void VexlorPDE::m_applyCustomRanges()
 {
     // The sliders cover what the PPD accepts as a custom value.
     const std::pair<QSlider *, const char *> sliders[] = {
-        { rSpeedSlider, "rasterSpeed" }, { rPowerSlider, "rasterPower" }, { vSpeedSlider, "vectorSpeed" },
-        { vPowerSlider, "vectorPower" }, { vFreqSlider, "vectorFreq" },
+        { rSpeedSlider, "rasterSpeed" },
+        { rPowerSlider, "rasterPower" },
+        { vSpeedSlider, "vectorSpeed" },
+        { vPowerSlider, "vectorPower" },
+        { vFreqSlider, "vectorFreq" },
     };
     for (const auto &s : sliders) {
         ppd_coption_t *option = (s.first && ppd) ? ppdFindCustomOption(ppd, s.second) : nullptr;
         ppd_cparam_t *param = option ? ppdFirstCustomParam(option) : nullptr;
-        if (param && param->type == PPD_CUSTOM_INT && param->minimum.custom_int <= param->maximum.custom_int) {
+        if (param && param->type == PPD_CUSTOM_INT
+            && param->minimum.custom_int <= param->maximum.custom_int) {
             const QSignalBlocker blocker(s.first);
             s.first->setRange(param->minimum.custom_int, param->maximum.custom_int);
         }

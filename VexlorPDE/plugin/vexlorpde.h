@@ -31,9 +31,8 @@ class VexlorPDE : public QObject
 public:
     // The panel for the host's queue, or null when the queue's PPD lacks one of
     // the options the panel sets.
-    static std::unique_ptr<VexlorPDE> initWithCallback(VexlorPDEHost *callback,
-                                                       const VexlorPDEBundle &bundle
-                                                       = VexlorPDEBundle::bundleForClass());
+    static std::unique_ptr<VexlorPDE> initWithCallback(
+        VexlorPDEHost *callback, const VexlorPDEBundle &bundle = VexlorPDEBundle::bundleForClass());
     ~VexlorPDE() override;
 
     // Operations called by the print dialog.
@@ -77,17 +76,17 @@ public:
     void updateUI();
     void setDefaults();
     void initializePopup();
-    void popupValueChange(QComboBox *sender, const QString &senderKey, long choiceType,
-                          const QString &oldChoice);
+    void popupValueChange(
+        QComboBox *sender, const QString &senderKey, long choiceType, const QString &oldChoice);
     void checkboxValueChange(QCheckBox *sender, const QString &senderKey, long *internalValue);
     // The slider's value (or the resolution step's) is passed as the sender's value.
     void sliderValueChange(float senderValue, const QString &optionKey, const QString &customKey,
-                           long *internalValue, const QString &saveKey);
+        long *internalValue, const QString &saveKey);
     void textBoxValueChange(float senderValue, const QString &optionKey, const QString &customKey,
-                            float *internalValue, const QString &saveKey);
+        float *internalValue, const QString &saveKey);
     bool setPPDCustomIntOpt(const QString &key, const QString &customKey, long value, long *internalValue);
-    bool setPPDCustomFloatOpt(const QString &key, const QString &customKey, float value,
-                              float *internalValue);
+    bool setPPDCustomFloatOpt(
+        const QString &key, const QString &customKey, float value, float *internalValue);
     long getPPDCustomIntOpt(const QString &key, const QString &customKey);
     float getPPDCustomFloatOpt(const QString &key, const QString &customKey);
     void getNonPPDSettingsFromPrintSettings();

@@ -7,8 +7,8 @@ bool VexlorPDEPlugIn::initWithBundle(const VexlorPDEBundle &)
     return true;
 }
 
-std::optional<VexlorPDEPlugIn::PanelList> VexlorPDEPlugIn::PDEPanelsForType(const QString &pdeType,
-                                                                           VexlorPDEHost *host)
+std::optional<VexlorPDEPlugIn::PanelList> VexlorPDEPlugIn::PDEPanelsForType(
+    const QString &pdeType, VexlorPDEHost *host)
 {
     PanelList panels;
     if (pdeType != QLatin1String(kPrinterPanelsType))

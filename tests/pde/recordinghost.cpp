@@ -27,8 +27,10 @@ bool RecordingHost::willChangePPDOptionKeyValue(const QString &key, const QStrin
     if (refuse.contains(key) || refuse.contains(key + QLatin1Char('=') + choice))
         return false;
     if (ppd) {
-        if (key.startsWith(QLatin1String("Custom")) && ppdFindCustomOption(ppd, key.mid(6).toLatin1().constData()))
-            ppdMarkOption(ppd, key.mid(6).toLatin1().constData(), ("Custom." + choice).toLatin1().constData());
+        if (key.startsWith(QLatin1String("Custom"))
+            && ppdFindCustomOption(ppd, key.mid(6).toLatin1().constData()))
+            ppdMarkOption(
+                ppd, key.mid(6).toLatin1().constData(), ("Custom." + choice).toLatin1().constData());
         else
             ppdMarkOption(ppd, key.toLatin1().constData(), choice.toLatin1().constData());
     }

@@ -28,10 +28,10 @@ public:
     void openHelpAnchor(const QString &anchor, const QString &bookName) override;
 
     ppd_file_t *ppd = nullptr;
-    QStringList changes;       // every request, accepted or not, in order
-    QSet<QString> refuse;      // "key" or "key=choice"
+    QStringList changes; // every request, accepted or not, in order
+    QSet<QString> refuse; // "key" or "key=choice"
     bool printSettingsPresent = true;
-    int setStatus = NoErr;     // answer of printSettingsSetValue
+    int setStatus = NoErr; // answer of printSettingsSetValue
     QMap<QString, QString> printSettings;
     QStringList printSettingWrites;
     bool helpRegistration = true;

@@ -96,30 +96,66 @@ void tst_PdeCupsHost::refusals_data()
     QTest::addColumn<QString>("option");
     QTest::addColumn<QString>("markedAfter");
 
-    QTest::newRow("choice") << "JobType" << "vector" << QString() << "JobType" << "vector";
-    QTest::newRow("unknown choice") << "JobType" << "laser" << "laser is not a choice of JobType" << "JobType"
+    QTest::newRow("choice") << "JobType"
+                            << "vector" << QString() << "JobType"
+                            << "vector";
+    QTest::newRow("unknown choice") << "JobType"
+                                    << "laser"
+                                    << "laser is not a choice of JobType"
+                                    << "JobType"
                                     << "combo";
-    QTest::newRow("unknown option") << "focalLength" << "10" << "the PPD has no option focalLength" << "JobType"
+    QTest::newRow("unknown option") << "focalLength"
+                                    << "10"
+                                    << "the PPD has no option focalLength"
+                                    << "JobType"
                                     << "combo";
-    QTest::newRow("custom choice") << "rasterSpeed" << "Custom" << QString() << "rasterSpeed" << "Custom";
-    QTest::newRow("custom int") << "CustomrasterSpeed" << "37" << QString() << "rasterSpeed" << "Custom";
-    QTest::newRow("custom int below") << "CustomrasterSpeed" << "0" << "0 is not a value of rasterSpeed"
-                                      << "rasterSpeed" << "50";
-    QTest::newRow("custom int above") << "CustomvectorPower" << "101" << "101 is not a value of vectorPower"
-                                      << "vectorPower" << "50";
-    QTest::newRow("custom int text") << "CustomrasterPower" << "lots" << "lots is not a value of rasterPower"
-                                     << "rasterPower" << "50";
-    QTest::newRow("custom int fraction") << "CustomvectorFreq" << "12.5" << "12.5 is not a value of vectorFreq"
-                                         << "vectorFreq" << "50";
-    QTest::newRow("custom resolution") << "CustomcResolution" << "500" << QString() << "cResolution" << "Custom";
-    QTest::newRow("custom resolution above") << "CustomcResolution" << "2400" << "2400 is not a value of cResolution"
-                                             << "cResolution" << "600";
-    QTest::newRow("custom real") << "CustommaterialThickness" << "2.500000" << QString() << "materialThickness"
+    QTest::newRow("custom choice") << "rasterSpeed"
+                                   << "Custom" << QString() << "rasterSpeed"
+                                   << "Custom";
+    QTest::newRow("custom int") << "CustomrasterSpeed"
+                                << "37" << QString() << "rasterSpeed"
+                                << "Custom";
+    QTest::newRow("custom int below") << "CustomrasterSpeed"
+                                      << "0"
+                                      << "0 is not a value of rasterSpeed"
+                                      << "rasterSpeed"
+                                      << "50";
+    QTest::newRow("custom int above") << "CustomvectorPower"
+                                      << "101"
+                                      << "101 is not a value of vectorPower"
+                                      << "vectorPower"
+                                      << "50";
+    QTest::newRow("custom int text") << "CustomrasterPower"
+                                     << "lots"
+                                     << "lots is not a value of rasterPower"
+                                     << "rasterPower"
+                                     << "50";
+    QTest::newRow("custom int fraction") << "CustomvectorFreq"
+                                         << "12.5"
+                                         << "12.5 is not a value of vectorFreq"
+                                         << "vectorFreq"
+                                         << "50";
+    QTest::newRow("custom resolution") << "CustomcResolution"
+                                       << "500" << QString() << "cResolution"
+                                       << "Custom";
+    QTest::newRow("custom resolution above") << "CustomcResolution"
+                                             << "2400"
+                                             << "2400 is not a value of cResolution"
+                                             << "cResolution"
+                                             << "600";
+    QTest::newRow("custom real") << "CustommaterialThickness"
+                                 << "2.500000" << QString() << "materialThickness"
                                  << "Custom";
-    QTest::newRow("custom real negative") << "CustommaterialThickness" << "-1" << "-1 is not a value of materialThickness"
-                                          << "materialThickness" << "0";
-    QTest::newRow("custom real nan") << "CustommaterialThickness" << "nan" << "nan is not a value of materialThickness"
-                                     << "materialThickness" << "0";
+    QTest::newRow("custom real negative") << "CustommaterialThickness"
+                                          << "-1"
+                                          << "-1 is not a value of materialThickness"
+                                          << "materialThickness"
+                                          << "0";
+    QTest::newRow("custom real nan") << "CustommaterialThickness"
+                                     << "nan"
+                                     << "nan is not a value of materialThickness"
+                                     << "materialThickness"
+                                     << "0";
 }
 
 void tst_PdeCupsHost::refusals()
@@ -144,7 +180,8 @@ void tst_PdeCupsHost::conflicts()
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
     QString error;
-    auto host = VexlorCupsHost::forPPDFile(writePPDWith(dir, "constrained.ppd", kConstraints), QString(), &error);
+    auto host
+        = VexlorCupsHost::forPPDFile(writePPDWith(dir, "constrained.ppd", kConstraints), QString(), &error);
     QVERIFY2(host, qPrintable(error));
 
     QVERIFY(host->willChangePPDOptionKeyValue("vectorSort", "inside"));
@@ -183,14 +220,12 @@ void tst_PdeCupsHost::acceptedOptions()
     QVERIFY(!host->willChangePPDOptionKeyValue("CustomvectorSpeed", "0"));
     QVERIFY(host->willChangePPDOptionKeyValue("autoFocus", "enabled"));
 
-    const QMap<QString, QString> expected = { { "JobType", "vector" },
-                                              { "autoFocus", "enabled" },
-                                              { "materialThickness", "Custom.3.175" },
-                                              { "rasterSpeed", "Custom.37" } };
+    const QMap<QString, QString> expected = { { "JobType", "vector" }, { "autoFocus", "enabled" },
+        { "materialThickness", "Custom.3.175" }, { "rasterSpeed", "Custom.37" } };
     QCOMPARE(host->acceptedOptions(), expected);
     QCOMPARE(host->acceptedOptionArguments(),
-             QStringList({ "JobType=vector", "autoFocus=enabled", "materialThickness=Custom.3.175",
-                           "rasterSpeed=Custom.37" }));
+        QStringList({ "JobType=vector", "autoFocus=enabled", "materialThickness=Custom.3.175",
+            "rasterSpeed=Custom.37" }));
     QString saveError;
     QVERIFY(!host->saveQueueOptions(&saveError));
     QCOMPARE(saveError, QStringLiteral("No queue to store the options for"));
@@ -211,22 +246,23 @@ void tst_PdeCupsHost::printSettingsFile()
         QVERIFY2(host, qPrintable(error));
         QString value;
         QCOMPARE(host->printSettingsGetValue("com.vexlor.print.pde.vexlorKind.rasterSpeed", &value),
-                 int(VexlorPDEHost::KeyNotFound));
+            int(VexlorPDEHost::KeyNotFound));
         QCOMPARE(host->printSettingsSetValue("com.vexlor.print.pde.vexlorKind.rasterSpeed", "37"),
-                 int(VexlorPDEHost::NoErr));
+            int(VexlorPDEHost::NoErr));
         QCOMPARE(host->printSettingsSetValue("com.vexlor.print.pde.vexlorKind.materialThickness", "2.500000"),
-                 int(VexlorPDEHost::NoErr));
+            int(VexlorPDEHost::NoErr));
         QVERIFY2(host->savePrintSettings(&error), qPrintable(error));
     }
     QVERIFY(QFile::exists(path));
     QSettings file(path, QSettings::IniFormat);
-    QCOMPARE(file.value("ppd-vexlor/com.vexlor.print.pde.vexlorKind.rasterSpeed").toString(), QStringLiteral("37"));
+    QCOMPARE(file.value("ppd-vexlor/com.vexlor.print.pde.vexlorKind.rasterSpeed").toString(),
+        QStringLiteral("37"));
     {
         auto host = VexlorCupsHost::forPPDFile(ppdPath(), QString(), &error);
         QVERIFY(host);
         QString value;
         QCOMPARE(host->printSettingsGetValue("com.vexlor.print.pde.vexlorKind.materialThickness", &value),
-                 int(VexlorPDEHost::NoErr));
+            int(VexlorPDEHost::NoErr));
         QCOMPARE(value, QStringLiteral("2.500000"));
         // The panel shows the stored values again.
         auto panel = VexlorPDE::initWithCallback(host.get());
@@ -240,7 +276,7 @@ void tst_PdeCupsHost::printSettingsFile()
         QVERIFY(host);
         QString value;
         QCOMPARE(host->printSettingsGetValue("com.vexlor.print.pde.vexlorKind.rasterSpeed", &value),
-                 int(VexlorPDEHost::KeyNotFound));
+            int(VexlorPDEHost::KeyNotFound));
     }
     QVERIFY(QFile::remove(path));
 }
@@ -255,43 +291,78 @@ void tst_PdeCupsHost::driver_data()
     QTest::addColumn<QString>("expected");
 
     const QStringList none;
-    const QStringList focus{ "autoFocus=enabled" };
-    QTest::newRow("job type") << none << "JobType" << "vector" << QString() << "JobType" << "vector";
-    QTest::newRow("job type unknown") << none << "JobType" << "laser" << "laser is not a choice of JobType"
+    const QStringList focus { "autoFocus=enabled" };
+    QTest::newRow("job type") << none << "JobType"
+                              << "vector" << QString() << "JobType"
+                              << "vector";
+    QTest::newRow("job type unknown") << none << "JobType"
+                                      << "laser"
+                                      << "laser is not a choice of JobType"
                                       << "JobType" << QString();
-    QTest::newRow("direction") << none << "EngravingDirection" << "bottom" << QString() << "EngravingDirection"
+    QTest::newRow("direction") << none << "EngravingDirection"
+                               << "bottom" << QString() << "EngravingDirection"
                                << "bottom";
-    QTest::newRow("raster speed") << none << "rasterSpeed" << "37" << QString() << "rasterSpeed" << "Custom.37";
-    QTest::newRow("raster speed as lp writes it") << none << "rasterSpeed" << "Custom.12" << QString()
-                                                  << "rasterSpeed" << "Custom.12";
-    QTest::newRow("raster speed zero") << none << "rasterSpeed" << "0" << "rasterSpeed goes from 1 to 100"
-                                       << "rasterSpeed" << "Custom.50";
-    QTest::newRow("raster power zero") << none << "rasterPower" << "0" << QString() << "rasterPower" << "Custom.0";
-    QTest::newRow("vector power text") << none << "vectorPower" << "high" << "vectorPower takes a whole number"
-                                       << "vectorPower" << "Custom.50";
-    QTest::newRow("resolution") << none << "cResolution" << "300" << QString() << "cResolution" << "Custom.300";
-    QTest::newRow("resolution by its setting name") << none << "resolution" << "1200" << QString() << "cResolution"
+    QTest::newRow("raster speed") << none << "rasterSpeed"
+                                  << "37" << QString() << "rasterSpeed"
+                                  << "Custom.37";
+    QTest::newRow("raster speed as lp writes it") << none << "rasterSpeed"
+                                                  << "Custom.12" << QString() << "rasterSpeed"
+                                                  << "Custom.12";
+    QTest::newRow("raster speed zero") << none << "rasterSpeed"
+                                       << "0"
+                                       << "rasterSpeed goes from 1 to 100"
+                                       << "rasterSpeed"
+                                       << "Custom.50";
+    QTest::newRow("raster power zero") << none << "rasterPower"
+                                       << "0" << QString() << "rasterPower"
+                                       << "Custom.0";
+    QTest::newRow("vector power text") << none << "vectorPower"
+                                       << "high"
+                                       << "vectorPower takes a whole number"
+                                       << "vectorPower"
+                                       << "Custom.50";
+    QTest::newRow("resolution") << none << "cResolution"
+                                << "300" << QString() << "cResolution"
+                                << "Custom.300";
+    QTest::newRow("resolution by its setting name") << none << "resolution"
+                                                    << "1200" << QString() << "cResolution"
                                                     << "Custom.1200";
-    QTest::newRow("resolution between steps") << none << "cResolution" << "500"
+    QTest::newRow("resolution between steps") << none << "cResolution"
+                                              << "500"
                                               << "the resolution is one of 75, 150, 200, 300, 400, 600, 1200"
-                                              << "cResolution" << "Custom.600";
-    QTest::newRow("grid without auto focus") << none << "vectorGrid" << "enabled"
-                                             << "vectorGrid needs autoFocus=enabled" << "vectorGrid" << QString();
-    QTest::newRow("grid with auto focus") << focus << "vectorGrid" << "enabled" << QString() << "vectorGrid"
+                                              << "cResolution"
+                                              << "Custom.600";
+    QTest::newRow("grid without auto focus") << none << "vectorGrid"
+                                             << "enabled"
+                                             << "vectorGrid needs autoFocus=enabled"
+                                             << "vectorGrid" << QString();
+    QTest::newRow("grid with auto focus") << focus << "vectorGrid"
+                                          << "enabled" << QString() << "vectorGrid"
                                           << "enabled";
-    QTest::newRow("thickness without auto focus") << none << "materialThickness" << "2.5"
+    QTest::newRow("thickness without auto focus") << none << "materialThickness"
+                                                  << "2.5"
                                                   << "materialThickness needs autoFocus=enabled"
-                                                  << "materialThickness" << "Custom.0";
-    QTest::newRow("thickness") << focus << "materialThickness" << "2.5" << QString() << "materialThickness"
+                                                  << "materialThickness"
+                                                  << "Custom.0";
+    QTest::newRow("thickness") << focus << "materialThickness"
+                               << "2.5" << QString() << "materialThickness"
                                << "Custom.2.5";
-    QTest::newRow("thickness out of range") << focus << "materialThickness" << "250"
+    QTest::newRow("thickness out of range") << focus << "materialThickness"
+                                            << "250"
                                             << "250.000000 is not a value of materialThickness"
-                                            << "materialThickness" << "Custom.0";
-    QTest::newRow("check box word") << none << "autoFocus" << "yes" << "autoFocus is \"enabled\" or \"disabled\""
+                                            << "materialThickness"
+                                            << "Custom.0";
+    QTest::newRow("check box word") << none << "autoFocus"
+                                    << "yes"
+                                    << "autoFocus is \"enabled\" or \"disabled\""
                                     << "autoFocus" << QString();
-    QTest::newRow("compensation off") << none << "vectorPowerComp" << "disabled" << QString() << "vectorPowerComp"
+    QTest::newRow("compensation off") << none << "vectorPowerComp"
+                                      << "disabled" << QString() << "vectorPowerComp"
                                       << "disabled";
-    QTest::newRow("unknown key") << none << "power" << "3" << "the panel has no option power" << "power" << QString();
+    QTest::newRow("unknown key") << none << "power"
+                                 << "3"
+                                 << "the panel has no option power"
+                                 << "power" << QString();
 }
 
 void tst_PdeCupsHost::driver()
@@ -312,8 +383,8 @@ void tst_PdeCupsHost::driver()
     panel->restoreValuesAndReturnError();
     panel->willShow();
     for (const QString &setting : before)
-        QVERIFY(VexlorPanelDriver::applySetting(panel.get(), host.get(), setting.section('=', 0, 0),
-                                                setting.section('=', 1), &reason));
+        QVERIFY(VexlorPanelDriver::applySetting(
+            panel.get(), host.get(), setting.section('=', 0, 0), setting.section('=', 1), &reason));
 
     const bool ok = VexlorPanelDriver::applySetting(panel.get(), host.get(), key, value, &reason);
     QCOMPARE(ok, error.isEmpty());
@@ -327,7 +398,8 @@ void tst_PdeCupsHost::conflictThroughThePanel()
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
     QString error;
-    auto host = VexlorCupsHost::forPPDFile(writePPDWith(dir, "constrained.ppd", kConstraints), QString(), &error);
+    auto host
+        = VexlorCupsHost::forPPDFile(writePPDWith(dir, "constrained.ppd", kConstraints), QString(), &error);
     QVERIFY(host);
     auto panel = VexlorPDE::initWithCallback(host.get());
     QVERIFY(panel);
@@ -372,31 +444,34 @@ void tst_PdeCupsHost::program_data()
     QTest::addColumn<QString>("err");
 
     const QString ppd = ppdPath();
-    QTest::newRow("summary") << QStringList{ "--ppd", ppd, "--summary" } << 0
-                             << QStringList{ "Vexlor Settings: Combined" } << QString();
-    QTest::newRow("options")
-        << QStringList{ "--ppd", ppd, "--set", "JobType=vector", "--set", "rasterSpeed=37", "--set", "autoFocus=enabled",
-                        "--set", "materialThickness=1.5", "--set", "cResolution=400", "--summary", "--print-options" }
-        << 0
-        << QStringList{ "Vexlor Settings: Vector",       "-o JobType=vector",         "-o autoFocus=enabled",
-                        "-o cResolution=Custom.400",     "-o materialThickness=Custom.1.5", "-o rasterPower=Custom.50",
-                        "-o rasterSpeed=Custom.37",      "-o vectorFreq=Custom.50",    "-o vectorPower=Custom.50",
-                        "-o vectorSpeed=Custom.50" }
-        << QString();
-    QTest::newRow("refused") << QStringList{ "--ppd", ppd, "--set", "JobType=laser", "--accept" } << 2 << QStringList()
+    QTest::newRow("summary") << QStringList { "--ppd", ppd, "--summary" } << 0
+                             << QStringList { "Vexlor Settings: Combined" } << QString();
+    QTest::newRow("options") << QStringList { "--ppd", ppd, "--set", "JobType=vector", "--set",
+        "rasterSpeed=37", "--set", "autoFocus=enabled", "--set", "materialThickness=1.5", "--set",
+        "cResolution=400", "--summary", "--print-options" }
+                             << 0
+                             << QStringList { "Vexlor Settings: Vector", "-o JobType=vector",
+                                    "-o autoFocus=enabled", "-o cResolution=Custom.400",
+                                    "-o materialThickness=Custom.1.5", "-o rasterPower=Custom.50",
+                                    "-o rasterSpeed=Custom.37", "-o vectorFreq=Custom.50",
+                                    "-o vectorPower=Custom.50", "-o vectorSpeed=Custom.50" }
+                             << QString();
+    QTest::newRow("refused") << QStringList { "--ppd", ppd, "--set", "JobType=laser", "--accept" } << 2
+                             << QStringList()
                              << "vexlor-options: JobType=laser refused: laser is not a choice of JobType\n"
                                 "vexlor-options: nothing stored\n";
-    QTest::newRow("malformed set") << QStringList{ "--ppd", ppd, "--set", "JobType" } << 2 << QStringList()
+    QTest::newRow("malformed set") << QStringList { "--ppd", ppd, "--set", "JobType" } << 2 << QStringList()
                                    << "vexlor-options: --set takes KEY=VALUE, not \"JobType\"\n"
                                       "vexlor-options: nothing stored\n";
-    QTest::newRow("accept needs a queue") << QStringList{ "--ppd", ppd, "--accept" } << 1 << QStringList()
+    QTest::newRow("accept needs a queue") << QStringList { "--ppd", ppd, "--accept" } << 1 << QStringList()
                                           << "vexlor-options: No queue to store the options for\n";
-    QTest::newRow("no such file") << QStringList{ "--ppd", "/nonexistent/x.ppd", "--summary" } << 1 << QStringList()
+    QTest::newRow("no such file") << QStringList { "--ppd", "/nonexistent/x.ppd", "--summary" } << 1
+                                  << QStringList()
                                   << "vexlor-options: Cannot read the PPD file \"/nonexistent/x.ppd\"";
-    QTest::newRow("nothing to show") << QStringList{ "--summary" } << 1 << QStringList()
+    QTest::newRow("nothing to show") << QStringList { "--summary" } << 1 << QStringList()
                                      << "vexlor-options: give one queue name, or a PPD file with --ppd\n";
-    QTest::newRow("not an engraver") << QStringList{ "--ppd", "/usr/share/ppd/cupsfilters/Generic-PDF_Printer-PDF.ppd",
-                                                     "--summary" }
+    QTest::newRow("not an engraver") << QStringList { "--ppd",
+        "/usr/share/ppd/cupsfilters/Generic-PDF_Printer-PDF.ppd", "--summary" }
                                      << 1 << QStringList() << "vexlor-options: /usr/share/ppd/cupsfilters/";
 }
 
@@ -414,8 +489,8 @@ void tst_PdeCupsHost::program()
     QProcess program;
     program.start(optionsProgram(), arguments);
     QVERIFY2(program.waitForFinished(30000), qPrintable(program.errorString()));
-    const QString stdErr = QString::fromUtf8(program.readAllStandardError()).remove(
-        QRegularExpression("QStandardPaths: [^\n]*\n"));
+    const QString stdErr = QString::fromUtf8(program.readAllStandardError())
+                               .remove(QRegularExpression("QStandardPaths: [^\n]*\n"));
     QCOMPARE(program.exitStatus(), QProcess::NormalExit);
     QVERIFY2(program.exitCode() == exitCode, qPrintable(stdErr));
     const QString stdOut = QString::fromUtf8(program.readAllStandardOutput());

@@ -58,13 +58,10 @@ QString writePPDWithout(const QTemporaryDir &dir, const QString &key)
 
 QStringList setDefaultsRequests()
 {
-    return { "cResolution=Custom",        "CustomcResolution=600",
-             "materialThickness=Custom",  "CustommaterialThickness=0.000000",
-             "rasterPower=Custom",        "CustomrasterPower=50",
-             "rasterSpeed=Custom",        "CustomrasterSpeed=50",
-             "vectorFreq=Custom",         "CustomvectorFreq=50",
-             "vectorPower=Custom",        "CustomvectorPower=50",
-             "vectorSpeed=Custom",        "CustomvectorSpeed=50" };
+    return { "cResolution=Custom", "CustomcResolution=600", "materialThickness=Custom",
+        "CustommaterialThickness=0.000000", "rasterPower=Custom", "CustomrasterPower=50",
+        "rasterSpeed=Custom", "CustomrasterSpeed=50", "vectorFreq=Custom", "CustomvectorFreq=50",
+        "vectorPower=Custom", "CustomvectorPower=50", "vectorSpeed=Custom", "CustomvectorSpeed=50" };
 }
 
 // A panel with its interface loaded and shown, as the dialog presents it.
@@ -145,7 +142,7 @@ void tst_PdePanel::factoryTypes()
     QCOMPARE(printer->size(), size_t(1));
     QCOMPARE(printer->front()->panelName(), QStringLiteral("Vexlor Settings"));
     QCOMPARE(printer->front()->panelKind(), kKind);
-    QCOMPARE(host.helpBooksRegistered, QStringList{ "Vexlor Settings Help" });
+    QCOMPARE(host.helpBooksRegistered, QStringList { "Vexlor Settings Help" });
 
     // Without a host there is no PPD to work on.
     LogCapture log;
@@ -158,8 +155,8 @@ void tst_PdePanel::factoryMissingOption_data()
 {
     QTest::addColumn<QString>("key");
     for (const char *key : { "JobType", "CenterEngraving", "rasterPower", "rasterSpeed", "EngravingDirection",
-                             "dithering", "vectorSpeed", "vectorPower", "vectorFreq", "vectorSort",
-                             "vectorSpeedComp", "vectorPowerComp", "cResolution" })
+             "dithering", "vectorSpeed", "vectorPower", "vectorFreq", "vectorSort", "vectorSpeedComp",
+             "vectorPowerComp", "cResolution" })
         QTest::newRow(key) << QString::fromLatin1(key);
 }
 
@@ -255,30 +252,32 @@ void tst_PdePanel::setDefaultsRefused_data()
     QTest::addColumn<QStringList>("messages");
     QTest::addColumn<QString>("unchanged");
 
-    QTest::newRow("resolution option") << QStringList{ "cResolution" }
-                                       << QStringList{ "Failed to set custom resolution" } << "resolution";
-    QTest::newRow("resolution value") << QStringList{ "CustomcResolution=600" }
-                                      << QStringList{ "Failed to set custom resolution" } << "resolution";
-    QTest::newRow("thickness") << QStringList{ "CustommaterialThickness" }
-                               << QStringList{ "Failed to set custom material thickness" } << "thickness";
-    QTest::newRow("raster power") << QStringList{ "rasterPower" }
-                                  << QStringList{ "Failed to set custom raster power" } << "rPower";
-    QTest::newRow("raster speed") << QStringList{ "CustomrasterSpeed" }
-                                  << QStringList{ "Failed to set custom raster speed" } << "rSpeed";
-    QTest::newRow("vector frequency") << QStringList{ "vectorFreq" }
-                                      << QStringList{ "Failed to set custom vector frequency" } << "vFreq";
-    QTest::newRow("vector power") << QStringList{ "CustomvectorPower" }
-                                  << QStringList{ "Failed to set custom vector power" } << "vPower";
-    QTest::newRow("vector speed") << QStringList{ "vectorSpeed" }
-                                  << QStringList{ "Failed to set custom vector speed" } << "vSpeed";
-    QTest::newRow("everything")
-        << QStringList{ "cResolution", "materialThickness", "rasterPower", "rasterSpeed",
-                        "vectorFreq",  "vectorPower",       "vectorSpeed" }
-        << QStringList{ "Failed to set custom resolution",       "Failed to set custom material thickness",
-                        "Failed to set custom raster power",     "Failed to set custom raster speed",
-                        "Failed to set custom vector frequency", "Failed to set custom vector power",
-                        "Failed to set custom vector speed" }
-        << "all";
+    QTest::newRow("resolution option")
+        << QStringList { "cResolution" } << QStringList { "Failed to set custom resolution" } << "resolution";
+    QTest::newRow("resolution value") << QStringList { "CustomcResolution=600" }
+                                      << QStringList { "Failed to set custom resolution" } << "resolution";
+    QTest::newRow("thickness") << QStringList { "CustommaterialThickness" }
+                               << QStringList { "Failed to set custom material thickness" } << "thickness";
+    QTest::newRow("raster power") << QStringList { "rasterPower" }
+                                  << QStringList { "Failed to set custom raster power" } << "rPower";
+    QTest::newRow("raster speed") << QStringList { "CustomrasterSpeed" }
+                                  << QStringList { "Failed to set custom raster speed" } << "rSpeed";
+    QTest::newRow("vector frequency")
+        << QStringList { "vectorFreq" } << QStringList { "Failed to set custom vector frequency" } << "vFreq";
+    QTest::newRow("vector power") << QStringList { "CustomvectorPower" }
+                                  << QStringList { "Failed to set custom vector power" } << "vPower";
+    QTest::newRow("vector speed") << QStringList { "vectorSpeed" }
+                                  << QStringList { "Failed to set custom vector speed" } << "vSpeed";
+    QTest::newRow("everything") << QStringList { "cResolution", "materialThickness", "rasterPower",
+        "rasterSpeed", "vectorFreq", "vectorPower", "vectorSpeed" }
+                                << QStringList { "Failed to set custom resolution",
+                                       "Failed to set custom material thickness",
+                                       "Failed to set custom raster power",
+                                       "Failed to set custom raster speed",
+                                       "Failed to set custom vector frequency",
+                                       "Failed to set custom vector power",
+                                       "Failed to set custom vector speed" }
+                                << "all";
 }
 
 void tst_PdePanel::setDefaultsRefused()
@@ -363,29 +362,29 @@ void tst_PdePanel::printSettingsReads()
         auto panel = VexlorPDE::initWithCallback(&host);
         QVERIFY(panel);
         QCOMPARE(log.linesStartingWith("Unable to get"),
-                 QStringList({ "Unable to get " + setting("materialThickness"), "Unable to get " + setting("rasterSpeed"),
-                               "Unable to get " + setting("rasterPower"), "Unable to get " + setting("vectorPower"),
-                               "Unable to get " + setting("vectorSpeed"), "Unable to get " + setting("vectorFreq"),
-                               "Unable to get " + setting("resolution") }));
+            QStringList({ "Unable to get " + setting("materialThickness"),
+                "Unable to get " + setting("rasterSpeed"), "Unable to get " + setting("rasterPower"),
+                "Unable to get " + setting("vectorPower"), "Unable to get " + setting("vectorSpeed"),
+                "Unable to get " + setting("vectorFreq"), "Unable to get " + setting("resolution") }));
         QCOMPARE(host.changes.mid(14),
-                 QStringList({ "materialThickness=Custom", "CustommaterialThickness=0.000000", "cResolution=Custom",
-                               "CustomcResolution=600", "rasterPower=Custom", "CustomrasterPower=50",
-                               "rasterSpeed=Custom", "CustomrasterSpeed=50", "vectorFreq=Custom",
-                               "CustomvectorFreq=50", "vectorPower=Custom", "CustomvectorPower=50",
-                               "vectorSpeed=Custom", "CustomvectorSpeed=50" }));
+            QStringList({ "materialThickness=Custom", "CustommaterialThickness=0.000000",
+                "cResolution=Custom", "CustomcResolution=600", "rasterPower=Custom", "CustomrasterPower=50",
+                "rasterSpeed=Custom", "CustomrasterSpeed=50", "vectorFreq=Custom", "CustomvectorFreq=50",
+                "vectorPower=Custom", "CustomvectorPower=50", "vectorSpeed=Custom",
+                "CustomvectorSpeed=50" }));
     }
     {
         // Every value stored: the first two reads are logged, all are handed over.
         RecordingHost host(ppdPath());
         host.printSettings = { { setting("materialThickness"), "2.500000" }, { setting("rasterSpeed"), "37" },
-                               { setting("rasterPower"), "61" },           { setting("vectorPower"), "72" },
-                               { setting("vectorSpeed"), "13" },           { setting("vectorFreq"), "24" },
-                               { setting("resolution"), "1200" } };
+            { setting("rasterPower"), "61" }, { setting("vectorPower"), "72" },
+            { setting("vectorSpeed"), "13" }, { setting("vectorFreq"), "24" },
+            { setting("resolution"), "1200" } };
         LogCapture log;
         auto panel = shownPanel(host);
         QVERIFY(panel);
         QCOMPARE(log.linesStartingWith("PMPrintSettingsGetValue got: "),
-                 QStringList({ "PMPrintSettingsGetValue got: 2.500000", "PMPrintSettingsGetValue got: 37" }));
+            QStringList({ "PMPrintSettingsGetValue got: 2.500000", "PMPrintSettingsGetValue got: 37" }));
         QCOMPARE(panel->oMaterialThickness, 2.5f);
         QCOMPARE(panel->rSpeed, 37L);
         QCOMPARE(panel->rPower, 61L);
@@ -412,7 +411,7 @@ void tst_PdePanel::printSettingsRefusedValue()
     QVERIFY(panel);
     QCOMPARE(panel->rSpeed, 50L);
     QCOMPARE(panel->rSpeedTextBox->text(), QStringLiteral("50"));
-    QCOMPARE(log.linesStartingWith("Failed"), QStringList{ "Failed to set custom raster speed" });
+    QCOMPARE(log.linesStartingWith("Failed"), QStringList { "Failed to set custom raster speed" });
 }
 
 void tst_PdePanel::autoFocusInterlock()
@@ -457,7 +456,7 @@ void tst_PdePanel::autoFocusInterlock()
     // Back on: the grid box is usable again but stays off.
     host.changes.clear();
     autoFocus->click();
-    QCOMPARE(host.changes, QStringList{ "autoFocus=enabled" });
+    QCOMPARE(host.changes, QStringList { "autoFocus=enabled" });
     QVERIFY(grid->isEnabled());
     QVERIFY(!grid->isChecked());
     QCOMPARE(panel->oVectorGrid, 0L);
@@ -465,7 +464,7 @@ void tst_PdePanel::autoFocusInterlock()
     // Off with the grid already off: the grid option is left alone.
     host.changes.clear();
     autoFocus->click();
-    QCOMPARE(host.changes, QStringList{ "autoFocus=disabled" });
+    QCOMPARE(host.changes, QStringList { "autoFocus=disabled" });
 }
 
 void tst_PdePanel::autoFocusRefused()
@@ -492,14 +491,27 @@ void tst_PdePanel::popupChange_data()
     QTest::addColumn<QString>("request");
     QTest::addColumn<QString>("shown");
 
-    QTest::newRow("job type") << "jobTypePopup" << "vector" << false << "JobType=vector" << "vector";
-    QTest::newRow("job type refused") << "jobTypePopup" << "raster" << true << "JobType=raster" << "combo";
-    QTest::newRow("centering") << "centerEngravingPopup" << "page" << false << "CenterEngraving=page" << "page";
-    QTest::newRow("direction refused") << "engravingDirectionPopup" << "bottom" << true
-                                       << "EngravingDirection=bottom" << "top";
-    QTest::newRow("dithering") << "ditheringPopup" << "stucki" << false << "dithering=stucki" << "stucki";
-    QTest::newRow("dithering refused") << "ditheringPopup" << "floyd" << true << "dithering=floyd" << "standard";
-    QTest::newRow("sorting") << "vSortingPopup" << "nearest" << false << "vectorSort=nearest" << "nearest";
+    QTest::newRow("job type") << "jobTypePopup"
+                              << "vector" << false << "JobType=vector"
+                              << "vector";
+    QTest::newRow("job type refused") << "jobTypePopup"
+                                      << "raster" << true << "JobType=raster"
+                                      << "combo";
+    QTest::newRow("centering") << "centerEngravingPopup"
+                               << "page" << false << "CenterEngraving=page"
+                               << "page";
+    QTest::newRow("direction refused") << "engravingDirectionPopup"
+                                       << "bottom" << true << "EngravingDirection=bottom"
+                                       << "top";
+    QTest::newRow("dithering") << "ditheringPopup"
+                               << "stucki" << false << "dithering=stucki"
+                               << "stucki";
+    QTest::newRow("dithering refused") << "ditheringPopup"
+                                       << "floyd" << true << "dithering=floyd"
+                                       << "standard";
+    QTest::newRow("sorting") << "vSortingPopup"
+                             << "nearest" << false << "vectorSort=nearest"
+                             << "nearest";
 }
 
 void tst_PdePanel::popupChange()
@@ -523,13 +535,12 @@ void tst_PdePanel::popupChange()
     host.changes.clear();
 
     activate(control, choice);
-    QCOMPARE(host.changes, QStringList{ request });
+    QCOMPARE(host.changes, QStringList { request });
     QCOMPARE(control->currentData().toString(), shown);
     const QMap<QString, QString> recorded = { { "jobTypePopup", panel->jobTypeChoice },
-                                              { "centerEngravingPopup", panel->centerEngravingChoice },
-                                              { "engravingDirectionPopup", panel->engraveDirChoice },
-                                              { "ditheringPopup", panel->ditheringChoice },
-                                              { "vSortingPopup", panel->vectorSortingChoice } };
+        { "centerEngravingPopup", panel->centerEngravingChoice },
+        { "engravingDirectionPopup", panel->engraveDirChoice }, { "ditheringPopup", panel->ditheringChoice },
+        { "vSortingPopup", panel->vectorSortingChoice } };
     QCOMPARE(recorded.value(popup), shown);
 }
 
@@ -557,23 +568,21 @@ void tst_PdePanel::choiceTypes()
     QVERIFY(panel);
     panel->vectorSortingChoice = QStringLiteral("none");
     const QMap<QString, QString> before = { { "jobType", panel->jobTypeChoice },
-                                            { "centerEngraving", panel->centerEngravingChoice },
-                                            { "dithering", panel->ditheringChoice },
-                                            { "engraveDir", panel->engraveDirChoice },
-                                            { "vectorSorting", panel->vectorSortingChoice } };
+        { "centerEngraving", panel->centerEngravingChoice }, { "dithering", panel->ditheringChoice },
+        { "engraveDir", panel->engraveDirChoice }, { "vectorSorting", panel->vectorSortingChoice } };
     LogCapture log;
     panel->setNewUserChoice(QStringLiteral("xyz"), type);
     const QMap<QString, QString> after = { { "jobType", panel->jobTypeChoice },
-                                           { "centerEngraving", panel->centerEngravingChoice },
-                                           { "dithering", panel->ditheringChoice },
-                                           { "engraveDir", panel->engraveDirChoice },
-                                           { "vectorSorting", panel->vectorSortingChoice } };
+        { "centerEngraving", panel->centerEngravingChoice }, { "dithering", panel->ditheringChoice },
+        { "engraveDir", panel->engraveDirChoice }, { "vectorSorting", panel->vectorSortingChoice } };
     for (auto it = before.constBegin(); it != before.constEnd(); ++it)
         QCOMPARE(after.value(it.key()), it.key() == field ? QStringLiteral("xyz") : it.value());
     QCOMPARE(log.lines().value(0),
-             QStringLiteral("A new user choice has been selected\nThe choice is: xyz\n The type is: %1").arg(type));
+        QStringLiteral("A new user choice has been selected\nThe choice is: xyz\n The type is: %1")
+            .arg(type));
     if (field.isEmpty())
-        QCOMPARE(log.lines().value(1), QStringLiteral("Vexlor PDE got an unhandled type in setNewUserChoice! %1").arg(type));
+        QCOMPARE(log.lines().value(1),
+            QStringLiteral("Vexlor PDE got an unhandled type in setNewUserChoice! %1").arg(type));
     else
         QCOMPARE(log.lines().size(), 1);
 }
@@ -583,9 +592,12 @@ void tst_PdePanel::summaryInfo_data()
     QTest::addColumn<QString>("jobType");
     QTest::addColumn<QString>("text");
 
-    QTest::newRow("combined") << "combo" << "Combined";
-    QTest::newRow("vector") << "vector" << "Vector";
-    QTest::newRow("raster") << "raster" << "Raster";
+    QTest::newRow("combined") << "combo"
+                              << "Combined";
+    QTest::newRow("vector") << "vector"
+                            << "Vector";
+    QTest::newRow("raster") << "raster"
+                            << "Raster";
     QTest::newRow("unknown keyword") << "laser" << QString();
     QTest::newRow("another option's choice") << "standard" << QString();
 }
@@ -604,7 +616,7 @@ void tst_PdePanel::summaryInfo()
         QVERIFY(!summary.has_value());
     } else {
         QVERIFY(summary.has_value());
-        QCOMPARE(*summary, (QMap<QString, QString>{ { QStringLiteral("Vexlor Settings"), text } }));
+        QCOMPARE(*summary, (QMap<QString, QString> { { QStringLiteral("Vexlor Settings"), text } }));
     }
 }
 
@@ -641,29 +653,37 @@ void tst_PdePanel::sliderChange_data()
     QTest::addColumn<QString>("shown");
 
     QTest::newRow("raster speed") << "rSpeedSlider" << 37 << QString()
-                                  << QStringList{ "rasterSpeed=Custom", "CustomrasterSpeed=37" }
-                                  << setting("rasterSpeed") + "=37" << "37";
+                                  << QStringList { "rasterSpeed=Custom", "CustomrasterSpeed=37" }
+                                  << setting("rasterSpeed") + "=37"
+                                  << "37";
     QTest::newRow("raster speed value refused")
-        << "rSpeedSlider" << 37 << "CustomrasterSpeed" << QStringList{ "rasterSpeed=Custom", "CustomrasterSpeed=37" }
-        << setting("rasterSpeed") + "=50" << "50";
+        << "rSpeedSlider" << 37 << "CustomrasterSpeed"
+        << QStringList { "rasterSpeed=Custom", "CustomrasterSpeed=37" } << setting("rasterSpeed") + "=50"
+        << "50";
     QTest::newRow("raster power") << "rPowerSlider" << 0 << QString()
-                                  << QStringList{ "rasterPower=Custom", "CustomrasterPower=0" }
-                                  << setting("rasterPower") + "=0" << "0";
+                                  << QStringList { "rasterPower=Custom", "CustomrasterPower=0" }
+                                  << setting("rasterPower") + "=0"
+                                  << "0";
     QTest::newRow("vector speed") << "vSpeedSlider" << 100 << QString()
-                                  << QStringList{ "vectorSpeed=Custom", "CustomvectorSpeed=100" }
-                                  << setting("vectorSpeed") + "=100" << "100";
+                                  << QStringList { "vectorSpeed=Custom", "CustomvectorSpeed=100" }
+                                  << setting("vectorSpeed") + "=100"
+                                  << "100";
     QTest::newRow("vector power option refused")
-        << "vPowerSlider" << 80 << "vectorPower" << QStringList{ "vectorPower=Custom" }
-        << setting("vectorPower") + "=50" << "50";
-    QTest::newRow("vector frequency") << "vFreqSlider" << 12 << QString()
-                                      << QStringList{ "vectorFreq=Custom", "CustomvectorFreq=12" }
-                                      << setting("vectorFreq") + "=12" << "12";
-    QTest::newRow("resolution step 3") << "resolutionSlider" << 3 << QString()
-                                       << QStringList{ "cResolution=Custom", "CustomcResolution=300" }
-                                       << setting("resolution") + "=300" << "300";
-    QTest::newRow("resolution step 0") << "resolutionSlider" << 0 << QString()
-                                       << QStringList{ "cResolution=Custom", "CustomcResolution=75" }
-                                       << setting("resolution") + "=75" << "75";
+        << "vPowerSlider" << 80 << "vectorPower" << QStringList { "vectorPower=Custom" }
+        << setting("vectorPower") + "=50"
+        << "50";
+    QTest::newRow("vector frequency")
+        << "vFreqSlider" << 12 << QString() << QStringList { "vectorFreq=Custom", "CustomvectorFreq=12" }
+        << setting("vectorFreq") + "=12"
+        << "12";
+    QTest::newRow("resolution step 3")
+        << "resolutionSlider" << 3 << QString()
+        << QStringList { "cResolution=Custom", "CustomcResolution=300" } << setting("resolution") + "=300"
+        << "300";
+    QTest::newRow("resolution step 0")
+        << "resolutionSlider" << 0 << QString()
+        << QStringList { "cResolution=Custom", "CustomcResolution=75" } << setting("resolution") + "=75"
+        << "75";
 }
 
 void tst_PdePanel::sliderChange()
@@ -690,7 +710,7 @@ void tst_PdePanel::sliderChange()
     LogCapture log;
     control->setValue(value);
     QCOMPARE(host.changes, requests);
-    QCOMPARE(host.printSettingWrites, QStringList{ write });
+    QCOMPARE(host.printSettingWrites, QStringList { write });
     QCOMPARE(text->text(), shown);
     if (slider != "resolutionSlider")
         QCOMPARE(control->value(), shown.toInt());
@@ -718,7 +738,8 @@ void tst_PdePanel::resolutionRefusedSnapsBack()
     LogCapture log;
     panel->resolutionSlider->setValue(4);
     QCOMPARE(panel->resolution, 400L);
-    QVERIFY(log.lines().contains("Vexlor PDE got an error -5 setting the value for " + setting("resolution") + " !"));
+    QVERIFY(log.lines().contains(
+        "Vexlor PDE got an error -5 setting the value for " + setting("resolution") + " !"));
 }
 
 void tst_PdePanel::checkbox_data()
@@ -727,10 +748,14 @@ void tst_PdePanel::checkbox_data()
     QTest::addColumn<QString>("key");
     QTest::addColumn<bool>("refused");
 
-    QTest::newRow("direct print") << "directPrintCheckBox" << "directPrint" << false;
-    QTest::newRow("direct print refused") << "directPrintCheckBox" << "directPrint" << true;
-    QTest::newRow("speed compensation") << "vSpeedCompCheckBox" << "vectorSpeedComp" << false;
-    QTest::newRow("power compensation refused") << "vPowerCompCheckBox" << "vectorPowerComp" << true;
+    QTest::newRow("direct print") << "directPrintCheckBox"
+                                  << "directPrint" << false;
+    QTest::newRow("direct print refused") << "directPrintCheckBox"
+                                          << "directPrint" << true;
+    QTest::newRow("speed compensation") << "vSpeedCompCheckBox"
+                                        << "vectorSpeedComp" << false;
+    QTest::newRow("power compensation refused") << "vPowerCompCheckBox"
+                                                << "vectorPowerComp" << true;
 }
 
 void tst_PdePanel::checkbox()
@@ -752,15 +777,15 @@ void tst_PdePanel::checkbox()
 
     LogCapture log;
     control->click();
-    QCOMPARE(host.changes, QStringList{ key + "=" + choice });
+    QCOMPARE(host.changes, QStringList { key + "=" + choice });
     QCOMPARE(control->isChecked(), refused ? before : !before);
     if (refused)
         QCOMPARE(log.lines().value(0), "We were unsuccessful in updating " + key + "!");
     else
         QCOMPARE(log.lines().value(0), "We have made a new choice for " + key + ": " + choice + "!");
     const long state = box == "directPrintCheckBox" ? panel->oDirectPrint
-        : box == "vSpeedCompCheckBox"             ? panel->vSpeedComp
-                                                  : panel->vPowerComp;
+        : box == "vSpeedCompCheckBox"               ? panel->vSpeedComp
+                                                    : panel->vPowerComp;
     QCOMPARE(state != 0, control->isChecked());
 }
 
@@ -772,9 +797,11 @@ void tst_PdePanel::materialThickness_data()
     QTest::addColumn<QString>("shown");
 
     QTest::newRow("decimal") << "2.5" << 2.5f
-                             << QStringList{ "materialThickness=Custom", "CustommaterialThickness=2.500000" } << "2.5";
+                             << QStringList { "materialThickness=Custom", "CustommaterialThickness=2.500000" }
+                             << "2.5";
     QTest::newRow("whole") << "12" << 12.0f
-                           << QStringList{ "materialThickness=Custom", "CustommaterialThickness=12.000000" } << "12";
+                           << QStringList { "materialThickness=Custom", "CustommaterialThickness=12.000000" }
+                           << "12";
     QTest::newRow("not a number") << "thick" << 0.0f << QStringList() << "0";
     QTest::newRow("empty") << "" << 0.0f << QStringList() << "0";
     QTest::newRow("infinite") << "inf" << 0.0f << QStringList() << "0";
@@ -797,7 +824,8 @@ void tst_PdePanel::materialThickness()
     QCOMPARE(panel->oMaterialThickness, value);
     QCOMPARE(panel->materialTextBox->text(), shown);
     if (!requests.isEmpty())
-        QCOMPARE(host.printSettings.value(setting("materialThickness")), QString::asprintf("%f", double(value)));
+        QCOMPARE(
+            host.printSettings.value(setting("materialThickness")), QString::asprintf("%f", double(value)));
 }
 
 void tst_PdePanel::customParamReads_data()
@@ -809,17 +837,21 @@ void tst_PdePanel::customParamReads_data()
     QTest::addColumn<QString>("message");
 
     const QString wrongType = QStringLiteral("The type is incorrect for: %1 - %2: %3.");
-    QTest::newRow("int resolution") << false << "cResolution" << "cRes" << 600.0
-                                    << "The custom option text is: Resolution (DPI)";
-    QTest::newRow("int no option") << false << "nosuch" << "x" << -1.0 << "Unable to find the custom option: nosuch.";
-    QTest::newRow("int no param") << false << "rasterSpeed" << "nope" << -1.0
-                                  << "Unable to find the custom param: nope.";
-    QTest::newRow("int of a real") << false << "materialThickness" << "mThickness" << -1.0
-                                   << wrongType.arg("materialThickness", "mThickness").arg(int(PPD_CUSTOM_REAL));
-    QTest::newRow("real thickness") << true << "materialThickness" << "mThickness" << 0.0
-                                    << "The custom option text is: Material Thickness";
-    QTest::newRow("real no option") << true << "JobType" << "x" << -1.0 << "Unable to find the custom option: JobType.";
-    QTest::newRow("real of an int") << true << "cResolution" << "cRes" << -1.0
+    QTest::newRow("int resolution") << false << "cResolution"
+                                    << "cRes" << 600.0 << "The custom option text is: Resolution (DPI)";
+    QTest::newRow("int no option") << false << "nosuch"
+                                   << "x" << -1.0 << "Unable to find the custom option: nosuch.";
+    QTest::newRow("int no param") << false << "rasterSpeed"
+                                  << "nope" << -1.0 << "Unable to find the custom param: nope.";
+    QTest::newRow("int of a real")
+        << false << "materialThickness"
+        << "mThickness" << -1.0 << wrongType.arg("materialThickness", "mThickness").arg(int(PPD_CUSTOM_REAL));
+    QTest::newRow("real thickness") << true << "materialThickness"
+                                    << "mThickness" << 0.0 << "The custom option text is: Material Thickness";
+    QTest::newRow("real no option") << true << "JobType"
+                                    << "x" << -1.0 << "Unable to find the custom option: JobType.";
+    QTest::newRow("real of an int") << true << "cResolution"
+                                    << "cRes" << -1.0
                                     << wrongType.arg("cResolution", "cRes").arg(int(PPD_CUSTOM_INT));
 }
 
@@ -848,15 +880,10 @@ void tst_PdePanel::restoreFromMarkedChoices()
     host.printSettings.insert(setting("rasterPower"), "64");
     auto panel = shownPanel(host);
     QVERIFY(panel);
-    for (const auto &[key, choice] : std::initializer_list<std::pair<const char *, const char *>>{
-             { "JobType", "raster" },
-             { "CenterEngraving", "page" },
-             { "dithering", "floyd" },
-             { "EngravingDirection", "bottom" },
-             { "vectorSort", "nearest" },
-             { "autoFocus", "enabled" },
-             { "vectorGrid", "enabled" },
-             { "directPrint", "enabled" } })
+    for (const auto &[key, choice] : std::initializer_list<std::pair<const char *, const char *>> {
+             { "JobType", "raster" }, { "CenterEngraving", "page" }, { "dithering", "floyd" },
+             { "EngravingDirection", "bottom" }, { "vectorSort", "nearest" }, { "autoFocus", "enabled" },
+             { "vectorGrid", "enabled" }, { "directPrint", "enabled" } })
         ppdMarkOption(host.ppd, key, choice);
 
     LogCapture log;
@@ -879,13 +906,14 @@ void tst_PdePanel::restoreFromMarkedChoices()
     const QStringList lines = log.lines();
     QCOMPARE(lines.value(0), QStringLiteral("Entering restoreValuesAndReturnError"));
     for (const char *expected :
-         { "The current jobtype choice is: raster", "The current center engraving choice is: page",
-           "The current dithering choice is: floyd", "The current engraving direction choice is: bottom",
-           "The current vector sorting choice is: nearest", "The current Auto Focus choice is: enabled",
-           "The current Vector Grid choice is: enabled", "The current Direct Print choice is: enabled",
-           "The custom value is: 600", "The current resolution choice is: Custom\nText: Custom" })
+        { "The current jobtype choice is: raster", "The current center engraving choice is: page",
+            "The current dithering choice is: floyd", "The current engraving direction choice is: bottom",
+            "The current vector sorting choice is: nearest", "The current Auto Focus choice is: enabled",
+            "The current Vector Grid choice is: enabled", "The current Direct Print choice is: enabled",
+            "The custom value is: 600", "The current resolution choice is: Custom\nText: Custom" })
         QVERIFY2(lines.contains(expected), expected);
-    QVERIFY(lines.indexOf("The current jobtype choice is: raster") < lines.indexOf("The current Auto Focus choice is: enabled"));
+    QVERIFY(lines.indexOf("The current jobtype choice is: raster")
+        < lines.indexOf("The current Auto Focus choice is: enabled"));
 }
 
 void tst_PdePanel::help_data()
@@ -915,7 +943,7 @@ void tst_PdePanel::help()
     QVERIFY(panel);
     QCOMPARE(log.lines().contains("Vexlor PDE got an error registering its help book!"), !registers);
     QCOMPARE(panel->shouldShowHelp(), showHelp);
-    QCOMPARE(host.helpAnchorsOpened, withBook ? QStringList{ "AppleTitle@Engraver Help" } : QStringList());
+    QCOMPARE(host.helpAnchorsOpened, withBook ? QStringList { "AppleTitle@Engraver Help" } : QStringList());
     QVERIFY(panel->shouldHide());
     QVERIFY(panel->saveValuesAndReturnError());
 }

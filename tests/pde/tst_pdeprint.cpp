@@ -55,7 +55,8 @@ public:
                 ::dup2(fd, STDOUT_FILENO);
                 ::dup2(fd, STDERR_FILENO);
             }
-            ::execl(kCupsd, "cupsd", "-f", "-c", conf.constData(), "-s", files.constData(), static_cast<char *>(nullptr));
+            ::execl(kCupsd, "cupsd", "-f", "-c", conf.constData(), "-s", files.constData(),
+                static_cast<char *>(nullptr));
             ::_exit(127);
         }
         return m_pid > 0;
@@ -124,7 +125,7 @@ private:
     bool run(const QString &program, const QStringList &arguments, QString *output = nullptr);
     bool setUpScheduler();
 
-    QTemporaryDir m_dir{ QDir::tempPath() + "/vexlor-pde-XXXXXX" };
+    QTemporaryDir m_dir { QDir::tempPath() + "/vexlor-pde-XXXXXX" };
     QProcessEnvironment m_env;
 };
 
@@ -139,8 +140,8 @@ bool tst_PdePrint::run(const QString &program, const QStringList &arguments, QSt
     if (output)
         *output = text;
     if (!finished || process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0) {
-        qWarning("%s %s failed (%d): %s", qPrintable(program), qPrintable(arguments.join(' ')), process.exitCode(),
-                 qPrintable(text));
+        qWarning("%s %s failed (%d): %s", qPrintable(program), qPrintable(arguments.join(' ')),
+            process.exitCode(), qPrintable(text));
         return false;
     }
     return true;
@@ -151,8 +152,8 @@ bool tst_PdePrint::setUpScheduler()
     const QString d = m_dir.path();
     // The scheduler's user lp runs the backend from here: the folders must be open to it.
     ::chmod(QFile::encodeName(d).constData(), 0755);
-    for (const char *sub : { "spool", "cache", "state", "tmp", "log", "serverbin", "serverbin/backend", "client",
-                             "home" }) {
+    for (const char *sub :
+        { "spool", "cache", "state", "tmp", "log", "serverbin", "serverbin/backend", "client", "home" }) {
         if (!QDir().mkpath(d + '/' + sub))
             return false;
         ::chmod(QFile::encodeName(d + '/' + sub).constData(), 0755);
@@ -174,18 +175,19 @@ bool tst_PdePrint::setUpScheduler()
 
     const QByteArray dir = QFile::encodeName(d);
     return writeFile(d + "/cupsd.conf",
-                     "Listen " + dir + "/cups.sock\n"
-                                       "LogLevel debug\n"
-                                       "WebInterface No\n"
-                                       "Browsing Off\n"
-                                       "DefaultAuthType None\n"
-                                       "<Location />\n  Order allow,deny\n  Allow all\n</Location>\n"
-                                       "<Policy default>\n  <Limit All>\n    Order deny,allow\n  </Limit>\n</Policy>\n")
+               "Listen " + dir
+                   + "/cups.sock\n"
+                     "LogLevel debug\n"
+                     "WebInterface No\n"
+                     "Browsing Off\n"
+                     "DefaultAuthType None\n"
+                     "<Location />\n  Order allow,deny\n  Allow all\n</Location>\n"
+                     "<Policy default>\n  <Limit All>\n    Order deny,allow\n  </Limit>\n</Policy>\n")
         && writeFile(d + "/cups-files.conf",
-                     "ServerRoot " + dir + "\nRequestRoot " + dir + "/spool\nCacheDir " + dir + "/cache\nStateDir "
-                         + dir + "/state\nTempDir " + dir + "/tmp\nServerBin " + dir
-                         + "/serverbin\nDataDir /usr/share/cups\nAccessLog " + dir + "/log/access_log\nErrorLog " + dir
-                         + "/log/error_log\nPageLog " + dir + "/log/page_log\nUser lp\nGroup lp\nSystemGroup root\n");
+            "ServerRoot " + dir + "\nRequestRoot " + dir + "/spool\nCacheDir " + dir + "/cache\nStateDir "
+                + dir + "/state\nTempDir " + dir + "/tmp\nServerBin " + dir
+                + "/serverbin\nDataDir /usr/share/cups\nAccessLog " + dir + "/log/access_log\nErrorLog " + dir
+                + "/log/error_log\nPageLog " + dir + "/log/page_log\nUser lp\nGroup lp\nSystemGroup root\n");
 }
 
 void tst_PdePrint::optionsReachTheApplication()
@@ -208,13 +210,14 @@ void tst_PdePrint::optionsReachTheApplication()
 
     CupsdGuard cupsd;
     QVERIFY(cupsd.start(d));
-    QTRY_VERIFY2_WITH_TIMEOUT(QFile::exists(d + "/cups.sock") || !cupsd.running(),
-                              qPrintable(tail(d + "/log/cupsd.out")), 20000);
+    QTRY_VERIFY2_WITH_TIMEOUT(
+        QFile::exists(d + "/cups.sock") || !cupsd.running(), qPrintable(tail(d + "/log/cupsd.out")), 20000);
     QVERIFY2(cupsd.running(), qPrintable(tail(d + "/log/cupsd.out") + tail(d + "/log/error_log")));
     QTRY_VERIFY_WITH_TIMEOUT(run("lpstat", { "-r" }), 20000);
 
-    QVERIFY(run("lpadmin", { "-p", kQueue, "-E", "-v", "vexlor://127.0.0.1:55000", "-P",
-                             VEXLOR_SOURCE_DIR "/tools/ppd/vexlor.ppd" }));
+    QVERIFY(run("lpadmin",
+        { "-p", kQueue, "-E", "-v", "vexlor://127.0.0.1:55000", "-P",
+            VEXLOR_SOURCE_DIR "/tools/ppd/vexlor.ppd" }));
 
     // The application's side: listener and option parser on 127.0.0.1:55000.
     Vexlor::registerMetaTypes();
@@ -226,45 +229,49 @@ void tst_PdePrint::optionsReachTheApplication()
     QSignalSpy parsed(&parser, SIGNAL(done(vexlorSettings)));
     QVERIFY(QMetaObject::invokeMethod(&listener, "start"));
     QTRY_VERIFY(failed.count() > 0
-                || std::any_of(started.cbegin(), started.cend(),
-                               [](const QList<QVariant> &a) { return a.at(0).toString() == "PrintListener Started!"; }));
+        || std::any_of(started.cbegin(), started.cend(),
+            [](const QList<QVariant> &a) { return a.at(0).toString() == "PrintListener Started!"; }));
     QVERIFY2(failed.isEmpty(), "port 55000 is taken");
 
     // The user's choices, made on the panel.
-    const QStringList choices = { "JobType=vector",     "dithering=floyd",      "vectorSort=nearest",
-                                  "EngravingDirection=bottom", "rasterSpeed=37", "rasterPower=64",
-                                  "vectorFreq=12",      "cResolution=300",      "autoFocus=enabled",
-                                  "materialThickness=2.5", "vectorGrid=enabled", "vectorSpeedComp=enabled" };
-    QStringList arguments{ kQueue, "--accept" };
+    const QStringList choices = { "JobType=vector", "dithering=floyd", "vectorSort=nearest",
+        "EngravingDirection=bottom", "rasterSpeed=37", "rasterPower=64", "vectorFreq=12", "cResolution=300",
+        "autoFocus=enabled", "materialThickness=2.5", "vectorGrid=enabled", "vectorSpeedComp=enabled" };
+    QStringList arguments { kQueue, "--accept" };
     for (const QString &c : choices)
         arguments << "--set" << c;
     QVERIFY(run(VEXLOR_BINARY_DIR "/bin/vexlor-options", arguments));
 
     QString lpoptions;
     QVERIFY(run("lpoptions", { "-p", kQueue }, &lpoptions));
-    QVERIFY2(lpoptions.contains("JobType=vector") && lpoptions.contains("rasterSpeed=Custom.37"), qPrintable(lpoptions));
+    QVERIFY2(lpoptions.contains("JobType=vector") && lpoptions.contains("rasterSpeed=Custom.37"),
+        qPrintable(lpoptions));
     // lpoptions keeps a user's options in ~/.cups/lpoptions.
     QVERIFY2(QFile::exists(d + "/home/.cups/lpoptions"), "the options were not stored as lpoptions does");
-    QSettings printSettings(d + "/home/.config/com.vexlor.print.pde.vexlorKind/printsettings.ini", QSettings::IniFormat);
-    QCOMPARE(printSettings.value(kQueue + "/com.vexlor.print.pde.vexlorKind.rasterSpeed").toString(), QStringLiteral("37"));
-    QCOMPARE(printSettings.value(kQueue + "/com.vexlor.print.pde.vexlorKind.resolution").toString(), QStringLiteral("300"));
+    QSettings printSettings(
+        d + "/home/.config/com.vexlor.print.pde.vexlorKind/printsettings.ini", QSettings::IniFormat);
+    QCOMPARE(printSettings.value(kQueue + "/com.vexlor.print.pde.vexlorKind.rasterSpeed").toString(),
+        QStringLiteral("37"));
+    QCOMPARE(printSettings.value(kQueue + "/com.vexlor.print.pde.vexlorKind.resolution").toString(),
+        QStringLiteral("300"));
 
     // A document printed from another program.
-    QVERIFY(writeFile(d + "/job.ps", "%!PS-Adobe-3.0\n"
-                                     "%%Title: (PanelJob)\n"
-                                     "%%BoundingBox: 0 0 144 144\n"
-                                     "%%Pages: 1\n"
-                                     "%%EndComments\n"
-                                     "%%Page: 1 1\n"
-                                     "newpath 10 10 moveto 134 134 lineto 0.01 setlinewidth stroke\n"
-                                     "showpage\n"
-                                     "%%EOF\n"));
+    QVERIFY(writeFile(d + "/job.ps",
+        "%!PS-Adobe-3.0\n"
+        "%%Title: (PanelJob)\n"
+        "%%BoundingBox: 0 0 144 144\n"
+        "%%Pages: 1\n"
+        "%%EndComments\n"
+        "%%Page: 1 1\n"
+        "newpath 10 10 moveto 134 134 lineto 0.01 setlinewidth stroke\n"
+        "showpage\n"
+        "%%EOF\n"));
     QVERIFY(run("lp", { "-d", kQueue, d + "/job.ps" }));
 
     QTRY_VERIFY2_WITH_TIMEOUT(parsed.count() == 1,
-                              qPrintable(tail(d + "/log/error_log") + "\nreceived: "
-                                         + QDir(d + "/received").entryList(QDir::Files).join(' ')),
-                              60000);
+        qPrintable(tail(d + "/log/error_log")
+            + "\nreceived: " + QDir(d + "/received").entryList(QDir::Files).join(' ')),
+        60000);
     const QMap<QString, QString> job = parsed.at(0).at(0).value<vexlorSettings>().settings;
 
     // Every engraving option of the PPD: the user's choices, the panel's numeric
