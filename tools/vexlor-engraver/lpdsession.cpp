@@ -184,10 +184,19 @@ void lpdSession::record(const char *data, qint64 size)
 
 bool lpdSession::readByte(char *c)
 {
-    if (!waitForData() || !m_socket->getChar(c))
-        return false;
-    record(c, 1);
-    return true;
+    while (waitForData()) {
+        const qint64 got = m_socket->read(c, 1);
+        if (got == 1) {
+            record(c, 1);
+            return true;
+        }
+        if (got < 0) {
+            m_end = End::Closed;
+            return false;
+        }
+        // Woken without data after all: wait again.
+    }
+    return false;
 }
 
 bool lpdSession::readLine(QByteArray *line)
@@ -214,7 +223,7 @@ bool lpdSession::readExact(qint64 count, QFile *file, QByteArray *bytes)
         if (!waitForData())
             return false;
         const qint64 got = m_socket->read(chunk.data(), qMin<qint64>(count, chunk.size()));
-        if (got <= 0) {
+        if (got < 0) {
             m_end = End::Closed;
             return false;
         }
@@ -284,7 +293,7 @@ void lpdSession::ignoreRest()
     QByteArray chunk(static_cast<int>(ChunkSize), Qt::Uninitialized);
     while (waitForData()) {
         const qint64 got = m_socket->read(chunk.data(), chunk.size());
-        if (got <= 0)
+        if (got < 0)
             break;
         record(chunk.constData(), got);
         ignored += got;
