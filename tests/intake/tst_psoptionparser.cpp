@@ -8,6 +8,7 @@
 #include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTemporaryDir>
+#include <QTextCodec>
 #include <QXmlStreamReader>
 #include <QtTest>
 
@@ -163,6 +164,9 @@ private:
 void tst_PsOptionParser::initTestCase()
 {
     Vexlor::registerMetaTypes();
+    // Spool files are read with the locale's codec; make it the one of a
+    // desktop session whatever the test machine has.
+    QTextCodec::setCodecForLocale(QTextCodec::codecForName("UTF-8"));
 }
 
 void tst_PsOptionParser::init()
@@ -440,6 +444,8 @@ void tst_PsOptionParser::piecewiseScanAgreesWithWholeText()
         "   \t \n",
         "%%Trailer\n",
         "( words and . dots )\n",
+        "%%Title: (Caf\xc3\xa9 \xf0\x9f\x98\x80)\n",
+        "\xf0\x9f\x98\x80\xf0\x9f\x98\x80 \xc3\xa9\n",
     };
     const int count = int(sizeof(lines) / sizeof(lines[0]));
     QRandomGenerator random { quint32(seed) };

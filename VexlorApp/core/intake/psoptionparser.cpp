@@ -112,6 +112,10 @@ void psOptionParser::parseFile(QFile &device)
     bool atEnd = false;
     while (!atEnd) {
         text += in.read(m_blockSize);
+        // A block never ends between the two halves of a surrogate pair: the
+        // engine refuses text with half a pair in it.
+        while (!in.atEnd() && !text.isEmpty() && text.at(text.size() - 1).isHighSurrogate())
+            text += in.read(1);
         atEnd = in.atEnd();
 
         for (int p = 0; p < patterns.size(); ++p) {
