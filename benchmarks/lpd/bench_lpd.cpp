@@ -17,12 +17,11 @@
 #include <QTemporaryDir>
 #include <QThread>
 
-#include <benchmark/benchmark.h>
-
 #include <arpa/inet.h>
+#include <benchmark/benchmark.h>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <cstdio>
 #include <fcntl.h>
 #include <map>
 #include <netinet/in.h>
@@ -110,16 +109,16 @@ void BM_LpdSender(benchmark::State &state)
     // The picture is drawn after the job is answered; leave it out so that
     // only the transfer is measured.
     if (!engraver.start(QStringLiteral(VEXLOR_BINARY_DIR "/bin/vexlor-engraver"),
-                        { QStringLiteral("--port"), QStringLiteral("0"), QStringLiteral("--spool"), spool,
-                          QStringLiteral("--no-decode") })) {
+            { QStringLiteral("--port"), QStringLiteral("0"), QStringLiteral("--spool"), spool,
+                QStringLiteral("--no-decode") })) {
         state.SkipWithError("the virtual engraver did not start");
         return;
     }
     const QByteArray &bytes = job();
     for (auto _ : state) {
         QThread thread;
-        auto *sender = new vexlorSocket(QHostAddress(QHostAddress::LocalHost), engraver.port, bytes,
-                                        QStringLiteral("Benchmark"));
+        auto *sender = new vexlorSocket(
+            QHostAddress(QHostAddress::LocalHost), engraver.port, bytes, QStringLiteral("Benchmark"));
         QEventLoop loop;
         bool failed = false;
         QObject::connect(&thread, SIGNAL(started()), sender, SLOT(start()));
@@ -151,7 +150,7 @@ void plainCopy(benchmark::State &state, bool toFile)
     QTemporaryDir dir;
     receiver sink;
     if (!sink.start(QCoreApplication::applicationFilePath(),
-                    { QStringLiteral("--plain-sink"), toFile ? dir.path() : QStringLiteral("-") })) {
+            { QStringLiteral("--plain-sink"), toFile ? dir.path() : QStringLiteral("-") })) {
         state.SkipWithError("the plain receiver did not start");
         return;
     }
@@ -167,7 +166,8 @@ void plainCopy(benchmark::State &state, bool toFile)
         quint64 size = static_cast<quint64>(bytes.size());
         bool ok = ::send(fd, &size, sizeof size, 0) == sizeof size;
         for (qint64 sent = 0; ok && sent < bytes.size();) {
-            const ssize_t n = ::send(fd, bytes.constData() + sent, static_cast<size_t>(bytes.size() - sent), 0);
+            const ssize_t n
+                = ::send(fd, bytes.constData() + sent, static_cast<size_t>(bytes.size() - sent), 0);
             ok = n > 0;
             sent += n;
         }
@@ -228,7 +228,8 @@ int plainSink(const char *dir)
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     socklen_t length = sizeof address;
-    if (::bind(listener, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0 || ::listen(listener, 4) != 0
+    if (::bind(listener, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0
+        || ::listen(listener, 4) != 0
         || ::getsockname(listener, reinterpret_cast<sockaddr *>(&address), &length) != 0)
         return 1;
     std::printf("Listening on 127.0.0.1:%d\n", ntohs(address.sin_port));

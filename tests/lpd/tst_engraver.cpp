@@ -28,7 +28,8 @@ QString engraverProgram()
 // a square of 100 dots, the end of job and 4096 zero bytes.
 QByteArray squareJob()
 {
-    QByteArray job("\x1b%-12345X@PJL JOB NAME=Square\r\n\x1b" "E@PJL ENTER LANGUAGE=PCL \r\n"
+    QByteArray job("\x1b%-12345X@PJL JOB NAME=Square\r\n\x1b"
+                   "E@PJL ENTER LANGUAGE=PCL \r\n"
                    "\x1b&y-1A\x1b&y0V\x1b&y0L\x1b&y0T\x1b&y0C\x1b&y0Z\x1b&l0U\x1b&l0Z\x1b&u600D\x1b*p0X"
                    "\x1b*p0Y\x1b*t600R\x1b*r0F\x1b&y40P\x1b&z30S\x1b&y50R\x1b&z2A\x1b*r199T\x1b*r299S\x1b*b2M"
                    "\x1b&y0O\x1b&r1A"
@@ -36,7 +37,8 @@ QByteArray squareJob()
     job += QByteArray::fromHex("0008808080808080");
     job += "\x1b*rC"
            "\x1b%1BIN;YP060;ZS020;XR500;XS0;XP1;LTPU0,0;PD100,0,100,100,0,100,0,0;"
-           "\x1b%0B\x1b%1BPU\x1b" "E\x1b%-12345X@PJL EOJ \r\n";
+           "\x1b%0B\x1b%1BPU\x1b"
+           "E\x1b%-12345X@PJL EOJ \r\n";
     return job + QByteArray(4096, '\0');
 }
 
@@ -146,22 +148,26 @@ void tst_engraver::options_data()
     QTest::addColumn<bool>("once");
 
     QTest::newRow("defaults") << QStringList() << true << 515 << "127.0.0.1" << 0 << 0 << 0 << false;
-    QTest::newRow("free port") << QStringList { "--port", "0" } << true << 0 << "127.0.0.1" << 0 << 0 << 0 << false;
-    QTest::newRow("port too large") << QStringList { "--port", "70000" } << false << 0 << "" << 0 << 0 << 0 << false;
-    QTest::newRow("port not a number") << QStringList { "--port", "lpd" } << false << 0 << "" << 0 << 0 << 0 << false;
-    QTest::newRow("address") << QStringList { "--address", "::1" } << true << 515 << "::1" << 0 << 0 << 0 << false;
+    QTest::newRow("free port") << QStringList { "--port", "0" } << true << 0 << "127.0.0.1" << 0 << 0 << 0
+                               << false;
+    QTest::newRow("port too large") << QStringList { "--port", "70000" } << false << 0 << "" << 0 << 0 << 0
+                                    << false;
+    QTest::newRow("port not a number")
+        << QStringList { "--port", "lpd" } << false << 0 << "" << 0 << 0 << 0 << false;
+    QTest::newRow("address") << QStringList { "--address", "::1" } << true << 515 << "::1" << 0 << 0 << 0
+                             << false;
     QTest::newRow("bad address") << QStringList { "--address", "engraver" } << false << 0 << "" << 0 << 0 << 0
                                  << false;
-    QTest::newRow("two failing steps") << QStringList { "--fail-at", "data", "--fail-at", "receive-job" } << true
-                                       << 515 << "127.0.0.1" << 2 << 0 << 0 << false;
-    QTest::newRow("steps with commas") << QStringList { "--silent-at", "control-file,data-subcommand" } << true
-                                       << 515 << "127.0.0.1" << 0 << 2 << 0 << false;
+    QTest::newRow("two failing steps") << QStringList { "--fail-at", "data", "--fail-at", "receive-job" }
+                                       << true << 515 << "127.0.0.1" << 2 << 0 << 0 << false;
+    QTest::newRow("steps with commas") << QStringList { "--silent-at", "control-file,data-subcommand" }
+                                       << true << 515 << "127.0.0.1" << 0 << 2 << 0 << false;
     QTest::newRow("unknown step") << QStringList { "--fail-at", "banner" } << false << 0 << "" << 0 << 0 << 0
                                   << false;
     QTest::newRow("accept delay") << QStringList { "--accept-delay", "250", "--once" } << true << 515
                                   << "127.0.0.1" << 0 << 0 << 250 << true;
-    QTest::newRow("negative delay") << QStringList { "--accept-delay", "-1" } << false << 0 << "" << 0 << 0 << 0
-                                    << false;
+    QTest::newRow("negative delay") << QStringList { "--accept-delay", "-1" } << false << 0 << "" << 0 << 0
+                                    << 0 << false;
     QTest::newRow("stray argument") << QStringList { "job.prn" } << false << 0 << "" << 0 << 0 << 0 << false;
     QTest::newRow("unknown option") << QStringList { "--colour" } << false << 0 << "" << 0 << 0 << 0 << false;
 }
@@ -196,8 +202,8 @@ void tst_engraver::goodClients_data()
     const QByteArray data = squareJob();
     // One answer for the command, two for each file.
     const QByteArray fiveZeros(5, '\0');
-    QTest::newRow("control first, zero after the data") << rfcJob(data) << fiveZeros
-                                                        << QStringList { "control", "job.prn" };
+    QTest::newRow("control first, zero after the data")
+        << rfcJob(data) << fiveZeros << QStringList { "control", "job.prn" };
     QTest::newRow("data first") << rfcJob(data, true) << fiveZeros << QStringList { "control", "job.prn" };
 
     const QByteArray control("Htester\nPtester\nJTwo files\nldfA001tester\nldfB001tester\n");
@@ -210,7 +216,8 @@ void tst_engraver::goodClients_data()
     // An aborted job is forgotten; the one after it on the same connection counts.
     QByteArray aborted = "\x02lp\n" + subcommand(3, "old", "dfA002tester") + QByteArray("old") + "\x01\n";
     aborted += rfcJob(data).mid(4);
-    QTest::newRow("abort, then a job") << aborted << QByteArray(7, '\0') << QStringList { "control", "job.prn" };
+    QTest::newRow("abort, then a job")
+        << aborted << QByteArray(7, '\0') << QStringList { "control", "job.prn" };
 }
 
 void tst_engraver::goodClients()
@@ -256,26 +263,33 @@ void tst_engraver::badClients_data()
     const QByteArray controlPart = subcommand(2, control, "cfA001tester") + control + QByteArray(1, '\0');
 
     QTest::newRow("unknown command") << QByteArray("\x09hello\n") << QByteArray();
-    QTest::newRow("binary garbage") << QByteArray::fromHex("02ff00ff0a7f8081ffff0a") << QByteArray("\0\x01", 2);
+    QTest::newRow("binary garbage") << QByteArray::fromHex("02ff00ff0a7f8081ffff0a")
+                                    << QByteArray("\0\x01", 2);
     QTest::newRow("unknown subcommand") << head + "\x07whatever\n" << QByteArray("\0\x01", 2);
-    QTest::newRow("count is not a number") << head + "\x03" "abc dfA001tester\n" << QByteArray("\0\x01", 2);
+    QTest::newRow("count is not a number") << head
+            + "\x03"
+              "abc dfA001tester\n" << QByteArray("\0\x01", 2);
     QTest::newRow("negative count") << head + "\x03-5 dfA001tester\n" << QByteArray("\0\x01", 2);
-    QTest::newRow("count beyond any disk") << head + "\x03" "999999999999999999 dfA001tester\n"
+    QTest::newRow("count beyond any disk") << head
+            + "\x03"
+              "999999999999999999 dfA001tester\n"
                                            << QByteArray("\0\x01", 2);
-    QTest::newRow("no file name") << head + "\x03" "12\n" << QByteArray("\0\x01", 2);
+    QTest::newRow("no file name") << head
+            + "\x03"
+              "12\n" << QByteArray("\0\x01", 2);
     QTest::newRow("line without end") << head + "\x02" + QByteArray(70000, '7') << QByteArray("\0\x01", 2);
     // The control file is longer than its count says: its zero byte is missing.
-    QTest::newRow("control count too small")
-        << head + subcommand(2, control.left(10), "cfA001tester") + control + QByteArray(1, '\0')
-        << QByteArray("\0\0\x01", 3);
-    QTest::newRow("control file cut off") << head + subcommand(2, control, "cfA001tester") + control.left(5)
-                                          << QByteArray("\0\0", 2);
+    QTest::newRow("control count too small") << head + subcommand(2, control.left(10), "cfA001tester")
+            + control + QByteArray(1, '\0') << QByteArray("\0\0\x01", 3);
+    QTest::newRow("control file cut off")
+        << head + subcommand(2, control, "cfA001tester") + control.left(5) << QByteArray("\0\0", 2);
     QTest::newRow("data count too large")
         << head + controlPart + subcommand(3, data + data, "dfA001tester") + data << QByteArray(4, '\0');
     QTest::newRow("connection dropped in the data")
         << head + controlPart + subcommand(3, data, "dfA001tester") + data.left(100) << QByteArray(4, '\0');
     QTest::newRow("control file only") << head + controlPart << QByteArray(3, '\0');
-    QTest::newRow("data file only") << head + subcommand(3, data, "dfA001tester") + data << QByteArray(3, '\0');
+    QTest::newRow("data file only") << head + subcommand(3, data, "dfA001tester") + data
+                                    << QByteArray(3, '\0');
     QTest::newRow("job aborted") << head + controlPart + "\x01\n" + subcommand(3, data, "dfA001tester") + data
                                  << QByteArray(5, '\0');
 }
@@ -335,7 +349,7 @@ void tst_engraver::droppedConnectionKeepsEarlierJobs()
     const QByteArray big(8 * 1024 * 1024, 'x');
     const QByteArray control("Htester\nJCut\nldfA002tester\n");
     second.write("\x02lp\n" + subcommand(2, control, "cfA002tester") + control + QByteArray(1, '\0')
-                 + subcommand(3, big, "dfA002tester") + big.left(3 * 1024 * 1024));
+        + subcommand(3, big, "dfA002tester") + big.left(3 * 1024 * 1024));
     QTRY_VERIFY(second.bytesToWrite() == 0);
     QTRY_COMPARE_WITH_TIMEOUT(int(second.bytesAvailable()), 4, 10000);
     second.abort();
@@ -384,13 +398,14 @@ void tst_engraver::rejectedStreamIsStored()
     QTRY_COMPARE(engraver.stored->count(), 1);
     QTRY_COMPARE_WITH_TIMEOUT(engraver.reported->count(), 1, 30000);
     const QString folder = engraver.stored->at(0).at(0).toString();
-    QCOMPARE(engineFixture::readFile(folder + QStringLiteral("/job.prn")), QByteArray("this is no engraver job\n"));
+    QCOMPARE(engineFixture::readFile(folder + QStringLiteral("/job.prn")),
+        QByteArray("this is no engraver job\n"));
     const QByteArray summary = engineFixture::readFile(folder + QStringLiteral("/summary.txt"));
     // The decoder names the offset of the fault.
     QVERIFY2(QRegularExpression(QStringLiteral("Engraver stream: REJECTED: .*\\d"))
                  .match(QString::fromUtf8(summary))
                  .hasMatch(),
-             summary.constData());
+        summary.constData());
     QVERIFY(QFile::exists(folder + QStringLiteral("/job.png")));
 }
 
@@ -444,7 +459,8 @@ void tst_engraver::picture()
     QCOMPARE(picture.pixel(2, 1), qRgb(255, 255, 255));
     if (scale > 1) {
         const int expectedGrey = 255 - 255 * ((scale + 1) / 2) / scale;
-        QVERIFY2(qAbs(qGray(picture.pixel(3, 1)) - expectedGrey) <= 1, qPrintable(QString::number(qGray(picture.pixel(3, 1)))));
+        QVERIFY2(qAbs(qGray(picture.pixel(3, 1)) - expectedGrey) <= 1,
+            qPrintable(QString::number(qGray(picture.pixel(3, 1)))));
     }
     QVERIFY(isRed(picture.pixel(2, 3)));
     QCOMPARE(picture.pixel(2, 5), qRgb(255, 255, 255));
@@ -460,7 +476,7 @@ void tst_engraver::debianLpdClient()
     const QString spool = dir.filePath(QStringLiteral("spool"));
     engraverProcess engraver;
     QVERIFY(engraver.start({ QStringLiteral("--port"), QStringLiteral("0"), QStringLiteral("--spool"), spool,
-                             QStringLiteral("--once") }));
+        QStringLiteral("--once") }));
 
     QFile jobFile(dir.filePath(QStringLiteral("square.prn")));
     QVERIFY(jobFile.open(QIODevice::WriteOnly));
@@ -470,10 +486,11 @@ void tst_engraver::debianLpdClient()
     QProcess client;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("DEVICE_URI"),
-                       QStringLiteral("lpd://127.0.0.1:%1/engraver?reserve=none").arg(engraver.port));
+        QStringLiteral("lpd://127.0.0.1:%1/engraver?reserve=none").arg(engraver.port));
     client.setProcessEnvironment(environment);
-    client.start(backend, { QStringLiteral("7"), QStringLiteral("tester"), QStringLiteral("Square job"),
-                            QStringLiteral("1"), QString(), jobFile.fileName() });
+    client.start(backend,
+        { QStringLiteral("7"), QStringLiteral("tester"), QStringLiteral("Square job"), QStringLiteral("1"),
+            QString(), jobFile.fileName() });
     QVERIFY(client.waitForFinished(60000));
     QCOMPARE(client.exitCode(), 0);
 
@@ -485,9 +502,10 @@ void tst_engraver::debianLpdClient()
     QVERIFY(engraver.output.contains("receive job, queue \"engraver\""));
     QVERIFY(engraver.output.contains("stored in"));
     for (const QByteArray &line : engraver.output.split('\n'))
-        QVERIFY(line.isEmpty() || QRegularExpression(QStringLiteral("^(\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d{3} )"))
-                                      .match(QString::fromUtf8(line))
-                                      .hasMatch());
+        QVERIFY(line.isEmpty()
+            || QRegularExpression(QStringLiteral("^(\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d{3} )"))
+                   .match(QString::fromUtf8(line))
+                   .hasMatch());
 
     const QStringList jobs = QDir(spool).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
     QCOMPARE(jobs.size(), 1);
@@ -497,13 +515,13 @@ void tst_engraver::debianLpdClient()
     QVERIFY(control.contains("\nJSquare job\n"));
     QVERIFY(control.contains("\nldfA"));
 
-    const QString summary = QString::fromUtf8(engineFixture::readFile(folder + QStringLiteral("/summary.txt")));
+    const QString summary
+        = QString::fromUtf8(engineFixture::readFile(folder + QStringLiteral("/summary.txt")));
     for (const char *line : { "Job \"Square job\"", "Engraver stream: read completely", "Resolution: 600 dpi",
-                              "Raster power: 40", "Raster speed: 30", "Engraving direction: top-down",
-                              "Vector power: 060", "Vector speed: 020", "Vector frequency: 500",
-                              "Vector speed compensation: off", "Vector power compensation: on", "Auto focus: off",
-                              "Vector grid: off", "Centring: off", "Graphics size: 300 x 200 dots",
-                              "Raster: 1 rows", "full size (1 pixel = 1 dot)" })
+             "Raster power: 40", "Raster speed: 30", "Engraving direction: top-down", "Vector power: 060",
+             "Vector speed: 020", "Vector frequency: 500", "Vector speed compensation: off",
+             "Vector power compensation: on", "Auto focus: off", "Vector grid: off", "Centring: off",
+             "Graphics size: 300 x 200 dots", "Raster: 1 rows", "full size (1 pixel = 1 dot)" })
         QVERIFY2(summary.contains(QLatin1String(line)), qPrintable(line + QStringLiteral("\n") + summary));
 
     const QImage picture(folder + QStringLiteral("/job.png"));
@@ -522,8 +540,8 @@ void tst_engraver::onceWithoutJob()
     QTemporaryDir dir;
     engraverProcess engraver;
     QVERIFY(engraver.start({ QStringLiteral("--port"), QStringLiteral("0"), QStringLiteral("--spool"),
-                             dir.filePath(QStringLiteral("spool")), QStringLiteral("--once"),
-                             QStringLiteral("--fail-at"), QStringLiteral("receive-job") }));
+        dir.filePath(QStringLiteral("spool")), QStringLiteral("--once"), QStringLiteral("--fail-at"),
+        QStringLiteral("receive-job") }));
     QTcpSocket client;
     client.connectToHost(loopback, engraver.port);
     QVERIFY(client.waitForConnected(5000));
@@ -541,16 +559,18 @@ void tst_engraver::stopInTheMiddleOfAJob()
     QTemporaryDir dir;
     const QString spool = dir.filePath(QStringLiteral("spool"));
     engraverProcess engraver;
-    QVERIFY(engraver.start({ QStringLiteral("--port"), QStringLiteral("0"), QStringLiteral("--spool"), spool }));
+    QVERIFY(
+        engraver.start({ QStringLiteral("--port"), QStringLiteral("0"), QStringLiteral("--spool"), spool }));
     QTcpSocket client;
     client.connectToHost(loopback, engraver.port);
     QVERIFY(client.waitForConnected(5000));
     const QByteArray control("Htester\nJHalf\nldfA003tester\n");
     client.write("\x02lp\n" + subcommand(2, control, "cfA003tester") + control + QByteArray(1, '\0')
-                 + subcommand(3, QByteArray(100000, 'x'), "dfA003tester") + QByteArray(5000, 'x'));
+        + subcommand(3, QByteArray(100000, 'x'), "dfA003tester") + QByteArray(5000, 'x'));
     QVERIFY(client.waitForBytesWritten(5000));
     QVERIFY(engraver.waitForLog("data file \"dfA003tester\""));
-    QVERIFY(QDir(spool + QStringLiteral("/.incoming")).entryList(QDir::Dirs | QDir::NoDotAndDotDot).size() == 1);
+    QVERIFY(
+        QDir(spool + QStringLiteral("/.incoming")).entryList(QDir::Dirs | QDir::NoDotAndDotDot).size() == 1);
 
     engraver.process.terminate();
     QVERIFY(engraver.process.waitForFinished(10000));
@@ -558,7 +578,7 @@ void tst_engraver::stopInTheMiddleOfAJob()
     QCOMPARE(engraver.process.exitCode(), 0);
     QCOMPARE(QDir(spool).entryList(QDir::Dirs | QDir::NoDotAndDotDot), QStringList());
     QCOMPARE(QDir(spool + QStringLiteral("/.incoming")).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
-             QStringList());
+        QStringList());
 }
 
 QTEST_GUILESS_MAIN(tst_engraver)

@@ -39,7 +39,8 @@ void tst_engraverPort515::jobOnPort515()
     delete sender;
 
     QCOMPARE(engraver.stored->count(), 1);
-    QCOMPARE(engineFixture::readFile(engraver.stored->at(0).at(0).toString() + QStringLiteral("/job.prn")), job);
+    QCOMPARE(
+        engineFixture::readFile(engraver.stored->at(0).at(0).toString() + QStringLiteral("/job.prn")), job);
 }
 
 QTEST_GUILESS_MAIN(tst_engraverPort515)

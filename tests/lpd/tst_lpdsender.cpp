@@ -25,10 +25,12 @@ const QHostAddress loopback(QHostAddress::LocalHost);
 // the end of job and the tail of zeros.
 QByteArray smallJob()
 {
-    QByteArray job("\x1b%-12345X@PJL JOB NAME=Untitled\r\n\x1b" "E@PJL ENTER LANGUAGE=PCL \r\n"
+    QByteArray job("\x1b%-12345X@PJL JOB NAME=Untitled\r\n\x1b"
+                   "E@PJL ENTER LANGUAGE=PCL \r\n"
                    "\x1b&y-1A\x1b&y0V\x1b&y0L\x1b&y0T\x1b&y0C\x1b&y0Z\x1b&l0U\x1b&l0Z\x1b&u600D\x1b*p0X"
                    "\x1b*p0Y\x1b*t600R\x1b*r0F\x1b&y50P\x1b&z50S\x1b&y50R\x1b&z2A\x1b*r-1T\x1b*r-1S\x1b*b2M"
-                   "\x1b%1BIN;YP050;ZS050;XR050;XS0;XP1;LT;\x1b%0B\x1b%1BPU\x1b" "E\x1b%-12345X@PJL EOJ \r\n");
+                   "\x1b%1BIN;YP050;ZS050;XR050;XS0;XP1;LT;\x1b%0B\x1b%1BPU\x1b"
+                   "E\x1b%-12345X@PJL EOJ \r\n");
     return job + QByteArray(4096, '\0');
 }
 
@@ -38,8 +40,8 @@ QByteArray smallJob()
 QList<QByteArray> expectedPieces(const QByteArray &name, const QByteArray &job)
 {
     const QByteArray host = QHostInfo::localHostName().toLocal8Bit();
-    const QByteArray control = "H" + host + "\nPVexlorApp\nJ" + name + "\nldfA" + name + host + "\nUdfA" + name
-        + host + "\nN" + name + "\n";
+    const QByteArray control = "H" + host + "\nPVexlorApp\nJ" + name + "\nldfA" + name + host + "\nUdfA"
+        + name + host + "\nN" + name + "\n";
     return {
         QByteArray("\x02\n", 2),
         "\x02" + QByteArray::number(control.size()) + " cfA" + name + host + "\n",
@@ -94,7 +96,7 @@ struct senderRun
     senderRecorder recorder;
 
     senderRun(quint16 port, const QByteArray &job, const QString &name, int ackMs = 0, int connectMs = 0,
-              const QHostAddress &address = loopback)
+        const QHostAddress &address = loopback)
         : sender(new vexlorSocket(address, port, job, name))
     {
         if (ackMs > 0)
@@ -127,11 +129,9 @@ struct senderRun
 QStringList successEvents(int jobSize)
 {
     return { QStringLiteral("info:Sending information."),
-             QStringLiteral("info:There are %1 bytes to be written.").arg(jobSize),
-             QStringLiteral("info:Writing Data"),
-             QStringLiteral("info:Engraver Processing"),
-             QStringLiteral("info:End of print job"),
-             QStringLiteral("finished") };
+        QStringLiteral("info:There are %1 bytes to be written.").arg(jobSize),
+        QStringLiteral("info:Writing Data"), QStringLiteral("info:Engraver Processing"),
+        QStringLiteral("info:End of print job"), QStringLiteral("finished") };
 }
 
 } // namespace
@@ -164,7 +164,9 @@ void tst_lpdSender::protocolText_data()
     QTest::newRow("carriage return") << QStringLiteral("a\r\nb") << QByteArray("a__b");
     QTest::newRow("tab") << QStringLiteral("a\tb") << QByteArray("a_b");
     QTest::newRow("nul") << QString::fromUtf16(u"a\u0000b", 3) << QByteArray("a_b");
-    QTest::newRow("escape") << QStringLiteral("a\x1b" "E") << QByteArray("a_E");
+    QTest::newRow("escape") << QStringLiteral("a\x1b"
+                                              "E")
+                            << QByteArray("a_E");
     QTest::newRow("delete") << QStringLiteral("a\x7f") << QByteArray("a_");
     QTest::newRow("next line") << QString::fromUtf16(u"a\u0085b") << QByteArray("a_b");
     QTest::newRow("umlaut stays") << QString::fromUtf16(u"Gravur \u00fc") << QByteArray("Gravur \xc3\xbc");
@@ -338,7 +340,7 @@ void tst_lpdSender::refusedConnection()
     QTRY_COMPARE_WITH_TIMEOUT(run.recorder.finishedCount, 1, 5000);
     QVERIFY2(clock.elapsed() < 5000, qPrintable(QString::number(clock.elapsed())));
     QCOMPARE(run.recorder.events,
-             (QStringList { QStringLiteral("error:Could not connect to engraver!"), QStringLiteral("finished") }));
+        (QStringList { QStringLiteral("error:Could not connect to engraver!"), QStringLiteral("finished") }));
     QCOMPARE(run.recorder.totals, QList<int>());
     QCOMPARE(run.recorder.written, qint64(0));
 
@@ -380,7 +382,7 @@ void tst_lpdSender::connectionTimeout()
     QTRY_COMPARE_WITH_TIMEOUT(run.recorder.finishedCount, 1, 10000);
     QVERIFY(clock.elapsed() >= 300);
     QCOMPARE(run.recorder.events,
-             (QStringList { QStringLiteral("error:Could not connect to engraver!"), QStringLiteral("finished") }));
+        (QStringList { QStringLiteral("error:Could not connect to engraver!"), QStringLiteral("finished") }));
     QVERIFY(!QTest::qWaitFor([&] { return run.recorder.events.size() > 2; }, 500));
 
     qDeleteAll(fillers);

@@ -16,7 +16,8 @@ void engraverLog::line(const QString &text)
 {
     if (!logEnabled)
         return;
-    const QByteArray out = QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz ")).toUtf8()
+    const QByteArray out
+        = QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz ")).toUtf8()
         + text.toUtf8() + '\n';
     QMutexLocker lock(&logMutex);
     std::fwrite(out.constData(), 1, static_cast<size_t>(out.size()), stdout);

@@ -45,13 +45,16 @@ bool readSteps(const QStringList &values, const QString &option, QSet<lpdStep> *
     return true;
 }
 
-bool readNumber(const QString &text, const QString &option, qint64 min, qint64 max, qint64 *value,
-                QString *error)
+bool readNumber(
+    const QString &text, const QString &option, qint64 min, qint64 max, qint64 *value, QString *error)
 {
     bool ok = false;
     const qint64 number = text.toLongLong(&ok);
     if (!ok || number < min || number > max) {
-        *error = QStringLiteral("--%1: \"%2\" is not a number from %3 to %4").arg(option, text).arg(min).arg(max);
+        *error = QStringLiteral("--%1: \"%2\" is not a number from %3 to %4")
+                     .arg(option, text)
+                     .arg(min)
+                     .arg(max);
         return false;
     }
     *value = number;
@@ -86,57 +89,49 @@ QString engraverOptions::defaultSpoolDir()
         + QStringLiteral("/vexlor-engraver/jobs");
 }
 
-bool engraverOptions::parse(const QStringList &arguments, engraverOptions *options, QString *error,
-                            bool *helpShown)
+bool engraverOptions::parse(
+    const QStringList &arguments, engraverOptions *options, QString *error, bool *helpShown)
 {
     if (helpShown)
         *helpShown = false;
     QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral(
-        "A virtual laser engraver: an LPD print server that stores every job it receives,\n"
-        "draws what the engraver would engrave (black) and cut (red) as a PNG picture and\n"
-        "writes a summary of the job's settings beside it."));
+    parser.setApplicationDescription(
+        QStringLiteral("A virtual laser engraver: an LPD print server that stores every job it receives,\n"
+                       "draws what the engraver would engrave (black) and cut (red) as a PNG picture and\n"
+                       "writes a summary of the job's settings beside it."));
     const QCommandLineOption helpOption = parser.addHelpOption();
     const QString steps = QStringLiteral("STEP");
     const QCommandLineOption address(QStringLiteral("address"),
-                                     QStringLiteral("Address to listen on (default 127.0.0.1)."),
-                                     QStringLiteral("ADDRESS"));
+        QStringLiteral("Address to listen on (default 127.0.0.1)."), QStringLiteral("ADDRESS"));
     const QCommandLineOption port(QStringLiteral("port"),
-                                  QStringLiteral("TCP port (default 515; 0 picks a free port)."),
-                                  QStringLiteral("PORT"));
+        QStringLiteral("TCP port (default 515; 0 picks a free port)."), QStringLiteral("PORT"));
     const QCommandLineOption spool(QStringLiteral("spool"),
-                                   QStringLiteral("Folder for the stored jobs (default %1).")
-                                       .arg(defaultSpoolDir()),
-                                   QStringLiteral("DIR"));
-    const QCommandLineOption transcript(
-        QStringLiteral("transcript"),
+        QStringLiteral("Folder for the stored jobs (default %1).").arg(defaultSpoolDir()),
+        QStringLiteral("DIR"));
+    const QCommandLineOption transcript(QStringLiteral("transcript"),
         QStringLiteral("Keep a raw copy of every byte each connection sends, one file per connection."),
         QStringLiteral("DIR"));
-    const QCommandLineOption failAt(
-        QStringLiteral("fail-at"),
+    const QCommandLineOption failAt(QStringLiteral("fail-at"),
         QStringLiteral("Refuse at STEP: answer a non-zero byte and drop the job. Steps: %1.")
             .arg(allStepNames()),
         steps);
-    const QCommandLineOption silentAt(QStringLiteral("silent-at"), QStringLiteral("Never answer at STEP."),
-                                      steps);
-    const QCommandLineOption twoBytesAt(QStringLiteral("two-bytes-at"),
-                                        QStringLiteral("Answer two zero bytes at STEP."), steps);
-    const QCommandLineOption nonzeroAt(
-        QStringLiteral("nonzero-at"),
+    const QCommandLineOption silentAt(
+        QStringLiteral("silent-at"), QStringLiteral("Never answer at STEP."), steps);
+    const QCommandLineOption twoBytesAt(
+        QStringLiteral("two-bytes-at"), QStringLiteral("Answer two zero bytes at STEP."), steps);
+    const QCommandLineOption nonzeroAt(QStringLiteral("nonzero-at"),
         QStringLiteral("Answer a non-zero byte at STEP but go on as if the step was accepted."), steps);
-    const QCommandLineOption acceptDelay(
-        QStringLiteral("accept-delay"),
+    const QCommandLineOption acceptDelay(QStringLiteral("accept-delay"),
         QStringLiteral("Wait MS milliseconds before serving each new connection."), QStringLiteral("MS"));
-    const QCommandLineOption idleTimeout(
-        QStringLiteral("idle-timeout"),
+    const QCommandLineOption idleTimeout(QStringLiteral("idle-timeout"),
         QStringLiteral("Drop a client that sends nothing for S seconds (default 120)."), QStringLiteral("S"));
     const QCommandLineOption once(QStringLiteral("once"),
-                                  QStringLiteral("Exit after the first job connection has ended and its job "
-                                                 "is drawn (exit code 0 when a job was stored, else 1)."));
-    const QCommandLineOption noDecode(QStringLiteral("no-decode"),
-                                      QStringLiteral("Store jobs only; draw and summarise nothing."));
+        QStringLiteral("Exit after the first job connection has ended and its job "
+                       "is drawn (exit code 0 when a job was stored, else 1)."));
+    const QCommandLineOption noDecode(
+        QStringLiteral("no-decode"), QStringLiteral("Store jobs only; draw and summarise nothing."));
     parser.addOptions({ address, port, spool, transcript, failAt, silentAt, twoBytesAt, nonzeroAt,
-                        acceptDelay, idleTimeout, once, noDecode });
+        acceptDelay, idleTimeout, once, noDecode });
 
     if (!parser.parse(arguments)) {
         *error = parser.errorText();
@@ -184,8 +179,8 @@ bool engraverOptions::parse(const QStringList &arguments, engraverOptions *optio
         || !readSteps(parser.values(nonzeroAt), QStringLiteral("nonzero-at"), &result.nonzeroAt, error))
         return false;
     if (parser.isSet(acceptDelay)) {
-        if (!readNumber(parser.value(acceptDelay), QStringLiteral("accept-delay"), 0, 3600000, &number,
-                        error))
+        if (!readNumber(
+                parser.value(acceptDelay), QStringLiteral("accept-delay"), 0, 3600000, &number, error))
             return false;
         result.acceptDelayMs = static_cast<int>(number);
     }

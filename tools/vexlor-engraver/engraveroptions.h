@@ -49,8 +49,8 @@ struct engraverOptions
     // Reads the command line (arguments[0] is the program). On failure returns
     // false with a message; sets *helpShown when --help or --version printed
     // something and the program should end.
-    static bool parse(const QStringList &arguments, engraverOptions *options, QString *error,
-                      bool *helpShown = nullptr);
+    static bool parse(
+        const QStringList &arguments, engraverOptions *options, QString *error, bool *helpShown = nullptr);
 };
 
 #endif // ENGRAVEROPTIONS_H

@@ -84,7 +84,8 @@ QRect drawnArea(const JobDecoder::DecodedJob &job)
 QImage jobReport::render(const JobDecoder::DecodedJob &job, int maxSide, int *scale)
 {
     const QRect area = drawnArea(job);
-    const int k = std::max({ 1, (area.width() + maxSide - 1) / maxSide, (area.height() + maxSide - 1) / maxSide });
+    const int k
+        = std::max({ 1, (area.width() + maxSide - 1) / maxSide, (area.height() + maxSide - 1) / maxSide });
     if (scale)
         *scale = k;
     const int outWidth = (area.width() + k - 1) / k;
@@ -152,8 +153,8 @@ QImage jobReport::render(const JobDecoder::DecodedJob &job, int maxSide, int *sc
     return picture;
 }
 
-QString jobReport::describe(const JobDecoder::DecodedJob &job, bool decoded, const QString &decoderMessage,
-                            qint64 fileSize)
+QString jobReport::describe(
+    const JobDecoder::DecodedJob &job, bool decoded, const QString &decoderMessage, qint64 fileSize)
 {
     const JobDecoder::JobSettings &s = job.settings;
     QString text;
@@ -190,20 +191,22 @@ QString jobReport::describe(const JobDecoder::DecodedJob &job, bool decoded, con
     out << "Vector grid: " << onOff(s.vectorGrid) << "\n";
     if (s.centerEngraving && *s.centerEngraving != 0) {
         out << "Centring: on, anchor x " << orNotSent(s.centerX) << ", y " << orNotSent(s.centerY)
-            << "; graphics top " << orNotSent(s.graphicsTop) << ", left " << orNotSent(s.graphicsLeft) << "\n";
+            << "; graphics top " << orNotSent(s.graphicsTop) << ", left " << orNotSent(s.graphicsLeft)
+            << "\n";
     } else {
         out << "Centring: " << onOff(s.centerEngraving) << "\n";
     }
-    out << "Compression: " << (s.compression ? (*s.compression == 2 ? QStringLiteral("2 (PackBits)")
-                                                                      : QString::number(*s.compression))
-                                              : QStringLiteral("not sent"))
+    out << "Compression: "
+        << (s.compression
+                   ? (*s.compression == 2 ? QStringLiteral("2 (PackBits)") : QString::number(*s.compression))
+                   : QStringLiteral("not sent"))
         << "\n";
 
     const int dpi = job.resolution > 0 ? job.resolution : JobDecoder::DefaultResolution;
     out << "\nGraphics size: ";
     if (s.rasterWidth && s.rasterHeight)
-        out << (*s.rasterWidth + 1) << " x " << (*s.rasterHeight + 1) << " dots (" << inches(*s.rasterWidth + 1, dpi)
-            << " x " << inches(*s.rasterHeight + 1, dpi) << " in)\n";
+        out << (*s.rasterWidth + 1) << " x " << (*s.rasterHeight + 1) << " dots ("
+            << inches(*s.rasterWidth + 1, dpi) << " x " << inches(*s.rasterHeight + 1, dpi) << " in)\n";
     else
         out << "not sent\n";
     out << "Raster: ";
@@ -226,7 +229,8 @@ QString jobReport::describe(const JobDecoder::DecodedJob &job, bool decoded, con
                 << inches(qRound(b.height()), dpi) << " in";
         out << "\n";
     }
-    out << "End of job: " << (s.endOfJob ? "yes" : "no") << ", followed by " << s.trailingZeros << " zero bytes\n";
+    out << "End of job: " << (s.endOfJob ? "yes" : "no") << ", followed by " << s.trailingZeros
+        << " zero bytes\n";
     if (!job.warnings.isEmpty()) {
         out << "\nWarnings:\n";
         for (const QString &warning : job.warnings)
@@ -241,8 +245,8 @@ bool jobReport::write(const QString &folder, const jobReceipt &receipt, QString 
     QTextStream out(&text);
     out << "Job \"" << receipt.title() << "\"\n";
     out << "Stored in: " << folder << "\n";
-    out << "Received: " << receipt.received.toString(Qt::ISODate) << " from " << receipt.peer << " (connection "
-        << receipt.connection << "), queue \"" << printable(receipt.queue) << "\"\n";
+    out << "Received: " << receipt.received.toString(Qt::ISODate) << " from " << receipt.peer
+        << " (connection " << receipt.connection << "), queue \"" << printable(receipt.queue) << "\"\n";
     out << "\nControl file \"" << printable(receipt.controlName) << "\" (" << receipt.control.size()
         << " bytes), saved as \"control\":\n";
     for (const QByteArray &line : receipt.control.split('\n')) {
@@ -252,7 +256,8 @@ bool jobReport::write(const QString &folder, const jobReceipt &receipt, QString 
 
     bool allWritten = true;
     for (const jobReceipt::dataFile &file : receipt.dataFiles) {
-        out << "\n== Data file \"" << printable(file.lpdName) << "\", saved as \"" << file.fileName << "\" ==\n";
+        out << "\n== Data file \"" << printable(file.lpdName) << "\", saved as \"" << file.fileName
+            << "\" ==\n";
         JobDecoder::DecodedJob job;
         QString message;
         bool decoded = false;
@@ -265,7 +270,8 @@ bool jobReport::write(const QString &folder, const jobReceipt &receipt, QString 
             QByteArray stream;
             uchar *mapped = data.size() > 0 ? data.map(0, data.size()) : nullptr;
             if (mapped)
-                stream = QByteArray::fromRawData(reinterpret_cast<const char *>(mapped), static_cast<int>(data.size()));
+                stream = QByteArray::fromRawData(
+                    reinterpret_cast<const char *>(mapped), static_cast<int>(data.size()));
             else
                 stream = data.readAll();
             decoded = JobDecoder::decodeJob(stream, &job, &message);

@@ -24,8 +24,8 @@ public:
     static QImage render(const JobDecoder::DecodedJob &job, int maxSide, int *scale);
 
     // The readable summary of one decoded data file.
-    static QString describe(const JobDecoder::DecodedJob &job, bool decoded, const QString &decoderMessage,
-                            qint64 fileSize);
+    static QString describe(
+        const JobDecoder::DecodedJob &job, bool decoded, const QString &decoderMessage, qint64 fileSize);
 
     // Decodes every data file of a stored job and writes, beside each, its
     // picture ("job.png" for "job.prn"), and then "summary.txt" for the whole

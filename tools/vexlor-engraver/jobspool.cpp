@@ -62,8 +62,9 @@ QString jobSpool::safeName(const QString &name)
         if (out.size() >= 40)
             break;
         const bool plain = (c >= QLatin1Char('a') && c <= QLatin1Char('z'))
-            || (c >= QLatin1Char('A') && c <= QLatin1Char('Z')) || (c >= QLatin1Char('0') && c <= QLatin1Char('9'))
-            || c == QLatin1Char('-') || c == QLatin1Char('_') || c == QLatin1Char('.');
+            || (c >= QLatin1Char('A') && c <= QLatin1Char('Z'))
+            || (c >= QLatin1Char('0') && c <= QLatin1Char('9')) || c == QLatin1Char('-')
+            || c == QLatin1Char('_') || c == QLatin1Char('.');
         out += plain ? c : QLatin1Char('_');
     }
     while (out.startsWith(QLatin1Char('.')))

@@ -40,7 +40,7 @@ QString printable(const QByteArray &bytes)
 } // namespace
 
 lpdSession::lpdSession(int id, qintptr descriptor, const engraverOptions &options, const jobSpool &spool,
-                       const std::atomic_bool *stop, lpdServer *server)
+    const std::atomic_bool *stop, lpdServer *server)
     : m_id(id)
     , m_descriptor(descriptor)
     , m_options(options)
@@ -57,8 +57,8 @@ void lpdSession::run()
     QTcpSocket socket;
     // Unbuffered: data files go from the socket straight into our chunk and
     // on into the file, without a copy through the socket's own buffer.
-    if (!socket.setSocketDescriptor(m_descriptor, QAbstractSocket::ConnectedState,
-                                    QIODevice::ReadWrite | QIODevice::Unbuffered)) {
+    if (!socket.setSocketDescriptor(
+            m_descriptor, QAbstractSocket::ConnectedState, QIODevice::ReadWrite | QIODevice::Unbuffered)) {
         engraverLog::connection(m_id, QStringLiteral("cannot take the connection: ") + socket.errorString());
         m_server->sessionEnded(m_id, 0, false);
         return;
@@ -69,18 +69,22 @@ void lpdSession::run()
 
     if (!m_options.transcriptDir.isEmpty()) {
         QDir().mkpath(m_options.transcriptDir);
-        m_transcript.setFileName(QStringLiteral("%1/connection-%2.bin").arg(m_options.transcriptDir).arg(m_id));
+        m_transcript.setFileName(
+            QStringLiteral("%1/connection-%2.bin").arg(m_options.transcriptDir).arg(m_id));
         if (!m_transcript.open(QIODevice::WriteOnly | QIODevice::Truncate))
-            engraverLog::connection(m_id, QStringLiteral("cannot write the transcript \"%1\": %2")
-                                              .arg(m_transcript.fileName(), m_transcript.errorString()));
+            engraverLog::connection(m_id,
+                QStringLiteral("cannot write the transcript \"%1\": %2")
+                    .arg(m_transcript.fileName(), m_transcript.errorString()));
     }
 
     if (m_options.acceptDelayMs > 0) {
-        engraverLog::connection(m_id, QStringLiteral("waiting %1 ms before answering").arg(m_options.acceptDelayMs));
+        engraverLog::connection(
+            m_id, QStringLiteral("waiting %1 ms before answering").arg(m_options.acceptDelayMs));
         QElapsedTimer delay;
         delay.start();
         while (!*m_stop && delay.elapsed() < m_options.acceptDelayMs)
-            QThread::msleep(static_cast<unsigned long>(qMin<qint64>(PollMs, m_options.acceptDelayMs - delay.elapsed())));
+            QThread::msleep(
+                static_cast<unsigned long>(qMin<qint64>(PollMs, m_options.acceptDelayMs - delay.elapsed())));
     }
 
     m_idle.start();
@@ -93,8 +97,8 @@ void lpdSession::run()
             receiveJob(operand);
             break;
         case 0x01:
-            engraverLog::connection(m_id, QStringLiteral("print waiting jobs on queue \"%1\": nothing waits")
-                                              .arg(printable(operand)));
+            engraverLog::connection(m_id,
+                QStringLiteral("print waiting jobs on queue \"%1\": nothing waits").arg(printable(operand)));
             break;
         case 0x03:
         case 0x04: {
@@ -105,12 +109,14 @@ void lpdSession::run()
             break;
         }
         case 0x05:
-            engraverLog::connection(m_id, QStringLiteral("remove jobs \"%1\": nothing to remove").arg(printable(operand)));
+            engraverLog::connection(
+                m_id, QStringLiteral("remove jobs \"%1\": nothing to remove").arg(printable(operand)));
             break;
         default:
-            engraverLog::connection(m_id, QStringLiteral("unknown command \\x%1 \"%2\"; closing")
-                                              .arg(static_cast<unsigned char>(command), 2, 16, QLatin1Char('0'))
-                                              .arg(printable(operand)));
+            engraverLog::connection(m_id,
+                QStringLiteral("unknown command \\x%1 \"%2\"; closing")
+                    .arg(static_cast<unsigned char>(command), 2, 16, QLatin1Char('0'))
+                    .arg(printable(operand)));
             break;
         }
     } else if (m_end == End::LineTooLong) {
@@ -118,11 +124,12 @@ void lpdSession::run()
     }
 
     if (m_job) {
-        engraverLog::connection(m_id, QStringLiteral("job incomplete when the connection ended (%1); dropped")
-                                          .arg(endReason()));
+        engraverLog::connection(
+            m_id, QStringLiteral("job incomplete when the connection ended (%1); dropped").arg(endReason()));
         m_job.reset();
     }
-    engraverLog::connection(m_id, QStringLiteral("closed (%1), %2 job(s) stored").arg(endReason()).arg(m_storedJobs));
+    engraverLog::connection(
+        m_id, QStringLiteral("closed (%1), %2 job(s) stored").arg(endReason()).arg(m_storedJobs));
     socket.abort();
     m_socket = nullptr;
     if (m_transcript.isOpen())
@@ -229,7 +236,8 @@ bool lpdSession::readExact(qint64 count, QFile *file, QByteArray *bytes)
         }
         record(chunk.constData(), got);
         if (file && file->write(chunk.constData(), got) != got) {
-            engraverLog::connection(m_id, QStringLiteral("cannot write \"%1\": %2").arg(file->fileName(), file->errorString()));
+            engraverLog::connection(
+                m_id, QStringLiteral("cannot write \"%1\": %2").arg(file->fileName(), file->errorString()));
             return false;
         }
         if (bytes)
@@ -244,7 +252,8 @@ void lpdSession::send(const QByteArray &bytes)
     m_socket->write(bytes);
     m_socket->flush();
     while (m_socket->bytesToWrite() > 0 && m_socket->state() == QAbstractSocket::ConnectedState && !*m_stop) {
-        if (!m_socket->waitForBytesWritten(PollMs) && m_socket->error() != QAbstractSocket::SocketTimeoutError)
+        if (!m_socket->waitForBytesWritten(PollMs)
+            && m_socket->error() != QAbstractSocket::SocketTimeoutError)
             break;
     }
 }
@@ -360,7 +369,8 @@ bool lpdSession::receiveFile(char code, const QByteArray &line)
         ignoreRest();
         return false;
     }
-    engraverLog::connection(m_id, QStringLiteral("%1 \"%2\", %3 bytes").arg(what, printable(name)).arg(count));
+    engraverLog::connection(
+        m_id, QStringLiteral("%1 \"%2\", %3 bytes").arg(what, printable(name)).arg(count));
     if (control && count > MaxControlFile) {
         refuse(QStringLiteral("a control file of %1 bytes is too large").arg(count));
         ignoreRest();
@@ -368,7 +378,9 @@ bool lpdSession::receiveFile(char code, const QByteArray &line)
     }
     const qint64 freeBytes = QStorageInfo(m_spool.root()).bytesAvailable();
     if (freeBytes >= 0 && count > freeBytes) {
-        refuse(QStringLiteral("%1 bytes do not fit into the %2 bytes left in the spool").arg(count).arg(freeBytes));
+        refuse(QStringLiteral("%1 bytes do not fit into the %2 bytes left in the spool")
+                   .arg(count)
+                   .arg(freeBytes));
         ignoreRest();
         return false;
     }

@@ -27,7 +27,7 @@ class lpdSession
 {
 public:
     lpdSession(int id, qintptr descriptor, const engraverOptions &options, const jobSpool &spool,
-               const std::atomic_bool *stop, lpdServer *server);
+        const std::atomic_bool *stop, lpdServer *server);
     ~lpdSession();
 
     lpdSession(const lpdSession &) = delete;

@@ -14,8 +14,8 @@ int timeoutFromEnvironment(const char *name, int fallback)
 
 } // namespace
 
-vexlorSocket::vexlorSocket(QHostAddress address, quint16 port, QByteArray job, QString jobName,
-                           QObject *parent)
+vexlorSocket::vexlorSocket(
+    QHostAddress address, quint16 port, QByteArray job, QString jobName, QObject *parent)
     : QObject(parent)
     , m_jobData(job)
     , m_jobName(jobName)
@@ -159,7 +159,7 @@ void vexlorSocket::socketConnected()
     }
 
     emit info(QStringLiteral("There are ") + QString::number(m_jobData.size())
-              + QStringLiteral(" bytes to be written."));
+        + QStringLiteral(" bytes to be written."));
     emit info(QStringLiteral("Writing Data"));
     emit totalBytes(m_jobData.size());
 

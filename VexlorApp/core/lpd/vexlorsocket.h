@@ -20,8 +20,8 @@ class vexlorSocket : public QObject
     Q_OBJECT
 
 public:
-    vexlorSocket(QHostAddress address, quint16 port, QByteArray job, QString jobName,
-                 QObject *parent = nullptr);
+    vexlorSocket(
+        QHostAddress address, quint16 port, QByteArray job, QString jobName, QObject *parent = nullptr);
 
     // Waiting times in milliseconds. The defaults are 10000 for the connection
     // and 30000 for each answer; the environment variables
