@@ -157,12 +157,13 @@ struct RowInfo
     int *B;
 };
 
-// One column of the three error rows R0, R1 and R2.
+// One column of the error rows R0 and R1. R2, the row two below, is not on the
+// path from one pixel to the next and stays in memory, which leaves registers
+// for the rest.
 struct Column
 {
     int r0;
     int r1;
-    int r2;
 };
 
 // Columns x-2 .. x+2 of the error rows around the pixel being scanned.
@@ -177,7 +178,7 @@ struct Window
 // exists: then the checks fall away at compile time.
 template <typename K, int Bpp, bool Interior>
 Q_ALWAYS_INLINE uint diffusePixel(const RowInfo &row, int x, const typename ShareTable<K>::Entry *table,
-    Column &m2, Column &m1, Column &c0, Column &p1, Column &p2)
+    Column &m2, Column &m1, Column &c0, Column &p1, Column &p2, int *__restrict r2)
 {
     constexpr bool three = K::threeRows;
     constexpr int w10 = K::w10, w20 = K::w20;
@@ -215,13 +216,13 @@ Q_ALWAYS_INLINE uint diffusePixel(const RowInfo &row, int x, const typename Shar
             p1.r1 += s.template of<w11>();
         if constexpr (three) {
             if (hasNext2)
-                p1.r2 += s.template of<w12>();
+                r2[1] += s.template of<w12>();
             if (hasRight2) {
                 p2.r0 += s.template of<w20>();
                 if (hasNext)
                     p2.r1 += s.template of<w21>();
                 if (hasNext2)
-                    p2.r2 += s.template of<w22>();
+                    r2[2] += s.template of<w22>();
             }
         }
     }
@@ -230,18 +231,18 @@ Q_ALWAYS_INLINE uint diffusePixel(const RowInfo &row, int x, const typename Shar
         c0.r1 += s.template of<w01>();
         if constexpr (three) {
             if (hasNext2)
-                c0.r2 += s.template of<w02>();
+                r2[0] += s.template of<w02>();
             if (hasLeft) {
                 m1.r1 += s.template of<wm11>();
                 if (hasNext2)
-                    m1.r2 += s.template of<wm12>();
+                    r2[-1] += s.template of<wm12>();
             }
             // Column x-2 is finished: it moves down one row.
             if (hasLeft2) {
                 m2.r0 = m2.r1 + s.template of<wm21>();
                 if (hasNext2) {
-                    m2.r1 = m2.r2 + s.template of<wm22>();
-                    m2.r2 = 0;
+                    m2.r1 = r2[-2] + s.template of<wm22>();
+                    r2[-2] = 0;
                 }
             }
         } else if (hasLeft) {
@@ -308,11 +309,11 @@ Q_ALWAYS_INLINE void diffuseStep(const RowInfo &row, int x, int *__restrict R0, 
     Column &m1, Column &c0, Column &p1, Column &p2)
 {
     if (Interior || x + 2 < row.width)
-        p2 = Column { R0[x + 2], R1[x + 2], K::threeRows ? R2[x + 2] : 0 };
+        p2 = Column { R0[x + 2], R1[x + 2] };
     else
-        p2 = Column { 0, 0, 0 };
+        p2 = Column { 0, 0 };
 
-    bits |= diffusePixel<K, Bpp, Interior>(row, x, table, m2, m1, c0, p1, p2) << (7 - (x & 7));
+    bits |= diffusePixel<K, Bpp, Interior>(row, x, table, m2, m1, c0, p1, p2, R2 + x) << (7 - (x & 7));
     if ((x & 7) == 7) {
         out[x >> 3] = static_cast<uchar>(bits);
         bits = 0;
@@ -321,8 +322,6 @@ Q_ALWAYS_INLINE void diffuseStep(const RowInfo &row, int x, int *__restrict R0, 
     if (Interior || x >= 2) {
         R0[x - 2] = m2.r0;
         R1[x - 2] = m2.r1;
-        if constexpr (K::threeRows)
-            R2[x - 2] = m2.r2;
     }
 }
 
@@ -389,9 +388,9 @@ Q_NEVER_INLINE void diffuseTile(const QImage &src, QImage &dst, int *R0, int *R1
 
         Window w {};
         if (W > 0)
-            w.c[2] = Column { R0[0], R1[0], R2[0] };
+            w.c[2] = Column { R0[0], R1[0] };
         if (W > 1)
-            w.c[3] = Column { R0[1], R1[1], R2[1] };
+            w.c[3] = Column { R0[1], R1[1] };
 
         uint acc = 0;
         const bool middleRow = K::threeRows ? row.hasNext2 : row.hasNext;
@@ -416,24 +415,22 @@ Q_NEVER_INLINE void diffuseTile(const QImage &src, QImage &dst, int *R0, int *R1
         if constexpr (K::threeRows) {
             if (W >= 2) {
                 R0[W - 2] = lastButOne.r1;
-                R1[W - 2] = lastButOne.r2;
+                R1[W - 2] = R2[W - 2];
                 R2[W - 2] = 0;
             }
             if (W >= 1) {
                 R0[W - 1] = last.r1;
-                R1[W - 1] = last.r2;
+                R1[W - 1] = R2[W - 1];
                 R2[W - 1] = 0;
             }
         } else {
             if (W >= 2) {
                 R0[W - 2] = lastButOne.r0;
                 R1[W - 2] = lastButOne.r1;
-                R2[W - 2] = lastButOne.r2;
             }
             if (W >= 1) {
                 R0[W - 1] = last.r1;
                 R1[W - 1] = 0;
-                R2[W - 1] = last.r2;
             }
         }
     }
