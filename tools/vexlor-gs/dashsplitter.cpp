@@ -97,7 +97,9 @@ scenePath dashSplitter::apply(const scenePath &path, QVector<double> dashes, dou
         double position = std::fmod(offset, total);
         if (position < 0)
             position += total;
-        while (position >= dashes[index]) {
+        // an offset at the very end of a dash starts in the gap after it;
+        // a dash of zero length at the start is still drawn
+        while (position > dashes[index] || (position == dashes[index] && dashes[index] > 0)) {
             position -= dashes[index];
             index = (index + 1) % dashes.size();
         }
@@ -145,5 +147,26 @@ scenePath dashSplitter::apply(const scenePath &path, QVector<double> dashes, dou
                 result.lineTo(to);
         }
     }
-    return result;
+    // a dash that starts exactly where its subpath ends has no length; it
+    // is kept only when the pattern itself asks for dots
+    bool dots = false;
+    for (int i = 0; i < dashes.size(); i += 2)
+        dots = dots || dashes[i] == 0;
+    scenePath kept;
+    const QVector<scenePath::Segment> &segments = result.segments();
+    for (int i = 0; i < segments.size();) {
+        int end = i + 1;
+        double length = 0;
+        while (end < segments.size() && segments.at(end).kind != scenePath::Move) {
+            length += QLineF(segments.at(end - 1).points[0], segments.at(end).points[0]).length();
+            ++end;
+        }
+        if (end > i + 1 && (length > 0 || dots)) {
+            kept.moveTo(segments.at(i).points[0]);
+            for (int k = i + 1; k < end; ++k)
+                kept.lineTo(segments.at(k).points[0]);
+        }
+        i = end;
+    }
+    return kept;
 }

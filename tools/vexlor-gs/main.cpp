@@ -8,8 +8,13 @@
 #include <QFile>
 #include <QTextStream>
 
+#include <csignal>
+
 int main(int argc, char *argv[])
 {
+    // A reader that goes away must not keep the working folder from being
+    // cleaned up.
+    std::signal(SIGPIPE, SIG_IGN);
     QCoreApplication app(argc, argv);
     QStringList arguments = app.arguments();
     arguments.removeFirst();

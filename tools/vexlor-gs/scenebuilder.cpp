@@ -276,7 +276,7 @@ void sceneBuilder::writePath(QXmlStreamWriter &xml, const scenePath &path) const
     }
 }
 
-bool sceneBuilder::writeImage(QXmlStreamWriter &xml, Item &item, const QString &folder, const QString &base,
+bool sceneBuilder::writeImage(QXmlStreamWriter &xml, Item &item, const QString &folder, const QString &prefix,
                               QString *error)
 {
     const double *m = item.matrix;
@@ -310,7 +310,7 @@ bool sceneBuilder::writeImage(QXmlStreamWriter &xml, Item &item, const QString &
     placed[4] = m[4];
     placed[5] = m[5];
     m = placed;
-    const QString name = QStringLiteral("%1_img%2.png").arg(base).arg(item.imageId);
+    const QString name = prefix + QString::number(item.imageId) + QStringLiteral(".png");
     if (!picture.save(QDir(folder).filePath(name), "PNG", 90)) {
         *error = QStringLiteral("cannot write the image file %1").arg(QDir(folder).filePath(name));
         return false;
@@ -334,15 +334,21 @@ bool sceneBuilder::writeImage(QXmlStreamWriter &xml, Item &item, const QString &
     return true;
 }
 
+QString sceneBuilder::imageFilePrefix(const QString &sceneFile)
+{
+    // the scene reader removes blanks from image file names
+    QString base = QFileInfo(sceneFile).completeBaseName();
+    base.remove(QLatin1Char(' '));
+    if (base.isEmpty())
+        base = QStringLiteral("scene");
+    return base + QStringLiteral("_img");
+}
+
 bool sceneBuilder::write(const QString &sceneFile, const QString &dithering, const QString &jobType, QString *error)
 {
     const QFileInfo info(sceneFile);
     const QString folder = info.absolutePath();
-    // the scene reader removes blanks from image file names
-    QString base = info.completeBaseName();
-    base.remove(QLatin1Char(' '));
-    if (base.isEmpty())
-        base = QStringLiteral("scene");
+    const QString prefix = imageFilePrefix(sceneFile);
 
     QSaveFile file(sceneFile);
     if (!file.open(QIODevice::WriteOnly)) {
@@ -366,7 +372,7 @@ bool sceneBuilder::write(const QString &sceneFile, const QString &dithering, con
         if (clip.empty)
             continue;
         if (item.kind == Item::Image) {
-            if (!writeImage(xml, item, folder, base, error))
+            if (!writeImage(xml, item, folder, prefix, error))
                 return false;
             continue;
         }

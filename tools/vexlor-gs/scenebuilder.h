@@ -27,6 +27,9 @@ public:
     // is complete; the image files go beside it.
     bool write(const QString &sceneFile, const QString &dithering, const QString &jobType, QString *error);
 
+    // Image files of a scene are named by this prefix, a number and ".png".
+    static QString imageFilePrefix(const QString &sceneFile);
+
     QSize pageSize() const { return m_pageSize; }
     int pageCount() const { return m_pages; }
     int itemCount() const { return m_items.size(); }
@@ -54,7 +57,7 @@ private:
 
     bool readImageData(Item *item) const;
     void writePath(QXmlStreamWriter &xml, const scenePath &path) const;
-    bool writeImage(QXmlStreamWriter &xml, Item &item, const QString &folder, const QString &base, QString *error);
+    bool writeImage(QXmlStreamWriter &xml, Item &item, const QString &folder, const QString &prefix, QString *error);
 
     QString m_workDir;
     const colorConverter &m_colors;

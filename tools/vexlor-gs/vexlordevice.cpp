@@ -58,8 +58,16 @@ int vexlorDevice::run(const commandLine &arguments)
     const QString sceneFile = arguments.outputFile().isEmpty()
         ? QString()
         : QFileInfo(arguments.outputFile()).absoluteFilePath();
-    if (!sceneFile.isEmpty() && QFileInfo::exists(sceneFile) && !QFile::remove(sceneFile))
-        return fail(QStringLiteral("cannot remove the earlier scene file %1").arg(sceneFile));
+    if (!sceneFile.isEmpty()) {
+        if (QFileInfo::exists(sceneFile) && !QFile::remove(sceneFile))
+            return fail(QStringLiteral("cannot remove the earlier scene file %1").arg(sceneFile));
+        // and the image files that the earlier scene named
+        const QFileInfo scene(sceneFile);
+        QDir folder = scene.absoluteDir();
+        const QString pattern = sceneBuilder::imageFilePrefix(sceneFile) + QStringLiteral("*.png");
+        for (const QString &name : folder.entryList({ pattern }, QDir::Files))
+            folder.remove(name);
+    }
     if (!arguments.isValid()) {
         m_messages << "vexlor-gs: " << arguments.errorText() << '\n' << commandLine::usage();
         m_messages.flush();
@@ -111,6 +119,12 @@ int vexlorDevice::run(const commandLine &arguments)
     QProcess process;
     process.setProcessChannelMode(QProcess::MergedChannels);
     process.setStandardInputFile(QProcess::nullDevice());
+    // -dSAFER lets a job write to the temporary folder; that is the working
+    // folder here, so the job can write nowhere else.
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("TMPDIR"), work.path());
+    environment.insert(QStringLiteral("TEMP"), work.path());
+    process.setProcessEnvironment(environment);
     process.start(gs, gsArguments);
     if (!process.waitForStarted(-1))
         return fail(QStringLiteral("cannot start %1: %2").arg(gs, process.errorString()));

@@ -1,0 +1,532 @@
+// The vexlor-gs program as the application runs it: its argument contract,
+// pages, failures, the scene file's life cycle, and what the procedure set
+// makes of the painting operators.
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QXmlStreamReader>
+#include <QtTest>
+
+namespace {
+
+QString devicePath()
+{
+    return QStringLiteral(VEXLOR_BINARY_DIR "/bin/vexlor-gs");
+}
+
+QStringList standardArguments(const QString &scene, const QString &job, int resolution = 72)
+{
+    return { QStringLiteral("-dDOINTERPOLATE"), QStringLiteral("-dBATCH"), QStringLiteral("-dSAFER"),
+             QStringLiteral("-dNOPAUSE"), QStringLiteral("-sDEVICE=vexlor"), QStringLiteral("-r%1").arg(resolution),
+             QStringLiteral("-sDitheringType=floyd"), QStringLiteral("-sJobType=mono"),
+             QStringLiteral("-sOutputFile=") + scene, job };
+}
+
+struct Run
+{
+    int exitCode = -1;
+    QString output;
+};
+
+Run runDevice(const QStringList &arguments)
+{
+    QProcess device;
+    device.setProcessChannelMode(QProcess::SeparateChannels);
+    device.start(devicePath(), arguments);
+    Run run;
+    if (!device.waitForFinished(120000))
+        return run;
+    run.exitCode = device.exitStatus() == QProcess::NormalExit ? device.exitCode() : -1;
+    run.output = QString::fromLocal8Bit(device.readAllStandardOutput());
+    return run;
+}
+
+// One element of the scene with its attributes and, for path elements, the
+// segments of its outline and of its clip.
+struct SceneItem
+{
+    QString name;
+    QXmlStreamAttributes attributes;
+    QStringList path;
+    QStringList clip;
+    QString text;
+};
+
+QVector<SceneItem> readScene(const QString &file, QSize *page = nullptr)
+{
+    QVector<SceneItem> items;
+    QFile scene(file);
+    if (!scene.open(QIODevice::ReadOnly))
+        return items;
+    QXmlStreamReader xml(&scene);
+    SceneItem current;
+    bool inClip = false;
+    QString parent;
+    while (!xml.atEnd()) {
+        xml.readNext();
+        const QString name = xml.name().toString();
+        if (xml.isStartElement()) {
+            if (name == QLatin1String("fill_path") || name == QLatin1String("stroke_path")) {
+                current = SceneItem { name, xml.attributes(), {}, {}, {} };
+                inClip = false;
+            } else if (name == QLatin1String("clippath")) {
+                inClip = true;
+                if (current.name.isEmpty())
+                    current = SceneItem { QStringLiteral("image"), {}, {}, {}, {} };
+            } else if (name == QLatin1String("image")) {
+                current.attributes = xml.attributes();
+            } else if (name == QLatin1String("imfile")) {
+                current.text = xml.readElementText();
+                items.append(current);
+                current = SceneItem();
+            } else if (name == QLatin1String("width") && page) {
+                page->setWidth(xml.readElementText().toInt());
+            } else if (name == QLatin1String("height") && page) {
+                page->setHeight(xml.readElementText().toInt());
+            } else if (name == QLatin1String("moveto") || name == QLatin1String("lineto")
+                       || name == QLatin1String("curveto")) {
+                const QString segment = name + QLatin1Char(' ') + xml.readElementText();
+                (inClip ? current.clip : current.path).append(segment);
+            } else if (name == QLatin1String("closepath")) {
+                (inClip ? current.clip : current.path).append(name);
+            }
+        } else if (xml.isEndElement()
+                   && (name == QLatin1String("fill_path") || name == QLatin1String("stroke_path"))) {
+            items.append(current);
+            current = SceneItem();
+        }
+    }
+    return items;
+}
+
+// bounding box of segments written as "kind x,y [x,y ...]"
+QRectF boundsOf(const QStringList &segments)
+{
+    double left = 1e9, top = 1e9, right = -1e9, bottom = -1e9;
+    for (const QString &segment : segments) {
+        const QStringList parts = segment.split(QLatin1Char(' '));
+        for (int i = 1; i < parts.size(); ++i) {
+            const QStringList xy = parts.at(i).split(QLatin1Char(','));
+            if (xy.size() != 2)
+                continue;
+            left = qMin(left, xy.at(0).toDouble());
+            right = qMax(right, xy.at(0).toDouble());
+            top = qMin(top, xy.at(1).toDouble());
+            bottom = qMax(bottom, xy.at(1).toDouble());
+        }
+    }
+    return left > right ? QRectF() : QRectF(QPointF(left, top), QPointF(right, bottom));
+}
+
+} // namespace
+
+class tst_vexlorgs : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+
+    void refusesOtherArguments_data();
+    void refusesOtherArguments();
+    void firstPageOnly();
+    void failures_data();
+    void failures();
+    void sceneLifeCycle();
+
+    void fillRulesAndColours();
+    void strokesInDevicePixels();
+    void dashesBecomeSegments();
+    void clipsNestAndRestore();
+    void textAsOutlines();
+    void imagesPlacedAndConverted();
+    void imageMaskAndType3Font();
+    void saveRestoreAcrossPages();
+
+private:
+    // runs a PostScript text through the device into a fresh folder
+    QVector<SceneItem> scene(const QByteArray &postscript, int resolution, QSize *page = nullptr,
+                             Run *run = nullptr);
+    QTemporaryDir m_dir;
+    int m_jobs = 0;
+};
+
+void tst_vexlorgs::initTestCase()
+{
+    QVERIFY2(QFileInfo(devicePath()).isExecutable(), qPrintable(devicePath() + " is not built"));
+    QVERIFY(m_dir.isValid());
+    QFile::remove(QStringLiteral("/tmp/vexlor-gs-escape.txt"));
+}
+
+QVector<SceneItem> tst_vexlorgs::scene(const QByteArray &postscript, int resolution, QSize *page, Run *run)
+{
+    const QString folder = m_dir.filePath(QString::number(++m_jobs));
+    QDir().mkpath(folder);
+    QFile job(folder + QStringLiteral("/job.ps"));
+    if (!job.open(QIODevice::WriteOnly))
+        return {};
+    job.write(postscript);
+    job.close();
+    const Run result = runDevice(standardArguments(folder + QStringLiteral("/o.xml"), job.fileName(), resolution));
+    if (run)
+        *run = result;
+    if (result.exitCode != 0)
+        qWarning().noquote() << result.output;
+    return readScene(folder + QStringLiteral("/o.xml"), page);
+}
+
+void tst_vexlorgs::refusesOtherArguments_data()
+{
+    QTest::addColumn<int>("index");
+    QTest::addColumn<QString>("replacement"); // "<drop>" removes, "<add>" appends an entry
+
+    QTest::newRow("nine entries") << 9 << "<drop>";
+    QTest::newRow("eleven entries") << 10 << "<add>";
+    QTest::newRow("no interpolation switch") << 0 << "-dNOINTERPOLATE";
+    QTest::newRow("without -dSAFER") << 2 << "-dNOSAFER";
+    QTest::newRow("another device") << 4 << "-sDEVICE=png16m";
+    QTest::newRow("resolution missing") << 5 << "-r";
+    QTest::newRow("resolution not a number") << 5 << "-rhigh";
+    QTest::newRow("resolution zero") << 5 << "-r0";
+    QTest::newRow("resolution pair") << 5 << "-r300x300";
+    QTest::newRow("resolution too high") << 5 << "-r20000";
+    QTest::newRow("dithering entry renamed") << 6 << "-sDither=floyd";
+    QTest::newRow("colour job type") << 7 << "-sJobType=color";
+    QTest::newRow("output entry without a path") << 8 << "-sOutputFile=";
+    QTest::newRow("file before the output entry") << 8 << "job.ps";
+    QTest::newRow("empty file name") << 9 << "";
+}
+
+void tst_vexlorgs::refusesOtherArguments()
+{
+    QFETCH(int, index);
+    QFETCH(QString, replacement);
+    QTemporaryDir dir;
+    QFile job(dir.filePath(QStringLiteral("job.ps")));
+    QVERIFY(job.open(QIODevice::WriteOnly));
+    job.write("%!PS\n0 0 10 10 rectfill showpage\n");
+    job.close();
+    const QString sceneFile = dir.filePath(QStringLiteral("o.xml"));
+    QStringList arguments = standardArguments(sceneFile, job.fileName());
+    if (replacement == QLatin1String("<drop>"))
+        arguments.removeAt(index);
+    else if (replacement == QLatin1String("<add>"))
+        arguments.append(QStringLiteral("-dQUIET"));
+    else
+        arguments[index] = replacement;
+
+    const Run run = runDevice(arguments);
+    QCOMPARE(run.exitCode, 2);
+    QVERIFY2(run.output.contains(QLatin1String("usage: vexlor-gs")), qPrintable(run.output));
+    QVERIFY(!QFileInfo::exists(sceneFile));
+
+    // the same list unchanged is accepted
+    QCOMPARE(runDevice(standardArguments(sceneFile, job.fileName())).exitCode, 0);
+    QVERIFY(QFileInfo::exists(sceneFile));
+}
+
+void tst_vexlorgs::firstPageOnly()
+{
+    QSize page;
+    Run run;
+    const QVector<SceneItem> items
+        = scene("%!PS\n1 0 0 setrgbcolor 10 10 50 50 rectfill showpage\n"
+                "0 0 1 setrgbcolor 100 100 50 50 rectfill showpage\n"
+                "0 1 0 setrgbcolor 200 200 50 50 rectfill showpage\n",
+                72, &page, &run);
+    QCOMPARE(run.exitCode, 0);
+    QVERIFY2(run.output.contains(QLatin1String("the document has 3 pages; only the first page was drawn.")),
+             qPrintable(run.output));
+    QCOMPARE(items.size(), 1);
+    QCOMPARE(items.first().attributes.value(QLatin1String("color")).toString(), QStringLiteral("0xFF0000"));
+
+    // one page says nothing about pages
+    scene("%!PS\n10 10 50 50 rectfill showpage\n", 72, &page, &run);
+    QCOMPARE(run.exitCode, 0);
+    QVERIFY2(!run.output.contains(QLatin1String("pages")), qPrintable(run.output));
+}
+
+void tst_vexlorgs::failures_data()
+{
+    QTest::addColumn<QByteArray>("content"); // "<missing>": no file at all
+    QTest::addColumn<QString>("message");
+
+    QTest::newRow("undefined name") << QByteArray("%!PS\n0 0 10 10 rectfill\n/x nosuchop\nshowpage\n")
+                                    << "Error: /undefined in nosuchop";
+    QTest::newRow("stack underflow on page 2")
+        << QByteArray("%!PS\n0 0 10 10 rectfill showpage\nmoveto\nshowpage\n") << "Error: /stackunderflow";
+    QTest::newRow("unterminated string") << QByteArray("%!PS\n(never closed\n") << "Error: /syntaxerror";
+    QTest::newRow("empty file") << QByteArray() << "is empty";
+    QTest::newRow("blank file") << QByteArray(" \n\n\t\n") << "is empty";
+    QTest::newRow("missing file") << QByteArray("<missing>") << "Error: /undefinedfilename";
+    QTest::newRow("writing outside the output folder")
+        << QByteArray("%!PS\n(/tmp/vexlor-gs-escape.txt) (w) file closefile showpage\n") << "Error: /invalidfileaccess";
+    QTest::newRow("writing beside the job") << QByteArray("%!PS\n(escape.txt) (w) file closefile showpage\n")
+                                            << "Error: /invalidfileaccess";
+}
+
+void tst_vexlorgs::failures()
+{
+    QFETCH(QByteArray, content);
+    QFETCH(QString, message);
+    QTemporaryDir dir;
+    const QString jobFile = dir.filePath(QStringLiteral("job.ps"));
+    if (content != "<missing>") {
+        QFile job(jobFile);
+        QVERIFY(job.open(QIODevice::WriteOnly));
+        job.write(content);
+    }
+    // the scene of an earlier job must not survive a failed one
+    const QString sceneFile = dir.filePath(QStringLiteral("o.xml"));
+    QFile stale(sceneFile);
+    QVERIFY(stale.open(QIODevice::WriteOnly));
+    stale.write("<scene/>");
+    stale.close();
+
+    const Run run = runDevice(standardArguments(sceneFile, jobFile));
+    QCOMPARE(run.exitCode, 1);
+    QVERIFY2(run.output.contains(message), qPrintable(run.output));
+    QVERIFY(!QFileInfo::exists(sceneFile));
+    QVERIFY(!QFileInfo::exists(QStringLiteral("/tmp/vexlor-gs-escape.txt")));
+    QVERIFY(!QFileInfo::exists(dir.filePath(QStringLiteral("escape.txt"))));
+    // nothing half-written is left beside it
+    const QStringList left = QDir(dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+    QCOMPARE(left, content == "<missing>" ? QStringList() : QStringList { QStringLiteral("job.ps") });
+}
+
+void tst_vexlorgs::sceneLifeCycle()
+{
+    QTemporaryDir dir;
+    const QString folder = dir.path();
+    QFile job(folder + QStringLiteral("/job.ps"));
+    QVERIFY(job.open(QIODevice::WriteOnly));
+    job.write("%!PS\n0 0 1 setrgbcolor 0 0 20 20 rectfill\n"
+              "gsave 10 10 translate 40 40 scale 2 1 8 [2 0 0 1 0 0] <ff0000> false 3 colorimage grestore\n"
+              "showpage\n");
+    job.close();
+    // an earlier job left a scene and two images
+    for (const QString &name : { QStringLiteral("o.xml"), QStringLiteral("o_img1.png"), QStringLiteral("o_img7.png") }) {
+        QFile old(folder + QLatin1Char('/') + name);
+        QVERIFY(old.open(QIODevice::WriteOnly));
+        old.write("old");
+    }
+    const Run run = runDevice(standardArguments(folder + QStringLiteral("/o.xml"), job.fileName()));
+    QCOMPARE(run.exitCode, 0);
+    // exactly the new scene and its one image, no temporary files
+    QCOMPARE(QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name),
+             QStringList({ QStringLiteral("job.ps"), QStringLiteral("o.xml"), QStringLiteral("o_img1.png") }));
+    const QVector<SceneItem> items = readScene(folder + QStringLiteral("/o.xml"));
+    QCOMPARE(items.size(), 2);
+    QCOMPARE(items.at(1).text, QStringLiteral("o_img1.png"));
+    QVERIFY(!QImage(folder + QStringLiteral("/o_img1.png")).isNull());
+
+    // a scene in a folder that does not exist is refused before any work
+    const Run nowhere = runDevice(standardArguments(folder + QStringLiteral("/no/such/o.xml"), job.fileName()));
+    QCOMPARE(nowhere.exitCode, 1);
+    QVERIFY2(nowhere.output.contains(QLatin1String("does not exist")), qPrintable(nowhere.output));
+}
+
+void tst_vexlorgs::fillRulesAndColours()
+{
+    QSize page;
+    const QVector<SceneItem> items = scene("%!PS\n<< /PageSize [200 100] >> setpagedevice\n"
+                                           "0.5 setgray 0 0 10 10 rectfill\n"
+                                           "1 0 0 setrgbcolor newpath 10 10 moveto 20 10 lineto 20 20 lineto eofill\n"
+                                           "0 0 0 1 setcmykcolor newpath 30 30 moveto 40 30 lineto 40 40 lineto fill\n"
+                                           "[/Indexed /DeviceRGB 1 <000000 00ff00>] setcolorspace 1 setcolor\n"
+                                           "50 50 10 10 rectfill\n"
+                                           "[/Separation /Spot /DeviceRGB { 0 0 3 -1 roll }] setcolorspace 1 setcolor\n"
+                                           "60 60 10 10 rectfill\n"
+                                           "showpage\n",
+                                           144, &page);
+    QCOMPARE(page, QSize(400, 200));
+    QCOMPARE(items.size(), 5);
+    QCOMPARE(items.at(0).attributes.value(QLatin1String("rule")).toString(), QStringLiteral("nonzero"));
+    QCOMPARE(items.at(1).attributes.value(QLatin1String("rule")).toString(), QStringLiteral("even-odd"));
+    const QString grey = items.at(0).attributes.value(QLatin1String("color")).toString();
+    QVERIFY2(grey == QLatin1String("0x808080") || grey == QLatin1String("0x7F7F7F"), qPrintable(grey));
+    QCOMPARE(items.at(1).attributes.value(QLatin1String("color")).toString(), QStringLiteral("0xFF0000"));
+    // black ink through the interpreter's CMYK profile is a very dark grey, not pure black
+    const QRgb black = items.at(2).attributes.value(QLatin1String("color")).toString().mid(2).toUInt(nullptr, 16);
+    QVERIFY(qRed(black) < 80 && qGreen(black) < 80 && qBlue(black) < 80);
+    QCOMPARE(items.at(3).attributes.value(QLatin1String("color")).toString(), QStringLiteral("0x00FF00"));
+    QCOMPARE(items.at(4).attributes.value(QLatin1String("color")).toString(), QStringLiteral("0x0000FF"));
+    // device pixels, y downwards: the unit square at (0,0)-(10,10) points lies at the page's bottom
+    QCOMPARE(boundsOf(items.at(0).path), QRectF(0, 180, 20, 20));
+}
+
+void tst_vexlorgs::strokesInDevicePixels()
+{
+    const QVector<SceneItem> items = scene("%!PS\n<< /PageSize [612 792] >> setpagedevice\n10 setlinewidth 1 setlinecap 2 setlinejoin 3 setmiterlimit\n"
+                                           "newpath 72 72 moveto 144 72 lineto stroke\n"
+                                           "gsave 2 2 scale 0 setlinejoin 0 setlinecap newpath 36 72 moveto 72 72 lineto"
+                                           " closepath stroke grestore\n"
+                                           "0 0 100 50 rectstroke\n"
+                                           "showpage\n",
+                                           144);
+    QCOMPARE(items.size(), 3);
+    const QXmlStreamAttributes &first = items.at(0).attributes;
+    QCOMPARE(first.value(QLatin1String("width")).toString(), QStringLiteral("20"));
+    QCOMPARE(first.value(QLatin1String("cap")).toString(), QStringLiteral("1"));
+    QCOMPARE(first.value(QLatin1String("join")).toString(), QStringLiteral("2"));
+    QCOMPARE(first.value(QLatin1String("miter")).toString(), QStringLiteral("3"));
+    QCOMPARE(items.at(0).path, QStringList({ QStringLiteral("moveto 144,1440"), QStringLiteral("lineto 288,1440") }));
+    QCOMPARE(items.at(1).attributes.value(QLatin1String("width")).toString(), QStringLiteral("40"));
+    QCOMPARE(items.at(1).path.last(), QStringLiteral("closepath"));
+    QCOMPARE(boundsOf(items.at(2).path), QRectF(0, 1484, 200, 100));
+}
+
+void tst_vexlorgs::dashesBecomeSegments()
+{
+    const QVector<SceneItem> items
+        = scene("%!PS\n<< /PageSize [612 792] >> setpagedevice\n2 setlinewidth [10 5] 0 setdash newpath 0 100 moveto 60 100 lineto stroke\n"
+                "[] 0 setdash newpath 0 200 moveto 60 200 lineto stroke showpage\n",
+                72);
+    QCOMPARE(items.size(), 2);
+    // 60 points of 10 on, 5 off: dashes at 0, 15, 30 and 45
+    const QStringList dashed = items.at(0).path;
+    QCOMPARE(dashed.count(QStringLiteral("moveto 0,692")) + dashed.count(QStringLiteral("moveto 15,692"))
+                 + dashed.count(QStringLiteral("moveto 30,692")) + dashed.count(QStringLiteral("moveto 45,692")),
+             4);
+    QCOMPARE(dashed.filter(QStringLiteral("moveto")).size(), 4);
+    QVERIFY(dashed.contains(QStringLiteral("lineto 55,692")));
+    QCOMPARE(items.at(1).path.size(), 2);
+}
+
+void tst_vexlorgs::clipsNestAndRestore()
+{
+    QSize page;
+    const QVector<SceneItem> items
+        = scene("%!PS\n<< /PageSize [300 300] >> setpagedevice\n"
+                "gsave newpath 0 0 moveto 200 0 lineto 200 200 lineto 0 200 lineto closepath clip\n"
+                "newpath 100 100 50 0 360 arc clip\n"
+                "0 0 300 300 rectfill\n"
+                "grestore 0 0 300 300 rectfill\n"
+                "gsave 10 10 20 20 rectclip 20 20 20 20 rectclip 0 0 300 300 rectfill grestore\n"
+                "gsave 0 0 10 10 rectclip 100 100 10 10 rectclip 0 0 300 300 rectfill grestore\n"
+                "initclip 0 0 5 5 rectfill showpage\n",
+                72, &page);
+    QCOMPARE(items.size(), 4); // the fill inside two disjoint clips paints nothing
+    const QRectF circle = boundsOf(items.at(0).clip);
+    QVERIFY2(qAbs(circle.left() - 50) < 1.5 && qAbs(circle.right() - 150) < 1.5, qPrintable(QString::number(circle.left())));
+    QVERIFY(qAbs(circle.top() - 150) < 1.5 && qAbs(circle.bottom() - 250) < 1.5);
+    // after grestore the page is the clip again
+    QCOMPARE(boundsOf(items.at(1).clip), QRectF(0, 0, 300, 300));
+    const QRectF square = boundsOf(items.at(2).clip);
+    QCOMPARE(square, QRectF(20, 270, 10, 10));
+    QCOMPARE(boundsOf(items.at(3).clip), QRectF(0, 0, 300, 300));
+}
+
+void tst_vexlorgs::textAsOutlines()
+{
+    const QByteArray text = "%!PS\n/Times-Roman findfont 20 scalefont setfont 0 0 1 setrgbcolor\n"
+                            "100 100 moveto (HIH) show\n"
+                            "100 200 moveto 10 0 (HIH) ashow\n"
+                            "100 300 moveto (HIH) [30 0 30 0 30 0] xyshow\n"
+                            "100 400 moveto /H glyphshow\n"
+                            "showpage\n";
+    const QVector<SceneItem> items = scene(text, 72);
+    // one filled outline per glyph, in the text colour
+    QCOMPARE(items.size(), 10);
+    for (const SceneItem &item : items) {
+        QCOMPARE(item.name, QStringLiteral("fill_path"));
+        QCOMPARE(item.attributes.value(QLatin1String("color")).toString(), QStringLiteral("0x0000FF"));
+        QVERIFY(item.path.filter(QStringLiteral("curveto")).size() + item.path.filter(QStringLiteral("lineto")).size() > 3);
+    }
+    // the spacing of each show operator: the third H of each line
+    const double plain = boundsOf(items.at(2).path).left();
+    const double spaced = boundsOf(items.at(5).path).left();
+    const double placed = boundsOf(items.at(8).path).left();
+    QVERIFY2(qAbs(spaced - plain - 20) < 0.5, qPrintable(QStringLiteral("%1 %2").arg(plain).arg(spaced)));
+    QVERIFY2(qAbs(placed - boundsOf(items.at(6).path).left() - 60) < 0.5, qPrintable(QString::number(placed)));
+}
+
+void tst_vexlorgs::imagesPlacedAndConverted()
+{
+    const QString folder = m_dir.filePath(QString::number(m_jobs + 1));
+    const QVector<SceneItem> items
+        = scene("%!PS\n<< /PageSize [200 200] >> setpagedevice\n"
+                "gsave 100 50 translate 30 rotate 40 20 scale\n"
+                "2 1 8 [2 0 0 1 0 0] <ff0000 0000ff> false 3 colorimage grestore\n"
+                "gsave 0 100 translate 20 20 scale 2 2 1 [2 0 0 -2 0 2] <40 80> image grestore\n"
+                "gsave 150 150 translate 20 20 scale /DeviceCMYK setcolorspace\n"
+                "<< /ImageType 1 /Width 1 /Height 1 /BitsPerComponent 8 /Decode [1 0 1 0 1 0 1 0]\n"
+                "   /ImageMatrix [1 0 0 1 0 0] /DataSource <ffffffff> >> image grestore\n"
+                "showpage\n",
+                72);
+    QCOMPARE(items.size(), 3);
+    // reproduce the reader's placement: pixel (x, y) of the picture goes to
+    // (m11 x + m21 (y - h) + tx, m12 x + m22 (y - h) + ty)
+    const QXmlStreamAttributes &a = items.at(0).attributes;
+    const double w = a.value(QLatin1String("width")).toDouble();
+    const double h = a.value(QLatin1String("height")).toDouble();
+    const double m11 = a.value(QLatin1String("xx")).toDouble() / w, m12 = a.value(QLatin1String("xy")).toDouble() / w;
+    const double m21 = -a.value(QLatin1String("yx")).toDouble() / h, m22 = -a.value(QLatin1String("yy")).toDouble() / h;
+    auto place = [&](double x, double y) {
+        return QPointF(m11 * x + m21 * (y - h) + a.value(QLatin1String("tx")).toDouble(),
+                       m12 * x + m22 * (y - h) + a.value(QLatin1String("ty")).toDouble());
+    };
+    // the image's origin is at (100, 50) points, i.e. (100, 150) on the page y downwards
+    const QPointF origin = place(0, 0);
+    QVERIFY2(QLineF(origin, QPointF(100, 150)).length() < 0.01, qPrintable(QStringLiteral("%1,%2").arg(origin.x()).arg(origin.y())));
+    // its width runs 40 points along 30 degrees, upwards on the page
+    const QPointF across = place(w, 0) - origin;
+    QVERIFY(qAbs(across.x() - 40 * std::cos(M_PI / 6)) < 0.01 && qAbs(across.y() + 40 * std::sin(M_PI / 6)) < 0.01);
+
+    const QImage rgb(folder + QLatin1Char('/') + items.at(0).text);
+    QVERIFY(!rgb.isNull());
+    QVERIFY(qRed(rgb.pixel(0, 0)) > 215 && qBlue(rgb.pixel(0, 0)) < 40);
+    QVERIFY(qBlue(rgb.pixel(rgb.width() - 1, 0)) > 215 && qRed(rgb.pixel(rgb.width() - 1, 0)) < 40);
+    const QImage grey(folder + QLatin1Char('/') + items.at(1).text);
+    // the picture holds the rows in the order of the data; its placement flips them
+    QVERIFY(qGray(grey.pixel(0, 0)) < 40);
+    QVERIFY(qGray(grey.pixel(grey.width() - 1, 0)) > 215);
+    QVERIFY(qGray(grey.pixel(0, grey.height() - 1)) > 215);
+    QVERIFY(qGray(grey.pixel(grey.width() - 1, grey.height() - 1)) < 40);
+    // a decode array that inverts CMYK: all ones become no ink, white paper
+    const QImage cmyk(folder + QLatin1Char('/') + items.at(2).text);
+    QVERIFY(qGray(cmyk.pixel(0, 0)) > 250);
+}
+
+void tst_vexlorgs::imageMaskAndType3Font()
+{
+    const QString folder = m_dir.filePath(QString::number(m_jobs + 1));
+    const QVector<SceneItem> items
+        = scene("%!PS\n<< /PageSize [100 100] >> setpagedevice\n"
+                "/Boxes 8 dict begin /FontType 3 def /FontMatrix [0.01 0 0 0.01 0 0] def /FontBBox [0 0 100 100] def\n"
+                " /Encoding 256 array def 0 1 255 { Encoding exch /.notdef put } for Encoding 65 /A put\n"
+                " /BuildChar { pop 100 0 0 0 100 100 setcachedevice 10 10 80 80 rectfill\n"
+                "   gsave 80 80 scale 2 2 true [2 0 0 -2 0 2] <80 40> imagemask grestore } def\n"
+                " currentdict end definefont pop\n"
+                "/Boxes findfont 20 scalefont setfont 0 1 0 setrgbcolor 10 10 moveto (AA) show\n"
+                "showpage\n",
+                72);
+    // each glyph: its box and its mask, drawn every time (no glyph cache)
+    QCOMPARE(items.size(), 4);
+    QCOMPARE(items.at(0).attributes.value(QLatin1String("color")).toString(), QStringLiteral("0x00FF00"));
+    QCOMPARE(boundsOf(items.at(0).path), QRectF(12, 72, 16, 16));
+    QCOMPARE(boundsOf(items.at(2).path), QRectF(32, 72, 16, 16));
+    const QImage mask(folder + QLatin1Char('/') + items.at(1).text);
+    QVERIFY(mask.hasAlphaChannel());
+    // polarity true: the set bit paints in the current colour, the clear one is transparent
+    QCOMPARE(mask.pixel(0, 0), 0xff00ff00u);
+    QCOMPARE(qAlpha(mask.pixel(mask.width() - 1, 0)), 0);
+}
+
+void tst_vexlorgs::saveRestoreAcrossPages()
+{
+    Run run;
+    const QVector<SceneItem> items
+        = scene("%!PS\n/pg save def 1 0 0 setrgbcolor 0 0 10 10 rectfill showpage pg restore\n"
+                "/pg save def 0 0 1 setrgbcolor 20 20 10 10 rectfill showpage pg restore\n"
+                "/pg save def << /PageSize [612 792] >> setpagedevice 30 30 10 10 rectfill showpage pg restore\n",
+                72, nullptr, &run);
+    QCOMPARE(run.exitCode, 0);
+    QCOMPARE(items.size(), 1);
+    QVERIFY2(run.output.contains(QLatin1String("the document has 3 pages")), qPrintable(run.output));
+}
+
+QTEST_GUILESS_MAIN(tst_vexlorgs)
+#include "tst_vexlorgs.moc"
