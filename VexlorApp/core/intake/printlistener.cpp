@@ -319,14 +319,22 @@ void printListener::dropJob(Connection &state, const QString &why)
     state.dropping = true;
 }
 
-QString printListener::uniqueSpoolName() const
+QString printListener::uniqueSpoolName()
 {
     // Names have a resolution of one second and an earlier job, a partial
     // one or one of another connection, may hold the name already: a counter
-    // before the suffix keeps every job in a file of its own.
+    // before the suffix keeps every job in a file of its own. The search goes
+    // on from the last counter given for this second, so that a flood of
+    // small jobs does not test the same names over and over.
     const QString base = m_spoolDir.absolutePath() + QStringLiteral("/%1").arg(stamp.toString(Qt::TextDate));
-    QString name = base + QStringLiteral(".txt");
-    for (int counter = 2; QFileInfo::exists(name) || QFileInfo(name).isSymLink(); ++counter)
-        name = base + QStringLiteral("-%1.txt").arg(counter);
-    return name;
+    if (base != m_nameBase) {
+        m_nameBase = base;
+        m_nameCounter = 1;
+    }
+    for (;; ++m_nameCounter) {
+        const QString name = m_nameCounter == 1 ? base + QStringLiteral(".txt")
+                                                : base + QStringLiteral("-%1.txt").arg(m_nameCounter);
+        if (!QFileInfo::exists(name) && !QFileInfo(name).isSymLink())
+            return name;
+    }
 }

@@ -56,13 +56,15 @@ private:
     void finishJob(Connection &state);
     bool openSpoolFile(Connection &state);
     void dropJob(Connection &state, const QString &why);
-    QString uniqueSpoolName() const;
+    QString uniqueSpoolName();
 
     QTcpServer *server = nullptr;
     QNetworkSession *session = nullptr;
     QPointer<QTcpSocket> connection;
     QDateTime stamp;
     QDir m_spoolDir;
+    QString m_nameBase;
+    int m_nameCounter = 1;
     std::map<QTcpSocket *, std::unique_ptr<Connection>> m_connections;
 };
 
