@@ -433,6 +433,9 @@ void tst_PdeCupsHost::summary()
     QTRY_COMPARE(label->text(), QStringLiteral("Vexlor Settings: Raster"));
     panel->PPDOptionKeyValueDidChange("JobType", "laser");
     dialog.updateSummary();
+    // The help book ships with the panel; only it can be opened.
+    QVERIFY(host->registerHelpBook("Vexlor Settings Help"));
+    QVERIFY(!host->registerHelpBook(QString()));
     QCOMPARE(label->text(), QStringLiteral("Vexlor Settings: the job type is not one of this printer's"));
 }
 
