@@ -100,8 +100,10 @@ int main(int argc, char *argv[])
     VexlorOptionsDialog dialog(panel, host.get());
     const bool batch = parser.isSet(setOption) || parser.isSet(acceptOption) || parser.isSet(summaryOption)
         || parser.isSet(printOption) || parser.isSet(screenshotOption);
-    if (!batch)
-        return dialog.exec() == QDialog::Accepted ? 0 : 1;
+    if (!batch) {
+        dialog.exec();
+        return 0;
+    }
 
     bool refused = false;
     for (const QString &setting : parser.values(setOption)) {
