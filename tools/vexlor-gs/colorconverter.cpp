@@ -15,11 +15,16 @@ int toByte(double v)
 }
 } // namespace
 
-colorConverter::colorConverter()
+colorConverter::colorConverter() = default;
+
+void *colorConverter::transform() const
 {
+    if (m_tried)
+        return m_transform;
+    m_tried = true;
     const QString folder = profileFolder();
     if (folder.isEmpty())
-        return;
+        return nullptr;
     const QByteArray cmykPath = QFile::encodeName(folder + QStringLiteral("/default_cmyk.icc"));
     const QByteArray rgbPath = QFile::encodeName(folder + QStringLiteral("/default_rgb.icc"));
     cmsHPROFILE cmyk = cmsOpenProfileFromFile(cmykPath.constData(), "r");
@@ -31,6 +36,12 @@ colorConverter::colorConverter()
         cmsCloseProfile(cmyk);
     if (rgb)
         cmsCloseProfile(rgb);
+    return m_transform;
+}
+
+bool colorConverter::hasProfiles() const
+{
+    return transform() != nullptr;
 }
 
 colorConverter::~colorConverter()
@@ -79,8 +90,8 @@ QRgb colorConverter::fromCmyk(double c, double m, double y, double k) const
 
 void colorConverter::cmykToRgb(const uchar *cmyk, QRgb *rgb, int count) const
 {
-    if (m_transform) {
-        cmsDoTransform(static_cast<cmsHTRANSFORM>(m_transform), cmyk, rgb, cmsUInt32Number(count));
+    if (void *lcms = transform()) {
+        cmsDoTransform(static_cast<cmsHTRANSFORM>(lcms), cmyk, rgb, cmsUInt32Number(count));
         for (int i = 0; i < count; ++i)
             rgb[i] |= 0xff000000u;
         return;

@@ -17,7 +17,7 @@ public:
     colorConverter(const colorConverter &) = delete;
     colorConverter &operator=(const colorConverter &) = delete;
 
-    bool hasProfiles() const { return m_transform != nullptr; }
+    bool hasProfiles() const;
 
     static QRgb fromGray(double g);
     static QRgb fromRgb(double r, double g, double b);
@@ -29,7 +29,11 @@ public:
     static QString profileFolder();
 
 private:
-    void *m_transform = nullptr;
+    // made on first use: building the transform costs more than most jobs
+    void *transform() const;
+
+    mutable void *m_transform = nullptr;
+    mutable bool m_tried = false;
 };
 
 #endif // COLORCONVERTER_H

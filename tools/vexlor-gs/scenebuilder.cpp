@@ -7,9 +7,9 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
-#include <QXmlStreamWriter>
 
 #include <cmath>
+#include <cstdio>
 
 namespace {
 
@@ -47,9 +47,50 @@ QString text(double value, int decimals = 2)
     return s;
 }
 
-QString point(const QPointF &p)
+// A number with at most two decimals and no trailing zeros, appended
+// without going through QString: scenes of text-heavy pages hold
+// hundreds of thousands of them.
+void appendNumber(QByteArray &out, double value)
 {
-    return text(p.x()) + QLatin1Char(',') + text(p.y());
+    if (!std::isfinite(value))
+        value = 0;
+    long long hundredths = std::llround(value * 100.0);
+    if (hundredths < 0) {
+        out.append('-');
+        hundredths = -hundredths;
+    }
+    char digits[32];
+    int n = std::snprintf(digits, sizeof digits, "%lld", hundredths / 100);
+    out.append(digits, n);
+    const int fraction = int(hundredths % 100);
+    if (fraction != 0) {
+        out.append('.');
+        out.append(char('0' + fraction / 10));
+        if (fraction % 10)
+            out.append(char('0' + fraction % 10));
+    }
+}
+
+void appendPoint(QByteArray &out, const QPointF &p)
+{
+    appendNumber(out, p.x());
+    out.append(',');
+    appendNumber(out, p.y());
+}
+
+QByteArray escaped(const QString &text)
+{
+    return text.toHtmlEscaped().replace(QLatin1Char('\''), QLatin1String("&apos;")).toUtf8();
+}
+
+// attribute name="value" (value already escaped or plain)
+void appendAttribute(QByteArray &out, const char *name, const QByteArray &value)
+{
+    out.append(' ');
+    out.append(name);
+    out.append("=\"");
+    out.append(value);
+    out.append('"');
 }
 
 QString colorText(QRgb color)
@@ -255,28 +296,37 @@ bool sceneBuilder::readImageData(Item *item) const
     return true;
 }
 
-void sceneBuilder::writePath(QXmlStreamWriter &xml, const scenePath &path) const
+void sceneBuilder::writePath(QByteArray &out, const scenePath &path) const
 {
     for (const scenePath::Segment &segment : path.segments()) {
         switch (segment.kind) {
         case scenePath::Move:
-            xml.writeTextElement(QStringLiteral("moveto"), point(segment.points[0]));
+            out.append("<moveto>");
+            appendPoint(out, segment.points[0]);
+            out.append("</moveto>");
             break;
         case scenePath::Line:
-            xml.writeTextElement(QStringLiteral("lineto"), point(segment.points[0]));
+            out.append("<lineto>");
+            appendPoint(out, segment.points[0]);
+            out.append("</lineto>");
             break;
         case scenePath::Curve:
-            xml.writeTextElement(QStringLiteral("curveto"), point(segment.points[0]) + QLatin1Char(' ')
-                                     + point(segment.points[1]) + QLatin1Char(' ') + point(segment.points[2]));
+            out.append("<curveto>");
+            appendPoint(out, segment.points[0]);
+            out.append(' ');
+            appendPoint(out, segment.points[1]);
+            out.append(' ');
+            appendPoint(out, segment.points[2]);
+            out.append("</curveto>");
             break;
         case scenePath::Close:
-            xml.writeEmptyElement(QStringLiteral("closepath"));
+            out.append("<closepath/>");
             break;
         }
     }
 }
 
-bool sceneBuilder::writeImage(QXmlStreamWriter &xml, Item &item, const QString &folder, const QString &prefix,
+bool sceneBuilder::writeImage(QByteArray &out, Item &item, const QString &folder, const QString &prefix,
                               QString *error)
 {
     const double *m = item.matrix;
@@ -318,19 +368,20 @@ bool sceneBuilder::writeImage(QXmlStreamWriter &xml, Item &item, const QString &
     const clipStore::Resolved &clip = m_clips.resolve(item.clip);
     const double w = picture.width();
     const double h = picture.height();
-    xml.writeStartElement(QStringLiteral("clippath"));
-    writePath(xml, clip.path);
-    xml.writeEndElement();
-    xml.writeEmptyElement(QStringLiteral("image"));
-    xml.writeAttribute(QStringLiteral("xx"), text(m[0] * w, 6));
-    xml.writeAttribute(QStringLiteral("xy"), text(m[1] * w, 6));
-    xml.writeAttribute(QStringLiteral("yx"), text(-m[2] * h, 6));
-    xml.writeAttribute(QStringLiteral("yy"), text(-m[3] * h, 6));
-    xml.writeAttribute(QStringLiteral("tx"), text(m[4] + m[2] * h, 6));
-    xml.writeAttribute(QStringLiteral("ty"), text(m[5] + m[3] * h, 6));
-    xml.writeAttribute(QStringLiteral("width"), QString::number(picture.width()));
-    xml.writeAttribute(QStringLiteral("height"), QString::number(picture.height()));
-    xml.writeTextElement(QStringLiteral("imfile"), name);
+    out.append("<clippath>");
+    writePath(out, clip.path);
+    out.append("</clippath><image");
+    appendAttribute(out, "xx", text(m[0] * w, 6).toLatin1());
+    appendAttribute(out, "xy", text(m[1] * w, 6).toLatin1());
+    appendAttribute(out, "yx", text(-m[2] * h, 6).toLatin1());
+    appendAttribute(out, "yy", text(-m[3] * h, 6).toLatin1());
+    appendAttribute(out, "tx", text(m[4] + m[2] * h, 6).toLatin1());
+    appendAttribute(out, "ty", text(m[5] + m[3] * h, 6).toLatin1());
+    appendAttribute(out, "width", QByteArray::number(picture.width()));
+    appendAttribute(out, "height", QByteArray::number(picture.height()));
+    out.append("/><imfile>");
+    out.append(escaped(name));
+    out.append("</imfile>");
     return true;
 }
 
@@ -355,15 +406,16 @@ bool sceneBuilder::write(const QString &sceneFile, const QString &dithering, con
         *error = QStringLiteral("cannot write the scene file %1: %2").arg(sceneFile, file.errorString());
         return false;
     }
-    QXmlStreamWriter xml(&file);
-    xml.writeStartDocument();
-    xml.writeStartElement(QStringLiteral("scene"));
-    xml.writeAttribute(QStringLiteral("dithering"), dithering);
-    xml.writeAttribute(QStringLiteral("jobType"), jobType);
-    xml.writeStartElement(QStringLiteral("BoundingBox"));
-    xml.writeTextElement(QStringLiteral("width"), QString::number(m_pageSize.width()));
-    xml.writeTextElement(QStringLiteral("height"), QString::number(m_pageSize.height()));
-    xml.writeEndElement();
+    QByteArray out;
+    out.reserve(1 << 20);
+    out.append("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<scene");
+    appendAttribute(out, "dithering", escaped(dithering));
+    appendAttribute(out, "jobType", escaped(jobType));
+    out.append("><BoundingBox><width>");
+    out.append(QByteArray::number(m_pageSize.width()));
+    out.append("</width><height>");
+    out.append(QByteArray::number(m_pageSize.height()));
+    out.append("</height></BoundingBox>\n");
 
     for (Item &item : m_items) {
         if (!m_clips.contains(item.clip))
@@ -372,7 +424,7 @@ bool sceneBuilder::write(const QString &sceneFile, const QString &dithering, con
         if (clip.empty)
             continue;
         if (item.kind == Item::Image) {
-            if (!writeImage(xml, item, folder, prefix, error))
+            if (!writeImage(out, item, folder, prefix, error))
                 return false;
             continue;
         }
@@ -386,27 +438,36 @@ bool sceneBuilder::write(const QString &sceneFile, const QString &dithering, con
         if (!reach.adjusted(-1, -1, 1, 1).intersects(clip.bounds))
             continue;
         if (item.kind == Item::Fill) {
-            xml.writeStartElement(QStringLiteral("fill_path"));
-            xml.writeAttribute(QStringLiteral("color"), colorText(item.color));
-            xml.writeAttribute(QStringLiteral("rule"), item.evenOdd ? QStringLiteral("even-odd") : QStringLiteral("nonzero"));
+            out.append("<fill_path");
+            appendAttribute(out, "color", colorText(item.color).toLatin1());
+            appendAttribute(out, "rule", item.evenOdd ? "even-odd" : "nonzero");
+            out.append("><path>");
         } else {
-            xml.writeStartElement(QStringLiteral("stroke_path"));
-            xml.writeAttribute(QStringLiteral("color"), colorText(item.color));
-            xml.writeAttribute(QStringLiteral("width"), text(item.width, 3));
-            xml.writeAttribute(QStringLiteral("miter"), text(item.miter, 3));
-            xml.writeAttribute(QStringLiteral("join"), QString::number(item.join));
-            xml.writeAttribute(QStringLiteral("cap"), QString::number(item.cap));
+            out.append("<stroke_path");
+            appendAttribute(out, "color", colorText(item.color).toLatin1());
+            appendAttribute(out, "width", text(item.width, 3).toLatin1());
+            appendAttribute(out, "miter", text(item.miter, 3).toLatin1());
+            appendAttribute(out, "join", QByteArray::number(item.join));
+            appendAttribute(out, "cap", QByteArray::number(item.cap));
+            out.append("><path>");
         }
-        xml.writeStartElement(QStringLiteral("path"));
-        writePath(xml, item.path);
-        xml.writeEndElement();
-        xml.writeStartElement(QStringLiteral("clippath"));
-        writePath(xml, clip.path);
-        xml.writeEndElement();
-        xml.writeEndElement();
+        writePath(out, item.path);
+        out.append("</path><clippath>");
+        writePath(out, clip.path);
+        out.append(item.kind == Item::Fill ? "</clippath></fill_path>\n" : "</clippath></stroke_path>\n");
+        if (out.size() > (1 << 22)) {
+            if (file.write(out) != out.size())
+                break;
+            out.clear();
+        }
     }
-    xml.writeEndDocument();
-    if (xml.hasError() || !file.commit()) {
+    out.append("</scene>\n");
+    if (file.error() != QFileDevice::NoError || file.write(out) != out.size()) {
+        *error = QStringLiteral("cannot write the scene file %1: %2").arg(sceneFile, file.errorString());
+        file.cancelWriting();
+        return false;
+    }
+    if (!file.commit()) {
         *error = QStringLiteral("cannot write the scene file %1: %2").arg(sceneFile, file.errorString());
         return false;
     }

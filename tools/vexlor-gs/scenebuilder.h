@@ -10,7 +10,6 @@
 #include <QVector>
 
 class colorConverter;
-class QXmlStreamWriter;
 
 // Reads the records that the procedure set wrote while the job ran and
 // writes the engraver scene: the page size, filled and stroked paths with
@@ -56,8 +55,8 @@ private:
     };
 
     bool readImageData(Item *item) const;
-    void writePath(QXmlStreamWriter &xml, const scenePath &path) const;
-    bool writeImage(QXmlStreamWriter &xml, Item &item, const QString &folder, const QString &prefix, QString *error);
+    void writePath(QByteArray &out, const scenePath &path) const;
+    bool writeImage(QByteArray &out, Item &item, const QString &folder, const QString &prefix, QString *error);
 
     QString m_workDir;
     const colorConverter &m_colors;
