@@ -144,6 +144,7 @@ private slots:
     void imagesPlacedAndConverted();
     void imageMaskAndType3Font();
     void saveRestoreAcrossPages();
+    void leftOutIsReported();
 
 private:
     // runs a PostScript text through the device into a fresh folder
@@ -526,6 +527,21 @@ void tst_vexlorgs::saveRestoreAcrossPages()
     QCOMPARE(run.exitCode, 0);
     QCOMPARE(items.size(), 1);
     QVERIFY2(run.output.contains(QLatin1String("the document has 3 pages")), qPrintable(run.output));
+}
+
+void tst_vexlorgs::leftOutIsReported()
+{
+    Run run;
+    const QVector<SceneItem> items
+        = scene("%!PS\n0 0 10 10 rectfill\n"
+                "<< /ShadingType 2 /ColorSpace /DeviceRGB /Coords [0 0 100 0]\n"
+                "   /Function << /FunctionType 2 /Domain [0 1] /C0 [1 0 0] /C1 [0 0 1] /N 1 >> >> shfill\n"
+                "showpage\n",
+                72, nullptr, &run);
+    QCOMPARE(run.exitCode, 0);
+    QCOMPARE(items.size(), 1);
+    QVERIFY2(run.output.contains(QLatin1String("not drawn: smooth shadings (gradients): 1 times")),
+             qPrintable(run.output));
 }
 
 QTEST_GUILESS_MAIN(tst_vexlorgs)

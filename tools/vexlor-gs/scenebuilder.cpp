@@ -264,6 +264,8 @@ bool sceneBuilder::read(QString *error)
             }
             if (ok && paints)
                 m_items.append(item);
+        } else if (kind == "W" && f.size() == 2) {
+            ++m_leftOut[QString::fromLatin1(f.at(1))];
         } else if (kind == "X") {
             m_items.clear();
         } else if (kind == "P" && f.size() == 3) {
@@ -282,6 +284,20 @@ bool sceneBuilder::read(QString *error)
     }
     m_clips.setPage(QRectF(QPointF(0, 0), QSizeF(m_pageSize)));
     return true;
+}
+
+QStringList sceneBuilder::leftOut() const
+{
+    static const QMap<QString, QString> descriptions = {
+        { QStringLiteral("shading"), QStringLiteral("smooth shadings (gradients)") },
+        { QStringLiteral("masked-image"), QStringLiteral("images with a separate mask (ImageType 3)") },
+        { QStringLiteral("composite-font-spacing"),
+          QStringLiteral("text of composite fonts shown with extra spacing (drawn by show only)") },
+    };
+    QStringList lines;
+    for (auto it = m_leftOut.constBegin(); it != m_leftOut.constEnd(); ++it)
+        lines << QStringLiteral("%1: %2 times").arg(descriptions.value(it.key(), it.key())).arg(it.value());
+    return lines;
 }
 
 bool sceneBuilder::readImageData(Item *item) const

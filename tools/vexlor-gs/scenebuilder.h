@@ -5,7 +5,9 @@
 #include "sampledimage.h"
 #include "scenepath.h"
 
+#include <QMap>
 #include <QSize>
+#include <QStringList>
 #include <QString>
 #include <QVector>
 
@@ -33,6 +35,8 @@ public:
     int pageCount() const { return m_pages; }
     int itemCount() const { return m_items.size(); }
     int skippedRecords() const { return m_skipped; }
+    // what the page held that the scene cannot carry, with the counts
+    QStringList leftOut() const;
 
 private:
     struct Item
@@ -65,6 +69,7 @@ private:
     QSize m_pageSize;
     int m_pages = 0;
     int m_skipped = 0;
+    QMap<QString, int> m_leftOut;
 };
 
 #endif // SCENEBUILDER_H

@@ -151,6 +151,8 @@ int vexlorDevice::run(const commandLine &arguments)
         return fail(error + QStringLiteral("; no scene was written."));
     if (builder.skippedRecords() > 0)
         m_messages << "vexlor-gs: " << builder.skippedRecords() << " malformed painting records were left out.\n";
+    for (const QString &line : builder.leftOut())
+        m_messages << "vexlor-gs: not drawn: " << line << '\n';
     if (builder.pageCount() > 1)
         m_messages << "vexlor-gs: the document has " << builder.pageCount()
                    << " pages; only the first page was drawn.\n";
