@@ -202,6 +202,7 @@ private:
     std::unique_ptr<QSignalSpy> m_done;
     std::unique_ptr<QSignalSpy> m_settings;
     std::unique_ptr<QSignalSpy> m_errors;
+    std::unique_ptr<QSignalSpy> m_listenerErrors;
 };
 
 void tst_cupschain::initTestCase()
@@ -227,10 +228,13 @@ void tst_cupschain::initTestCase()
     m_done = std::make_unique<QSignalSpy>(m_parser, QOverload<QString>::of(&psOptionParser::done));
     m_settings = std::make_unique<QSignalSpy>(m_parser, QOverload<vexlorSettings>::of(&psOptionParser::done));
     m_errors = std::make_unique<QSignalSpy>(m_parser, &psOptionParser::error);
+    m_listenerErrors = std::make_unique<QSignalSpy>(m_listener, &printListener::error);
     QSignalSpy listenFailed(m_listener, &printListener::listenFailed);
     QVERIFY(QMetaObject::invokeMethod(m_listener, "start", Qt::DirectConnection));
     QVERIFY2(listenFailed.isEmpty(),
-        listenFailed.isEmpty() ? "" : qPrintable(listenFailed.at(0).at(0).toString()));
+        listenFailed.isEmpty() ? ""
+                               : qPrintable("Cannot listen on 127.0.0.1:55000 (is VexlorApp running?): "
+                                   + listenFailed.at(0).at(0).toString()));
 }
 
 void tst_cupschain::init()
@@ -239,6 +243,7 @@ void tst_cupschain::init()
     m_done->clear();
     m_settings->clear();
     m_errors->clear();
+    m_listenerErrors->clear();
 }
 
 QString tst_cupschain::filter(const QString &input, const QStringList &options, QString &why)
@@ -371,6 +376,7 @@ void tst_cupschain::filteredJobs()
     QCOMPARE(m_recived->count(), 1);
     QCOMPARE(m_done->count(), 1);
     QVERIFY(m_errors->isEmpty());
+    QVERIFY(m_listenerErrors->isEmpty());
 
     const QString spoolFile = m_recived->at(0).at(0).toString();
     QCOMPARE(QFileInfo(spoolFile).absolutePath(), QDir(m_spool).absolutePath());
