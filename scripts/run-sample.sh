@@ -45,12 +45,11 @@ cupsfilter -p "$build/share/vexlor.ppd" -m application/vnd.cups-postscript \
 echo "Waiting for the job to be engraved..."
 i=0
 while [ $i -lt 120 ]; do
-    if ls "$work/engraver"/*.png >/dev/null 2>&1; then break; fi
+    if ls "$work/engraver"/*/summary.txt >/dev/null 2>&1; then break; fi
     if ! kill -0 "$app_pid" 2>/dev/null; then echo "VexlorApp stopped; see $work/app.log"; exit 1; fi
     sleep 1
     i=$((i + 1))
 done
-sleep 1
 kill "$app_pid"; wait "$app_pid" 2>/dev/null || true; app_pid=""
 
 echo
@@ -60,7 +59,9 @@ echo "Page description:          /tmp/GSTemp/o.xml"
 echo "Engraver job:              /tmp/GSTemp/out.prn"
 echo "Application log:           $work/app.log"
 echo "Virtual engraver's store:  $work/engraver"
-for f in "$work/engraver"/*.png "$work/engraver"/*.txt; do
+for f in "$work/engraver"/*/job.png "$work/engraver"/*/summary.txt; do
     [ -e "$f" ] && echo "  $f"
 done
+summary=$(ls "$work/engraver"/*/summary.txt 2>/dev/null | head -1)
+[ -n "$summary" ] && { echo; cat "$summary"; }
 grep -c '^INFO:' "$work/app.log" | sed 's/^/INFO lines in the log:     /'

@@ -7,6 +7,14 @@
 #include <QFileInfo>
 #include <QRegularExpression>
 
+#include <csignal>
+#include <sys/prctl.h>
+
+void ChildProcess::setupChildProcess()
+{
+    ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+}
+
 QString binary(const QString &name)
 {
     return QStringLiteral(VEXLOR_BINARY_DIR "/bin/") + name;
@@ -24,7 +32,7 @@ QString sourceFile(const QString &relative)
 
 VirtualEngraver::VirtualEngraver(const QStringList &extraArguments)
 {
-    m_process = std::make_unique<QProcess>();
+    m_process = std::make_unique<ChildProcess>();
     m_process->setProcessChannelMode(QProcess::MergedChannels);
     m_process->start(binary(QStringLiteral("vexlor-engraver")),
                      QStringList { QStringLiteral("--address"), QStringLiteral("127.0.0.1"), QStringLiteral("--port"),
@@ -71,15 +79,8 @@ QStringList VirtualEngraver::jobs() const
 
 QByteArray VirtualEngraver::jobData(const QString &jobFolder) const
 {
-    QDir dir(jobFolder);
-    for (const QString &name : dir.entryList(QDir::Files)) {
-        if (name.startsWith(QLatin1String("df"))) {
-            QFile f(dir.filePath(name));
-            if (f.open(QIODevice::ReadOnly))
-                return f.readAll();
-        }
-    }
-    return QByteArray();
+    QFile f(jobFolder + QStringLiteral("/job.prn"));
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
 QString VirtualEngraver::log() const

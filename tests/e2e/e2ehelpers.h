@@ -10,6 +10,14 @@
 
 #include <memory>
 
+// A child process that ends when the test ends, even when the test crashes,
+// so that no application is left holding the print port.
+class ChildProcess : public QProcess
+{
+protected:
+    void setupChildProcess() override;
+};
+
 // Programs of the build tree.
 QString binary(const QString &name);
 QString ppdFile();
@@ -32,7 +40,7 @@ public:
 
 private:
     QTemporaryDir m_dir;
-    std::unique_ptr<QProcess> m_process;
+    std::unique_ptr<ChildProcess> m_process;
     int m_port = 0;
     mutable QByteArray m_output;
 };

@@ -68,6 +68,8 @@ public:
         QElapsedTimer timer;
         timer.start();
         while (timer.elapsed() < 20000) {
+            if (log().contains("Unable to start the PrintListener"))
+                return false;
             if (log().contains("INFO: \"PrintListener Started!\""))
                 return true;
             if (m_process.state() == QProcess::NotRunning)
@@ -97,7 +99,7 @@ public:
     }
 
 private:
-    QProcess m_process;
+    ChildProcess m_process;
     QString m_log;
 };
 
@@ -355,5 +357,5 @@ void tst_EndToEnd::malformedPostScriptLeavesAppUsable()
     QCOMPARE(app.stop(), 0);
 }
 
-QTEST_GUILESS_MAIN(tst_EndToEnd)
+QTEST_MAIN(tst_EndToEnd)
 #include "tst_endtoend.moc"
