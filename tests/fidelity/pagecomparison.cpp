@@ -21,13 +21,16 @@ Planes planesOf(const QImage &image)
     planes.height = rgb.height();
     for (auto &c : planes.channel)
         c.resize(planes.width * planes.height);
+    uchar *red = planes.channel[0].data();
+    uchar *green = planes.channel[1].data();
+    uchar *blue = planes.channel[2].data();
     for (int y = 0; y < planes.height; ++y) {
         const auto *line = reinterpret_cast<const QRgb *>(rgb.constScanLine(y));
         for (int x = 0; x < planes.width; ++x) {
             const int at = y * planes.width + x;
-            planes.channel[0][at] = uchar(qRed(line[x]));
-            planes.channel[1][at] = uchar(qGreen(line[x]));
-            planes.channel[2][at] = uchar(qBlue(line[x]));
+            red[at] = uchar(qRed(line[x]));
+            green[at] = uchar(qGreen(line[x]));
+            blue[at] = uchar(qBlue(line[x]));
         }
     }
     return planes;
@@ -38,31 +41,30 @@ QVector<uchar> windowed(const QVector<uchar> &in, int width, int height, int rad
 {
     QVector<uchar> rows(in.size());
     QVector<uchar> out(in.size());
-    auto pick = [maximum](uchar a, uchar b) { return maximum ? std::max(a, b) : std::min(a, b); };
+    const uchar *source = in.constData();
+    uchar *across = rows.data();
+    uchar *result = out.data();
     for (int y = 0; y < height; ++y) {
-        const uchar *src = in.constData() + y * width;
-        uchar *dst = rows.data() + y * width;
+        const uchar *src = source + y * width;
+        uchar *dst = across + y * width;
         for (int x = 0; x < width; ++x) {
-            uchar v = src[x];
-            for (int d = 1; d <= radius; ++d) {
-                if (x - d >= 0)
-                    v = pick(v, src[x - d]);
-                if (x + d < width)
-                    v = pick(v, src[x + d]);
-            }
+            const int from = std::max(0, x - radius);
+            const int to = std::min(width - 1, x + radius);
+            uchar v = src[from];
+            for (int k = from + 1; k <= to; ++k)
+                v = maximum ? std::max(v, src[k]) : std::min(v, src[k]);
             dst[x] = v;
         }
     }
     for (int y = 0; y < height; ++y) {
-        for (int x = 0; x < width; ++x) {
-            uchar v = rows[y * width + x];
-            for (int d = 1; d <= radius; ++d) {
-                if (y - d >= 0)
-                    v = pick(v, rows[(y - d) * width + x]);
-                if (y + d < height)
-                    v = pick(v, rows[(y + d) * width + x]);
-            }
-            out[y * width + x] = v;
+        const int from = std::max(0, y - radius);
+        const int to = std::min(height - 1, y + radius);
+        uchar *dst = result + y * width;
+        std::copy(across + from * width, across + (from + 1) * width, dst);
+        for (int k = from + 1; k <= to; ++k) {
+            const uchar *src = across + k * width;
+            for (int x = 0; x < width; ++x)
+                dst[x] = maximum ? std::max(dst[x], src[x]) : std::min(dst[x], src[x]);
         }
     }
     return out;
@@ -74,17 +76,23 @@ QVector<uchar> blurred(const QVector<uchar> &in, int width, int height)
 {
     QVector<int> rows(in.size());
     QVector<uchar> out(in.size());
-    for (int y = 0; y < height; ++y)
-        for (int x = 0; x < width; ++x) {
-            const int at = y * width + x;
-            rows[at] = in[at] + in[x > 0 ? at - 1 : at] + in[x + 1 < width ? at + 1 : at];
-        }
-    for (int y = 0; y < height; ++y)
-        for (int x = 0; x < width; ++x) {
-            const int at = y * width + x;
-            const int sum = rows[at] + rows[y > 0 ? at - width : at] + rows[y + 1 < height ? at + width : at];
-            out[at] = uchar((sum + 4) / 9);
-        }
+    const uchar *source = in.constData();
+    int *across = rows.data();
+    uchar *result = out.data();
+    for (int y = 0; y < height; ++y) {
+        const uchar *src = source + y * width;
+        int *dst = across + y * width;
+        for (int x = 0; x < width; ++x)
+            dst[x] = src[x] + src[x > 0 ? x - 1 : x] + src[x + 1 < width ? x + 1 : x];
+    }
+    for (int y = 0; y < height; ++y) {
+        const int *up = across + (y > 0 ? y - 1 : y) * width;
+        const int *mid = across + y * width;
+        const int *down = across + (y + 1 < height ? y + 1 : y) * width;
+        uchar *dst = result + y * width;
+        for (int x = 0; x < width; ++x)
+            dst[x] = uchar((up[x] + mid[x] + down[x] + 4) / 9);
+    }
     return out;
 }
 
@@ -92,13 +100,18 @@ QVector<uchar> blurred(const QVector<uchar> &in, int width, int height)
 QVector<bool> agreement(const Planes &a, const Planes &b, int radius, int tolerance)
 {
     QVector<bool> agrees(a.width * a.height, true);
+    bool *result = agrees.data();
+    const int count = agrees.size();
     for (int c = 0; c < 3; ++c) {
         const QVector<uchar> low = windowed(b.channel[c], b.width, b.height, radius, false);
         const QVector<uchar> high = windowed(b.channel[c], b.width, b.height, radius, true);
-        for (int i = 0; i < agrees.size(); ++i) {
-            const int v = a.channel[c][i];
-            if (v < low[i] - tolerance || v > high[i] + tolerance)
-                agrees[i] = false;
+        const uchar *lo = low.constData();
+        const uchar *hi = high.constData();
+        const uchar *value = a.channel[c].constData();
+        for (int i = 0; i < count; ++i) {
+            const int v = value[i];
+            if (v < lo[i] - tolerance || v > hi[i] + tolerance)
+                result[i] = false;
         }
     }
     return agrees;
@@ -125,21 +138,23 @@ pageComparison::Result pageComparison::compare(const QImage &first, const QImage
 
     result.differences = QImage(first.size(), QImage::Format_RGB32);
     result.pixels = qint64(a.width) * a.height;
+    const uchar *ar = a.channel[0].constData(), *ag = a.channel[1].constData(), *ab_ = a.channel[2].constData();
+    const uchar *br = b.channel[0].constData(), *bg = b.channel[1].constData(), *bb = b.channel[2].constData();
+    const bool *forward = ab.constData();
+    const bool *backward = ba.constData();
+    const int paper = 255 - tolerance;
     for (int y = 0; y < a.height; ++y) {
         auto *line = reinterpret_cast<QRgb *>(result.differences.scanLine(y));
         for (int x = 0; x < a.width; ++x) {
             const int i = y * a.width + x;
-            const bool agrees = ab[i] && ba[i];
-            auto inked = [&](const Planes &p) {
-                return std::min({ p.channel[0][i], p.channel[1][i], p.channel[2][i] }) < 255 - tolerance;
-            };
-            const bool ink = inked(a) || inked(b);
+            const bool agrees = forward[i] && backward[i];
+            const bool ink = std::min({ ar[i], ag[i], ab_[i] }) < paper || std::min({ br[i], bg[i], bb[i] }) < paper;
             result.agreeing += agrees;
             if (ink) {
                 ++result.inkPixels;
                 result.inkAgreeing += agrees;
             }
-            const int grey = 255 - (255 - (a.channel[0][i] + a.channel[1][i] + a.channel[2][i]) / 3) / 4;
+            const int grey = 255 - (255 - (ar[i] + ag[i] + ab_[i]) / 3) / 4;
             line[x] = agrees ? qRgb(grey, grey, grey) : qRgb(255, 0, 0);
         }
     }
