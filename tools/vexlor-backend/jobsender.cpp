@@ -214,10 +214,11 @@ jobSender::Attempt jobSender::tryConnect(int &fd, int timeoutMs, std::string &re
             } while (ready < 0 && errno == EINTR);
             if (ready == 0) {
                 errno = ETIMEDOUT;
-            } else {
+            } else if (ready > 0) {
                 int soError = 0;
                 socklen_t length = sizeof soError;
-                ::getsockopt(s, SOL_SOCKET, SO_ERROR, &soError, &length);
+                if (::getsockopt(s, SOL_SOCKET, SO_ERROR, &soError, &length) < 0)
+                    soError = errno;
                 if (soError == 0)
                     result = 0;
                 else
