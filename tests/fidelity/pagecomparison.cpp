@@ -119,7 +119,8 @@ QVector<bool> agreement(const Planes &a, const Planes &b, int radius, int tolera
 
 } // namespace
 
-pageComparison::Result pageComparison::compare(const QImage &first, const QImage &second, int radius, int tolerance)
+pageComparison::Result pageComparison::compare(
+    const QImage &first, const QImage &second, int radius, int tolerance)
 {
     Result result;
     if (first.size() != second.size() || first.isNull())
@@ -138,8 +139,10 @@ pageComparison::Result pageComparison::compare(const QImage &first, const QImage
 
     result.differences = QImage(first.size(), QImage::Format_RGB32);
     result.pixels = qint64(a.width) * a.height;
-    const uchar *ar = a.channel[0].constData(), *ag = a.channel[1].constData(), *ab_ = a.channel[2].constData();
-    const uchar *br = b.channel[0].constData(), *bg = b.channel[1].constData(), *bb = b.channel[2].constData();
+    const uchar *ar = a.channel[0].constData(), *ag = a.channel[1].constData(),
+                *ab_ = a.channel[2].constData();
+    const uchar *br = b.channel[0].constData(), *bg = b.channel[1].constData(),
+                *bb = b.channel[2].constData();
     const bool *forward = ab.constData();
     const bool *backward = ba.constData();
     const int paper = 255 - tolerance;
@@ -148,7 +151,8 @@ pageComparison::Result pageComparison::compare(const QImage &first, const QImage
         for (int x = 0; x < a.width; ++x) {
             const int i = y * a.width + x;
             const bool agrees = forward[i] && backward[i];
-            const bool ink = std::min({ ar[i], ag[i], ab_[i] }) < paper || std::min({ br[i], bg[i], bb[i] }) < paper;
+            const bool ink
+                = std::min({ ar[i], ag[i], ab_[i] }) < paper || std::min({ br[i], bg[i], bb[i] }) < paper;
             result.agreeing += agrees;
             if (ink) {
                 ++result.inkPixels;

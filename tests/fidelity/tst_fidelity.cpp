@@ -53,7 +53,8 @@ void tst_fidelity::initTestCase()
 {
     Vexlor::registerMetaTypes();
     QVERIFY2(QFileInfo(devicePath()).isExecutable(), qPrintable(devicePath() + " is not built"));
-    QVERIFY2(!QStandardPaths::findExecutable(QStringLiteral("gs")).isEmpty(), "Ghostscript (gs) is not installed");
+    QVERIFY2(
+        !QStandardPaths::findExecutable(QStringLiteral("gs")).isEmpty(), "Ghostscript (gs) is not installed");
 }
 
 bool tst_fidelity::runDevice(const QString &file, const QString &folder, QString *output)
@@ -61,11 +62,11 @@ bool tst_fidelity::runDevice(const QString &file, const QString &folder, QString
     QProcess device;
     device.setProcessChannelMode(QProcess::MergedChannels);
     device.start(devicePath(),
-                 { QStringLiteral("-dDOINTERPOLATE"), QStringLiteral("-dBATCH"), QStringLiteral("-dSAFER"),
-                   QStringLiteral("-dNOPAUSE"), QStringLiteral("-sDEVICE=vexlor"),
-                   QStringLiteral("-r%1").arg(resolution), QStringLiteral("-sDitheringType=floyd"),
-                   QStringLiteral("-sJobType=mono"), QStringLiteral("-sOutputFile=") + folder + QStringLiteral("/o.xml"),
-                   file });
+        { QStringLiteral("-dDOINTERPOLATE"), QStringLiteral("-dBATCH"), QStringLiteral("-dSAFER"),
+            QStringLiteral("-dNOPAUSE"), QStringLiteral("-sDEVICE=vexlor"),
+            QStringLiteral("-r%1").arg(resolution), QStringLiteral("-sDitheringType=floyd"),
+            QStringLiteral("-sJobType=mono"),
+            QStringLiteral("-sOutputFile=") + folder + QStringLiteral("/o.xml"), file });
     const bool finished = device.waitForFinished(240000);
     *output = QString::fromLocal8Bit(device.readAll());
     return finished && device.exitStatus() == QProcess::NormalExit && device.exitCode() == 0;
@@ -107,11 +108,11 @@ QImage tst_fidelity::reference(const QString &file, const QString &folder)
     QProcess gs;
     gs.setProcessChannelMode(QProcess::MergedChannels);
     gs.start(QStringLiteral("gs"),
-             { QStringLiteral("-q"), QStringLiteral("-dBATCH"), QStringLiteral("-dNOPAUSE"), QStringLiteral("-dSAFER"),
-               QStringLiteral("-dDOINTERPOLATE"), QStringLiteral("-sDEVICE=png16m"), QStringLiteral("-r%1").arg(resolution),
-               QStringLiteral("-dTextAlphaBits=4"), QStringLiteral("-dGraphicsAlphaBits=4"),
-               QStringLiteral("-dFirstPage=1"), QStringLiteral("-dLastPage=1"), QStringLiteral("-sOutputFile=") + png,
-               file });
+        { QStringLiteral("-q"), QStringLiteral("-dBATCH"), QStringLiteral("-dNOPAUSE"),
+            QStringLiteral("-dSAFER"), QStringLiteral("-dDOINTERPOLATE"), QStringLiteral("-sDEVICE=png16m"),
+            QStringLiteral("-r%1").arg(resolution), QStringLiteral("-dTextAlphaBits=4"),
+            QStringLiteral("-dGraphicsAlphaBits=4"), QStringLiteral("-dFirstPage=1"),
+            QStringLiteral("-dLastPage=1"), QStringLiteral("-sOutputFile=") + png, file });
     if (!gs.waitForFinished(240000) || gs.exitCode() != 0)
         return QImage();
     return QImage(png);
@@ -145,11 +146,12 @@ void tst_fidelity::corpus()
     QVERIFY2(!theirs.isNull(), "Ghostscript could not render the reference");
 
     const pageComparison::Result result = pageComparison::compare(ours, theirs);
-    QVERIFY2(result.sameSize, qPrintable(QStringLiteral("page sizes differ: %1x%2 against %3x%4")
-                                             .arg(ours.width())
-                                             .arg(ours.height())
-                                             .arg(theirs.width())
-                                             .arg(theirs.height())));
+    QVERIFY2(result.sameSize,
+        qPrintable(QStringLiteral("page sizes differ: %1x%2 against %3x%4")
+                       .arg(ours.width())
+                       .arg(ours.height())
+                       .arg(theirs.width())
+                       .arg(theirs.height())));
     const QString name = QFileInfo(file).fileName();
     m_rows << QStringLiteral("| %1 | %2 x %3 | %4 | %5 | %6 % | %7 % | %8 |")
                   .arg(name)
@@ -169,16 +171,17 @@ void tst_fidelity::corpus()
         result.differences.save(stem + QStringLiteral("-diff.png"));
     }
     QVERIFY2(result.inkAgreement() >= target,
-             qPrintable(QStringLiteral("%1: %2 % of the ink pixels agree, below %3 %")
-                            .arg(name)
-                            .arg(100.0 * result.inkAgreement(), 0, 'f', 2)
-                            .arg(100.0 * target)));
+        qPrintable(QStringLiteral("%1: %2 % of the ink pixels agree, below %3 %")
+                       .arg(name)
+                       .arg(100.0 * result.inkAgreement(), 0, 'f', 2)
+                       .arg(100.0 * target)));
 }
 
 void tst_fidelity::cleanupTestCase()
 {
     QStringList table;
-    table << QStringLiteral("| File | Page (px) | Items | Ink pixels | Ink agreeing | Page agreeing | vexlor-gs (ms) |")
+    table << QStringLiteral(
+        "| File | Page (px) | Items | Ink pixels | Ink agreeing | Page agreeing | vexlor-gs (ms) |")
           << QStringLiteral("|---|---|---|---|---|---|---|") << m_rows;
     for (const QString &row : table)
         qInfo().noquote() << row;

@@ -35,13 +35,20 @@ void tst_gsdevice::commandLineValues_data()
     QTest::addColumn<bool>("valid");
     QTest::addColumn<int>("dpi");
 
-    QTest::newRow("600 dpi") << "-r600" << "-sDitheringType=floyd" << true << 600;
-    QTest::newRow("lowest") << "-r1" << "-sDitheringType=" << true << 1;
-    QTest::newRow("highest") << "-r9600" << "-sDitheringType=stucki" << true << 9600;
-    QTest::newRow("above highest") << "-r9601" << "-sDitheringType=stucki" << false << 0;
-    QTest::newRow("signed") << "-r+300" << "-sDitheringType=floyd" << false << 0;
-    QTest::newRow("blank inside") << "-r 300" << "-sDitheringType=floyd" << false << 0;
-    QTest::newRow("dithering with blanks kept") << "-r300" << "-sDitheringType= floyd " << true << 300;
+    QTest::newRow("600 dpi") << "-r600"
+                             << "-sDitheringType=floyd" << true << 600;
+    QTest::newRow("lowest") << "-r1"
+                            << "-sDitheringType=" << true << 1;
+    QTest::newRow("highest") << "-r9600"
+                             << "-sDitheringType=stucki" << true << 9600;
+    QTest::newRow("above highest") << "-r9601"
+                                   << "-sDitheringType=stucki" << false << 0;
+    QTest::newRow("signed") << "-r+300"
+                            << "-sDitheringType=floyd" << false << 0;
+    QTest::newRow("blank inside") << "-r 300"
+                                  << "-sDitheringType=floyd" << false << 0;
+    QTest::newRow("dithering with blanks kept") << "-r300"
+                                                << "-sDitheringType= floyd " << true << 300;
 }
 
 void tst_gsdevice::commandLineValues()
@@ -50,8 +57,8 @@ void tst_gsdevice::commandLineValues()
     QFETCH(QString, dithering);
     QFETCH(bool, valid);
     QFETCH(int, dpi);
-    const commandLine line({ "-dDOINTERPOLATE", "-dBATCH", "-dSAFER", "-dNOPAUSE", "-sDEVICE=vexlor", resolution,
-                             dithering, "-sJobType=mono", "-sOutputFile=/tmp/GSTemp/o.xml", "/tmp/PSLib/job 1.ps" });
+    const commandLine line({ "-dDOINTERPOLATE", "-dBATCH", "-dSAFER", "-dNOPAUSE", "-sDEVICE=vexlor",
+        resolution, dithering, "-sJobType=mono", "-sOutputFile=/tmp/GSTemp/o.xml", "/tmp/PSLib/job 1.ps" });
     QCOMPARE(line.isValid(), valid);
     // the scene file is known even when another entry is wrong
     QCOMPARE(line.outputFile(), QStringLiteral("/tmp/GSTemp/o.xml"));
@@ -74,12 +81,14 @@ void tst_gsdevice::dashes_data()
 
     QTest::newRow("10 on 5 off") << QVector<double> { 10, 5 } << 0.0 << false << QVector<double> { 0, 15, 30 }
                                  << QVector<double> { 10, 25, 40 };
-    QTest::newRow("offset into the first dash") << QVector<double> { 10, 5 } << 4.0 << false
-                                                << QVector<double> { 0, 11, 26 } << QVector<double> { 6, 21, 36 };
+    QTest::newRow("offset into the first dash")
+        << QVector<double> { 10, 5 } << 4.0 << false << QVector<double> { 0, 11, 26 }
+        << QVector<double> { 6, 21, 36 };
     QTest::newRow("offset into the gap") << QVector<double> { 10, 5 } << 12.0 << false
                                          << QVector<double> { 3, 18, 33 } << QVector<double> { 13, 28, 40 };
-    QTest::newRow("odd pattern repeats twice") << QVector<double> { 8 } << 0.0 << false
-                                               << QVector<double> { 0, 16, 32 } << QVector<double> { 8, 24, 40 };
+    QTest::newRow("odd pattern repeats twice")
+        << QVector<double> { 8 } << 0.0 << false << QVector<double> { 0, 16, 32 }
+        << QVector<double> { 8, 24, 40 };
     QTest::newRow("dots") << QVector<double> { 0, 20 } << 0.0 << false << QVector<double> { 0, 20, 40 }
                           << QVector<double> { 0, 20, 40 };
     QTest::newRow("closed path runs back") << QVector<double> { 30, 30 } << 0.0 << true
@@ -110,7 +119,8 @@ void tst_gsdevice::dashes()
     QVector<double> dashEnds;
     for (int i = 0; i < dashed.segments().size(); ++i) {
         const auto &s = dashed.segments().at(i);
-        const bool last = i + 1 == dashed.segments().size() || dashed.segments().at(i + 1).kind == scenePath::Move;
+        const bool last
+            = i + 1 == dashed.segments().size() || dashed.segments().at(i + 1).kind == scenePath::Move;
         if (s.kind == scenePath::Line && last)
             dashEnds << s.points[0].x();
     }
@@ -177,11 +187,12 @@ void tst_gsdevice::sampleDecoding_data()
     const uint black = 0xff000000, white = 0xffffffff, clear = 0;
     QTest::newRow("grey 1 bit") << int(sampledImage::Gray) << 1 << 1 << QVector<double> { 0, 1 }
                                 << QByteArray::fromHex("a0") << QVector<uint> { white, black, white, black };
-    QTest::newRow("grey 2 bits inverted") << int(sampledImage::Gray) << 2 << 1 << QVector<double> { 1, 0 }
-                                          << QByteArray::fromHex("1b")
-                                          << QVector<uint> { white, 0xffaaaaaa, 0xff555555, black };
+    QTest::newRow("grey 2 bits inverted")
+        << int(sampledImage::Gray) << 2 << 1 << QVector<double> { 1, 0 } << QByteArray::fromHex("1b")
+        << QVector<uint> { white, 0xffaaaaaa, 0xff555555, black };
     QTest::newRow("grey 4 bits") << int(sampledImage::Gray) << 4 << 1 << QVector<double> { 0, 1 }
-                                 << QByteArray::fromHex("0f88") << QVector<uint> { black, white, 0xff888888, 0xff888888 };
+                                 << QByteArray::fromHex("0f88")
+                                 << QVector<uint> { black, white, 0xff888888, 0xff888888 };
     QTest::newRow("grey 12 bits") << int(sampledImage::Gray) << 12 << 1 << QVector<double> { 0, 1 }
                                   << QByteArray::fromHex("000fff800fff")
                                   << QVector<uint> { black, white, 0xff808080, white };
@@ -191,15 +202,18 @@ void tst_gsdevice::sampleDecoding_data()
     QTest::newRow("rgb 8 bits") << int(sampledImage::Rgb) << 8 << 3 << QVector<double> { 0, 1, 0, 1, 0, 1 }
                                 << QByteArray::fromHex("ff000000ff000000ff102030")
                                 << QVector<uint> { 0xffff0000, 0xff00ff00, 0xff0000ff, 0xff102030 };
-    QTest::newRow("mask, clear bits paint") << int(sampledImage::Mask) << 1 << 1 << QVector<double> { 0, 1 }
-                                            << QByteArray::fromHex("50") << QVector<uint> { 0xff123456, clear, 0xff123456, clear };
-    QTest::newRow("mask, set bits paint") << int(sampledImage::Mask) << 1 << 1 << QVector<double> { 1, 0 }
-                                          << QByteArray::fromHex("50") << QVector<uint> { clear, 0xff123456, clear, 0xff123456 };
+    QTest::newRow("mask, clear bits paint")
+        << int(sampledImage::Mask) << 1 << 1 << QVector<double> { 0, 1 } << QByteArray::fromHex("50")
+        << QVector<uint> { 0xff123456, clear, 0xff123456, clear };
+    QTest::newRow("mask, set bits paint")
+        << int(sampledImage::Mask) << 1 << 1 << QVector<double> { 1, 0 } << QByteArray::fromHex("50")
+        << QVector<uint> { clear, 0xff123456, clear, 0xff123456 };
     QTest::newRow("indexed 2 bits") << int(sampledImage::Indexed) << 2 << 1 << QVector<double> { 0, 3 }
                                     << QByteArray::fromHex("1b")
                                     << QVector<uint> { 0xff000000, 0xffff0000, 0xff00ff00, 0xff0000ff };
-    QTest::newRow("short data stays transparent") << int(sampledImage::Gray) << 8 << 1 << QVector<double> { 0, 1 }
-                                                  << QByteArray::fromHex("ff") << QVector<uint> { clear, clear, clear, clear };
+    QTest::newRow("short data stays transparent")
+        << int(sampledImage::Gray) << 8 << 1 << QVector<double> { 0, 1 } << QByteArray::fromHex("ff")
+        << QVector<uint> { clear, clear, clear, clear };
 }
 
 void tst_gsdevice::sampleDecoding()
@@ -249,12 +263,12 @@ void tst_gsdevice::recordsToScene()
     QFile records(dir.filePath(QStringLiteral("scene.txt")));
     QVERIFY(records.open(QIODevice::WriteOnly));
     records.write("F 0 0 g 0\nm 1 1\nl 2 2\nE\n"
-                  "X\n"                                              // erasepage drops the fill above
-                  "C 5 0 1\nm 10 10\nl 50 10\nl 50 50\nh\nE\n"       // a triangle clip
+                  "X\n" // erasepage drops the fill above
+                  "C 5 0 1\nm 10 10\nl 50 10\nl 50 50\nh\nE\n" // a triangle clip
                   "F 1 5 r 1 0 0\nm 0 0\nl 100 0\nl 100 100\nh\nE\n"
                   "S 0 2.5 1 2 4 0 0 k 0 0 0 0\nm 0 0\nc 10 0 20 10 20 20\nE\n"
-                  "F 0 0 n\nm 0 0\nl 5 5\nl 0 5\nE\n"                // a colour that paints nothing
-                  "F 0 0 q 1\nm 0 0\nl 9 9\nE\n"                     // malformed colour
+                  "F 0 0 n\nm 0 0\nl 5 5\nl 0 5\nE\n" // a colour that paints nothing
+                  "F 0 0 q 1\nm 0 0\nl 9 9\nE\n" // malformed colour
                   "P 200.4 99.6\nN 2\n");
     records.close();
     const colorConverter colors;
@@ -265,7 +279,8 @@ void tst_gsdevice::recordsToScene()
     QCOMPARE(builder.pageCount(), 2);
     QCOMPARE(builder.skippedRecords(), 1);
     const QString sceneFile = dir.filePath(QStringLiteral("o.xml"));
-    QVERIFY2(builder.write(sceneFile, QStringLiteral("floyd"), QStringLiteral("mono"), &error), qPrintable(error));
+    QVERIFY2(
+        builder.write(sceneFile, QStringLiteral("floyd"), QStringLiteral("mono"), &error), qPrintable(error));
     QFile scene(sceneFile);
     QVERIFY(scene.open(QIODevice::ReadOnly));
     const QString xml = QString::fromUtf8(scene.readAll());
@@ -275,10 +290,12 @@ void tst_gsdevice::recordsToScene()
         "<fill_path color=\"0xFF0000\" rule=\"even-odd\"><path><moveto>0,0</moveto><lineto>100,0</lineto>"
         "<lineto>100,100</lineto><closepath/></path><clippath><moveto>10,10</moveto><lineto>50,10</lineto>"
         "<lineto>50,50</lineto><closepath/></clippath></fill_path>")));
-    QVERIFY(xml.contains(QLatin1String("<stroke_path color=\"0xFFFFFF\" width=\"2.5\" miter=\"4\" join=\"2\" cap=\"1\">"
-                                       "<path><moveto>0,0</moveto><curveto>10,0 20,10 20,20</curveto></path>")));
-    QVERIFY(xml.contains(QLatin1String("<clippath><moveto>0,0</moveto><lineto>200,0</lineto><lineto>200,100</lineto>"
-                                       "<lineto>0,100</lineto><closepath/></clippath>")));
+    QVERIFY(xml.contains(
+        QLatin1String("<stroke_path color=\"0xFFFFFF\" width=\"2.5\" miter=\"4\" join=\"2\" cap=\"1\">"
+                      "<path><moveto>0,0</moveto><curveto>10,0 20,10 20,20</curveto></path>")));
+    QVERIFY(xml.contains(
+        QLatin1String("<clippath><moveto>0,0</moveto><lineto>200,0</lineto><lineto>200,100</lineto>"
+                      "<lineto>0,100</lineto><closepath/></clippath>")));
 }
 
 QTEST_GUILESS_MAIN(tst_gsdevice)

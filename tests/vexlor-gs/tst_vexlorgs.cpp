@@ -19,9 +19,9 @@ QString devicePath()
 QStringList standardArguments(const QString &scene, const QString &job, int resolution = 72)
 {
     return { QStringLiteral("-dDOINTERPOLATE"), QStringLiteral("-dBATCH"), QStringLiteral("-dSAFER"),
-             QStringLiteral("-dNOPAUSE"), QStringLiteral("-sDEVICE=vexlor"), QStringLiteral("-r%1").arg(resolution),
-             QStringLiteral("-sDitheringType=floyd"), QStringLiteral("-sJobType=mono"),
-             QStringLiteral("-sOutputFile=") + scene, job };
+        QStringLiteral("-dNOPAUSE"), QStringLiteral("-sDEVICE=vexlor"),
+        QStringLiteral("-r%1").arg(resolution), QStringLiteral("-sDitheringType=floyd"),
+        QStringLiteral("-sJobType=mono"), QStringLiteral("-sOutputFile=") + scene, job };
 }
 
 struct Run
@@ -86,14 +86,14 @@ QVector<SceneItem> readScene(const QString &file, QSize *page = nullptr)
             } else if (name == QLatin1String("height") && page) {
                 page->setHeight(xml.readElementText().toInt());
             } else if (name == QLatin1String("moveto") || name == QLatin1String("lineto")
-                       || name == QLatin1String("curveto")) {
+                || name == QLatin1String("curveto")) {
                 const QString segment = name + QLatin1Char(' ') + xml.readElementText();
                 (inClip ? current.clip : current.path).append(segment);
             } else if (name == QLatin1String("closepath")) {
                 (inClip ? current.clip : current.path).append(name);
             }
         } else if (xml.isEndElement()
-                   && (name == QLatin1String("fill_path") || name == QLatin1String("stroke_path"))) {
+            && (name == QLatin1String("fill_path") || name == QLatin1String("stroke_path"))) {
             items.append(current);
             current = SceneItem();
         }
@@ -148,8 +148,8 @@ private slots:
 
 private:
     // runs a PostScript text through the device into a fresh folder
-    QVector<SceneItem> scene(const QByteArray &postscript, int resolution, QSize *page = nullptr,
-                             Run *run = nullptr);
+    QVector<SceneItem> scene(
+        const QByteArray &postscript, int resolution, QSize *page = nullptr, Run *run = nullptr);
     QTemporaryDir m_dir;
     int m_jobs = 0;
 };
@@ -170,7 +170,8 @@ QVector<SceneItem> tst_vexlorgs::scene(const QByteArray &postscript, int resolut
         return {};
     job.write(postscript);
     job.close();
-    const Run result = runDevice(standardArguments(folder + QStringLiteral("/o.xml"), job.fileName(), resolution));
+    const Run result
+        = runDevice(standardArguments(folder + QStringLiteral("/o.xml"), job.fileName(), resolution));
     if (run)
         *run = result;
     if (result.exitCode != 0)
@@ -232,14 +233,13 @@ void tst_vexlorgs::firstPageOnly()
 {
     QSize page;
     Run run;
-    const QVector<SceneItem> items
-        = scene("%!PS\n1 0 0 setrgbcolor 10 10 50 50 rectfill showpage\n"
-                "0 0 1 setrgbcolor 100 100 50 50 rectfill showpage\n"
-                "0 1 0 setrgbcolor 200 200 50 50 rectfill showpage\n",
-                72, &page, &run);
+    const QVector<SceneItem> items = scene("%!PS\n1 0 0 setrgbcolor 10 10 50 50 rectfill showpage\n"
+                                           "0 0 1 setrgbcolor 100 100 50 50 rectfill showpage\n"
+                                           "0 1 0 setrgbcolor 200 200 50 50 rectfill showpage\n",
+        72, &page, &run);
     QCOMPARE(run.exitCode, 0);
     QVERIFY2(run.output.contains(QLatin1String("the document has 3 pages; only the first page was drawn.")),
-             qPrintable(run.output));
+        qPrintable(run.output));
     QCOMPARE(items.size(), 1);
     QCOMPARE(items.first().attributes.value(QLatin1String("color")).toString(), QStringLiteral("0xFF0000"));
 
@@ -263,9 +263,10 @@ void tst_vexlorgs::failures_data()
     QTest::newRow("blank file") << QByteArray(" \n\n\t\n") << "is empty";
     QTest::newRow("missing file") << QByteArray("<missing>") << "Error: /undefinedfilename";
     QTest::newRow("writing outside the output folder")
-        << QByteArray("%!PS\n(/tmp/vexlor-gs-escape.txt) (w) file closefile showpage\n") << "Error: /invalidfileaccess";
-    QTest::newRow("writing beside the job") << QByteArray("%!PS\n(escape.txt) (w) file closefile showpage\n")
-                                            << "Error: /invalidfileaccess";
+        << QByteArray("%!PS\n(/tmp/vexlor-gs-escape.txt) (w) file closefile showpage\n")
+        << "Error: /invalidfileaccess";
+    QTest::newRow("writing beside the job")
+        << QByteArray("%!PS\n(escape.txt) (w) file closefile showpage\n") << "Error: /invalidfileaccess";
 }
 
 void tst_vexlorgs::failures()
@@ -293,7 +294,8 @@ void tst_vexlorgs::failures()
     QVERIFY(!QFileInfo::exists(QStringLiteral("/tmp/vexlor-gs-escape.txt")));
     QVERIFY(!QFileInfo::exists(dir.filePath(QStringLiteral("escape.txt"))));
     // nothing half-written is left beside it
-    const QStringList left = QDir(dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+    const QStringList left
+        = QDir(dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
     QCOMPARE(left, content == "<missing>" ? QStringList() : QStringList { QStringLiteral("job.ps") });
 }
 
@@ -308,7 +310,8 @@ void tst_vexlorgs::sceneLifeCycle()
               "showpage\n");
     job.close();
     // an earlier job left a scene and two images
-    for (const QString &name : { QStringLiteral("o.xml"), QStringLiteral("o_img1.png"), QStringLiteral("o_img7.png") }) {
+    for (const QString &name :
+        { QStringLiteral("o.xml"), QStringLiteral("o_img1.png"), QStringLiteral("o_img7.png") }) {
         QFile old(folder + QLatin1Char('/') + name);
         QVERIFY(old.open(QIODevice::WriteOnly));
         old.write("old");
@@ -317,14 +320,15 @@ void tst_vexlorgs::sceneLifeCycle()
     QCOMPARE(run.exitCode, 0);
     // exactly the new scene and its one image, no temporary files
     QCOMPARE(QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name),
-             QStringList({ QStringLiteral("job.ps"), QStringLiteral("o.xml"), QStringLiteral("o_img1.png") }));
+        QStringList({ QStringLiteral("job.ps"), QStringLiteral("o.xml"), QStringLiteral("o_img1.png") }));
     const QVector<SceneItem> items = readScene(folder + QStringLiteral("/o.xml"));
     QCOMPARE(items.size(), 2);
     QCOMPARE(items.at(1).text, QStringLiteral("o_img1.png"));
     QVERIFY(!QImage(folder + QStringLiteral("/o_img1.png")).isNull());
 
     // a scene in a folder that does not exist is refused before any work
-    const Run nowhere = runDevice(standardArguments(folder + QStringLiteral("/no/such/o.xml"), job.fileName()));
+    const Run nowhere
+        = runDevice(standardArguments(folder + QStringLiteral("/no/such/o.xml"), job.fileName()));
     QCOMPARE(nowhere.exitCode, 1);
     QVERIFY2(nowhere.output.contains(QLatin1String("does not exist")), qPrintable(nowhere.output));
 }
@@ -332,16 +336,17 @@ void tst_vexlorgs::sceneLifeCycle()
 void tst_vexlorgs::fillRulesAndColours()
 {
     QSize page;
-    const QVector<SceneItem> items = scene("%!PS\n<< /PageSize [200 100] >> setpagedevice\n"
-                                           "0.5 setgray 0 0 10 10 rectfill\n"
-                                           "1 0 0 setrgbcolor newpath 10 10 moveto 20 10 lineto 20 20 lineto eofill\n"
-                                           "0 0 0 1 setcmykcolor newpath 30 30 moveto 40 30 lineto 40 40 lineto fill\n"
-                                           "[/Indexed /DeviceRGB 1 <000000 00ff00>] setcolorspace 1 setcolor\n"
-                                           "50 50 10 10 rectfill\n"
-                                           "[/Separation /Spot /DeviceRGB { 0 0 3 -1 roll }] setcolorspace 1 setcolor\n"
-                                           "60 60 10 10 rectfill\n"
-                                           "showpage\n",
-                                           144, &page);
+    const QVector<SceneItem> items
+        = scene("%!PS\n<< /PageSize [200 100] >> setpagedevice\n"
+                "0.5 setgray 0 0 10 10 rectfill\n"
+                "1 0 0 setrgbcolor newpath 10 10 moveto 20 10 lineto 20 20 lineto eofill\n"
+                "0 0 0 1 setcmykcolor newpath 30 30 moveto 40 30 lineto 40 40 lineto fill\n"
+                "[/Indexed /DeviceRGB 1 <000000 00ff00>] setcolorspace 1 setcolor\n"
+                "50 50 10 10 rectfill\n"
+                "[/Separation /Spot /DeviceRGB { 0 0 3 -1 roll }] setcolorspace 1 setcolor\n"
+                "60 60 10 10 rectfill\n"
+                "showpage\n",
+            144, &page);
     QCOMPARE(page, QSize(400, 200));
     QCOMPARE(items.size(), 5);
     QCOMPARE(items.at(0).attributes.value(QLatin1String("rule")).toString(), QStringLiteral("nonzero"));
@@ -350,7 +355,8 @@ void tst_vexlorgs::fillRulesAndColours()
     QVERIFY2(grey == QLatin1String("0x808080") || grey == QLatin1String("0x7F7F7F"), qPrintable(grey));
     QCOMPARE(items.at(1).attributes.value(QLatin1String("color")).toString(), QStringLiteral("0xFF0000"));
     // black ink through the interpreter's CMYK profile is a very dark grey, not pure black
-    const QRgb black = items.at(2).attributes.value(QLatin1String("color")).toString().mid(2).toUInt(nullptr, 16);
+    const QRgb black
+        = items.at(2).attributes.value(QLatin1String("color")).toString().mid(2).toUInt(nullptr, 16);
     QVERIFY(qRed(black) < 80 && qGreen(black) < 80 && qBlue(black) < 80);
     QCOMPARE(items.at(3).attributes.value(QLatin1String("color")).toString(), QStringLiteral("0x00FF00"));
     QCOMPARE(items.at(4).attributes.value(QLatin1String("color")).toString(), QStringLiteral("0x0000FF"));
@@ -360,20 +366,23 @@ void tst_vexlorgs::fillRulesAndColours()
 
 void tst_vexlorgs::strokesInDevicePixels()
 {
-    const QVector<SceneItem> items = scene("%!PS\n<< /PageSize [612 792] >> setpagedevice\n10 setlinewidth 1 setlinecap 2 setlinejoin 3 setmiterlimit\n"
-                                           "newpath 72 72 moveto 144 72 lineto stroke\n"
-                                           "gsave 2 2 scale 0 setlinejoin 0 setlinecap newpath 36 72 moveto 72 72 lineto"
-                                           " closepath stroke grestore\n"
-                                           "0 0 100 50 rectstroke\n"
-                                           "showpage\n",
-                                           144);
+    const QVector<SceneItem> items
+        = scene("%!PS\n<< /PageSize [612 792] >> setpagedevice\n10 setlinewidth 1 setlinecap 2 setlinejoin 3 "
+                "setmiterlimit\n"
+                "newpath 72 72 moveto 144 72 lineto stroke\n"
+                "gsave 2 2 scale 0 setlinejoin 0 setlinecap newpath 36 72 moveto 72 72 lineto"
+                " closepath stroke grestore\n"
+                "0 0 100 50 rectstroke\n"
+                "showpage\n",
+            144);
     QCOMPARE(items.size(), 3);
     const QXmlStreamAttributes &first = items.at(0).attributes;
     QCOMPARE(first.value(QLatin1String("width")).toString(), QStringLiteral("20"));
     QCOMPARE(first.value(QLatin1String("cap")).toString(), QStringLiteral("1"));
     QCOMPARE(first.value(QLatin1String("join")).toString(), QStringLiteral("2"));
     QCOMPARE(first.value(QLatin1String("miter")).toString(), QStringLiteral("3"));
-    QCOMPARE(items.at(0).path, QStringList({ QStringLiteral("moveto 144,1440"), QStringLiteral("lineto 288,1440") }));
+    QCOMPARE(items.at(0).path,
+        QStringList({ QStringLiteral("moveto 144,1440"), QStringLiteral("lineto 288,1440") }));
     QCOMPARE(items.at(1).attributes.value(QLatin1String("width")).toString(), QStringLiteral("40"));
     QCOMPARE(items.at(1).path.last(), QStringLiteral("closepath"));
     QCOMPARE(boundsOf(items.at(2).path), QRectF(0, 1484, 200, 100));
@@ -382,15 +391,16 @@ void tst_vexlorgs::strokesInDevicePixels()
 void tst_vexlorgs::dashesBecomeSegments()
 {
     const QVector<SceneItem> items
-        = scene("%!PS\n<< /PageSize [612 792] >> setpagedevice\n2 setlinewidth [10 5] 0 setdash newpath 0 100 moveto 60 100 lineto stroke\n"
+        = scene("%!PS\n<< /PageSize [612 792] >> setpagedevice\n2 setlinewidth [10 5] 0 setdash newpath 0 "
+                "100 moveto 60 100 lineto stroke\n"
                 "[] 0 setdash newpath 0 200 moveto 60 200 lineto stroke showpage\n",
-                72);
+            72);
     QCOMPARE(items.size(), 2);
     // 60 points of 10 on, 5 off: dashes at 0, 15, 30 and 45
     const QStringList dashed = items.at(0).path;
     QCOMPARE(dashed.count(QStringLiteral("moveto 0,692")) + dashed.count(QStringLiteral("moveto 15,692"))
-                 + dashed.count(QStringLiteral("moveto 30,692")) + dashed.count(QStringLiteral("moveto 45,692")),
-             4);
+            + dashed.count(QStringLiteral("moveto 30,692")) + dashed.count(QStringLiteral("moveto 45,692")),
+        4);
     QCOMPARE(dashed.filter(QStringLiteral("moveto")).size(), 4);
     QVERIFY(dashed.contains(QStringLiteral("lineto 55,692")));
     QCOMPARE(items.at(1).path.size(), 2);
@@ -408,10 +418,11 @@ void tst_vexlorgs::clipsNestAndRestore()
                 "gsave 10 10 20 20 rectclip 20 20 20 20 rectclip 0 0 300 300 rectfill grestore\n"
                 "gsave 0 0 10 10 rectclip 100 100 10 10 rectclip 0 0 300 300 rectfill grestore\n"
                 "initclip 0 0 5 5 rectfill showpage\n",
-                72, &page);
+            72, &page);
     QCOMPARE(items.size(), 4); // the fill inside two disjoint clips paints nothing
     const QRectF circle = boundsOf(items.at(0).clip);
-    QVERIFY2(qAbs(circle.left() - 50) < 1.5 && qAbs(circle.right() - 150) < 1.5, qPrintable(QString::number(circle.left())));
+    QVERIFY2(qAbs(circle.left() - 50) < 1.5 && qAbs(circle.right() - 150) < 1.5,
+        qPrintable(QString::number(circle.left())));
     QVERIFY(qAbs(circle.top() - 150) < 1.5 && qAbs(circle.bottom() - 250) < 1.5);
     // after grestore the page is the clip again
     QCOMPARE(boundsOf(items.at(1).clip), QRectF(0, 0, 300, 300));
@@ -434,14 +445,17 @@ void tst_vexlorgs::textAsOutlines()
     for (const SceneItem &item : items) {
         QCOMPARE(item.name, QStringLiteral("fill_path"));
         QCOMPARE(item.attributes.value(QLatin1String("color")).toString(), QStringLiteral("0x0000FF"));
-        QVERIFY(item.path.filter(QStringLiteral("curveto")).size() + item.path.filter(QStringLiteral("lineto")).size() > 3);
+        QVERIFY(item.path.filter(QStringLiteral("curveto")).size()
+                + item.path.filter(QStringLiteral("lineto")).size()
+            > 3);
     }
     // the spacing of each show operator: the third H of each line
     const double plain = boundsOf(items.at(2).path).left();
     const double spaced = boundsOf(items.at(5).path).left();
     const double placed = boundsOf(items.at(8).path).left();
     QVERIFY2(qAbs(spaced - plain - 20) < 0.5, qPrintable(QStringLiteral("%1 %2").arg(plain).arg(spaced)));
-    QVERIFY2(qAbs(placed - boundsOf(items.at(6).path).left() - 60) < 0.5, qPrintable(QString::number(placed)));
+    QVERIFY2(
+        qAbs(placed - boundsOf(items.at(6).path).left() - 60) < 0.5, qPrintable(QString::number(placed)));
 }
 
 void tst_vexlorgs::imagesPlacedAndConverted()
@@ -456,25 +470,29 @@ void tst_vexlorgs::imagesPlacedAndConverted()
                 "<< /ImageType 1 /Width 1 /Height 1 /BitsPerComponent 8 /Decode [1 0 1 0 1 0 1 0]\n"
                 "   /ImageMatrix [1 0 0 1 0 0] /DataSource <ffffffff> >> image grestore\n"
                 "showpage\n",
-                72);
+            72);
     QCOMPARE(items.size(), 3);
     // reproduce the reader's placement: pixel (x, y) of the picture goes to
     // (m11 x + m21 (y - h) + tx, m12 x + m22 (y - h) + ty)
     const QXmlStreamAttributes &a = items.at(0).attributes;
     const double w = a.value(QLatin1String("width")).toDouble();
     const double h = a.value(QLatin1String("height")).toDouble();
-    const double m11 = a.value(QLatin1String("xx")).toDouble() / w, m12 = a.value(QLatin1String("xy")).toDouble() / w;
-    const double m21 = -a.value(QLatin1String("yx")).toDouble() / h, m22 = -a.value(QLatin1String("yy")).toDouble() / h;
+    const double m11 = a.value(QLatin1String("xx")).toDouble() / w,
+                 m12 = a.value(QLatin1String("xy")).toDouble() / w;
+    const double m21 = -a.value(QLatin1String("yx")).toDouble() / h,
+                 m22 = -a.value(QLatin1String("yy")).toDouble() / h;
     auto place = [&](double x, double y) {
         return QPointF(m11 * x + m21 * (y - h) + a.value(QLatin1String("tx")).toDouble(),
-                       m12 * x + m22 * (y - h) + a.value(QLatin1String("ty")).toDouble());
+            m12 * x + m22 * (y - h) + a.value(QLatin1String("ty")).toDouble());
     };
     // the image's origin is at (100, 50) points, i.e. (100, 150) on the page y downwards
     const QPointF origin = place(0, 0);
-    QVERIFY2(QLineF(origin, QPointF(100, 150)).length() < 0.01, qPrintable(QStringLiteral("%1,%2").arg(origin.x()).arg(origin.y())));
+    QVERIFY2(QLineF(origin, QPointF(100, 150)).length() < 0.01,
+        qPrintable(QStringLiteral("%1,%2").arg(origin.x()).arg(origin.y())));
     // its width runs 40 points along 30 degrees, upwards on the page
     const QPointF across = place(w, 0) - origin;
-    QVERIFY(qAbs(across.x() - 40 * std::cos(M_PI / 6)) < 0.01 && qAbs(across.y() + 40 * std::sin(M_PI / 6)) < 0.01);
+    QVERIFY(qAbs(across.x() - 40 * std::cos(M_PI / 6)) < 0.01
+        && qAbs(across.y() + 40 * std::sin(M_PI / 6)) < 0.01);
 
     const QImage rgb(folder + QLatin1Char('/') + items.at(0).text);
     QVERIFY(!rgb.isNull());
@@ -496,14 +514,15 @@ void tst_vexlorgs::imageMaskAndType3Font()
     const QString folder = m_dir.filePath(QString::number(m_jobs + 1));
     const QVector<SceneItem> items
         = scene("%!PS\n<< /PageSize [100 100] >> setpagedevice\n"
-                "/Boxes 8 dict begin /FontType 3 def /FontMatrix [0.01 0 0 0.01 0 0] def /FontBBox [0 0 100 100] def\n"
+                "/Boxes 8 dict begin /FontType 3 def /FontMatrix [0.01 0 0 0.01 0 0] def /FontBBox [0 0 100 "
+                "100] def\n"
                 " /Encoding 256 array def 0 1 255 { Encoding exch /.notdef put } for Encoding 65 /A put\n"
                 " /BuildChar { pop 100 0 0 0 100 100 setcachedevice 10 10 80 80 rectfill\n"
                 "   gsave 80 80 scale 2 2 true [2 0 0 -2 0 2] <80 40> imagemask grestore } def\n"
                 " currentdict end definefont pop\n"
                 "/Boxes findfont 20 scalefont setfont 0 1 0 setrgbcolor 10 10 moveto (AA) show\n"
                 "showpage\n",
-                72);
+            72);
     // each glyph: its box and its mask, drawn every time (no glyph cache)
     QCOMPARE(items.size(), 4);
     QCOMPARE(items.at(0).attributes.value(QLatin1String("color")).toString(), QStringLiteral("0x00FF00"));
@@ -519,11 +538,11 @@ void tst_vexlorgs::imageMaskAndType3Font()
 void tst_vexlorgs::saveRestoreAcrossPages()
 {
     Run run;
-    const QVector<SceneItem> items
-        = scene("%!PS\n/pg save def 1 0 0 setrgbcolor 0 0 10 10 rectfill showpage pg restore\n"
-                "/pg save def 0 0 1 setrgbcolor 20 20 10 10 rectfill showpage pg restore\n"
-                "/pg save def << /PageSize [612 792] >> setpagedevice 30 30 10 10 rectfill showpage pg restore\n",
-                72, nullptr, &run);
+    const QVector<SceneItem> items = scene(
+        "%!PS\n/pg save def 1 0 0 setrgbcolor 0 0 10 10 rectfill showpage pg restore\n"
+        "/pg save def 0 0 1 setrgbcolor 20 20 10 10 rectfill showpage pg restore\n"
+        "/pg save def << /PageSize [612 792] >> setpagedevice 30 30 10 10 rectfill showpage pg restore\n",
+        72, nullptr, &run);
     QCOMPARE(run.exitCode, 0);
     QCOMPARE(items.size(), 1);
     QVERIFY2(run.output.contains(QLatin1String("the document has 3 pages")), qPrintable(run.output));
@@ -537,11 +556,11 @@ void tst_vexlorgs::leftOutIsReported()
                 "<< /ShadingType 2 /ColorSpace /DeviceRGB /Coords [0 0 100 0]\n"
                 "   /Function << /FunctionType 2 /Domain [0 1] /C0 [1 0 0] /C1 [0 0 1] /N 1 >> >> shfill\n"
                 "showpage\n",
-                72, nullptr, &run);
+            72, nullptr, &run);
     QCOMPARE(run.exitCode, 0);
     QCOMPARE(items.size(), 1);
     QVERIFY2(run.output.contains(QLatin1String("not drawn: smooth shadings (gradients): 1 times")),
-             qPrintable(run.output));
+        qPrintable(run.output));
 }
 
 QTEST_GUILESS_MAIN(tst_vexlorgs)

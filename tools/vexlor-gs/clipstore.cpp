@@ -100,7 +100,8 @@ const clipStore::Resolved &clipStore::resolve(int id)
             resolved.path = orientForAnyRule(area);
         }
         resolved.bounds = resolved.path.boundingRect();
-        resolved.empty = !resolved.path.hasExtent() || resolved.bounds.width() <= 0 || resolved.bounds.height() <= 0;
+        resolved.empty
+            = !resolved.path.hasExtent() || resolved.bounds.width() <= 0 || resolved.bounds.height() <= 0;
     }
     return *m_resolved.insert(id, resolved);
 }

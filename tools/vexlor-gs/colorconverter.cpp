@@ -3,10 +3,9 @@
 #include <QDir>
 #include <QFileInfo>
 
-#include <lcms2.h>
-
 #include <algorithm>
 #include <cmath>
+#include <lcms2.h>
 
 namespace {
 int toByte(double v)
@@ -31,7 +30,7 @@ void *colorConverter::transform() const
     cmsHPROFILE rgb = cmsOpenProfileFromFile(rgbPath.constData(), "r");
     if (cmyk && rgb)
         m_transform = cmsCreateTransform(cmyk, TYPE_CMYK_8, rgb, TYPE_BGRA_8, INTENT_RELATIVE_COLORIMETRIC,
-                                         cmsFLAGS_BLACKPOINTCOMPENSATION);
+            cmsFLAGS_BLACKPOINTCOMPENSATION);
     if (cmyk)
         cmsCloseProfile(cmyk);
     if (rgb)
@@ -57,7 +56,8 @@ QString colorConverter::profileFolder()
     if (!fromEnvironment.isEmpty())
         candidates << fromEnvironment;
     const QDir shared(QStringLiteral("/usr/share/ghostscript"));
-    const QStringList versions = shared.entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name | QDir::Reversed);
+    const QStringList versions
+        = shared.entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name | QDir::Reversed);
     for (const QString &version : versions)
         candidates << shared.filePath(version + QStringLiteral("/iccprofiles"));
     candidates << QStringLiteral("/usr/share/color/icc/ghostscript");
@@ -99,6 +99,6 @@ void colorConverter::cmykToRgb(const uchar *cmyk, QRgb *rgb, int count) const
     for (int i = 0; i < count; ++i) {
         const int k = cmyk[4 * i + 3];
         rgb[i] = qRgb(255 - std::min(255, cmyk[4 * i] + k), 255 - std::min(255, cmyk[4 * i + 1] + k),
-                      255 - std::min(255, cmyk[4 * i + 2] + k));
+            255 - std::min(255, cmyk[4 * i + 2] + k));
     }
 }

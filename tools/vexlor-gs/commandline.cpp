@@ -6,8 +6,7 @@ namespace {
 const QString ditheringPrefix = QStringLiteral("-sDitheringType=");
 const QString outputPrefix = QStringLiteral("-sOutputFile=");
 const QStringList fixedHead = { QStringLiteral("-dDOINTERPOLATE"), QStringLiteral("-dBATCH"),
-                                QStringLiteral("-dSAFER"), QStringLiteral("-dNOPAUSE"),
-                                QStringLiteral("-sDEVICE=vexlor") };
+    QStringLiteral("-dSAFER"), QStringLiteral("-dNOPAUSE"), QStringLiteral("-sDEVICE=vexlor") };
 const QString jobTypeEntry = QStringLiteral("-sJobType=mono");
 } // namespace
 

@@ -42,7 +42,8 @@ QVector<Polyline> flatten(const scenePath &path)
             for (int i = 1; i <= steps; ++i) {
                 const double t = double(i) / steps;
                 const double u = 1.0 - t;
-                lines.last().points.append(u * u * u * p0 + 3 * u * u * t * p1 + 3 * u * t * t * p2 + t * t * t * p3);
+                lines.last().points.append(
+                    u * u * u * p0 + 3 * u * u * t * p1 + 3 * u * t * t * p2 + t * t * t * p3);
             }
             current = p3;
             break;

@@ -52,7 +52,8 @@ QImage sampledImage::toImage(const colorConverter &colors) const
     int rows = height;
     for (const QByteArray &source : sources)
         rows = std::min<qint64>(rows, source.size() / rowBytes);
-    QImage image(width, height, (transparentParts || rows < height) ? QImage::Format_ARGB32 : QImage::Format_RGB32);
+    QImage image(
+        width, height, (transparentParts || rows < height) ? QImage::Format_ARGB32 : QImage::Format_RGB32);
     if (image.isNull())
         return image;
     image.fill(Qt::transparent);
@@ -98,9 +99,8 @@ QImage sampledImage::toImage(const colorConverter &colors) const
             case Indexed: {
                 const int index = std::clamp(int(std::lround(value[0])), 0, highIndex);
                 const int at = index * baseComponents;
-                auto entry = [&](int c) {
-                    return at + c < palette.size() ? uchar(palette.at(at + c)) : uchar(0);
-                };
+                auto entry
+                    = [&](int c) { return at + c < palette.size() ? uchar(palette.at(at + c)) : uchar(0); };
                 if (baseComponents == 1)
                     line[x] = qRgb(entry(0), entry(0), entry(0));
                 else if (baseComponents == 3)

@@ -95,8 +95,10 @@ void appendAttribute(QByteArray &out, const char *name, const QByteArray &value)
 
 QString colorText(QRgb color)
 {
-    return QStringLiteral("0x%1").arg(color & 0xffffffu, 6, 16, QLatin1Char('0')).toUpper().replace(
-        QStringLiteral("0X"), QStringLiteral("0x"));
+    return QStringLiteral("0x%1")
+        .arg(color & 0xffffffu, 6, 16, QLatin1Char('0'))
+        .toUpper()
+        .replace(QStringLiteral("0X"), QStringLiteral("0x"));
 }
 
 constexpr int maxImageSide = 12000;
@@ -129,10 +131,11 @@ bool sceneBuilder::read(QString *error)
         if (space == "g")
             *color = colorConverter::fromGray(number(f, at + 1, &ok));
         else if (space == "r")
-            *color = colorConverter::fromRgb(number(f, at + 1, &ok), number(f, at + 2, &ok), number(f, at + 3, &ok));
+            *color = colorConverter::fromRgb(
+                number(f, at + 1, &ok), number(f, at + 2, &ok), number(f, at + 3, &ok));
         else if (space == "k")
             *color = m_colors.fromCmyk(number(f, at + 1, &ok), number(f, at + 2, &ok), number(f, at + 3, &ok),
-                                       number(f, at + 4, &ok));
+                number(f, at + 4, &ok));
         else if (space == "n")
             *paints = false;
         else
@@ -161,8 +164,8 @@ bool sceneBuilder::read(QString *error)
                 path->lineTo(QPointF(number(f, 1, &ok), number(f, 2, &ok)));
             else if (f.at(0) == "c" && f.size() == 7)
                 path->curveTo(QPointF(number(f, 1, &ok), number(f, 2, &ok)),
-                              QPointF(number(f, 3, &ok), number(f, 4, &ok)),
-                              QPointF(number(f, 5, &ok), number(f, 6, &ok)));
+                    QPointF(number(f, 3, &ok), number(f, 4, &ok)),
+                    QPointF(number(f, 5, &ok), number(f, 6, &ok)));
             else
                 ok = false;
         }
@@ -269,7 +272,8 @@ bool sceneBuilder::read(QString *error)
         } else if (kind == "X") {
             m_items.clear();
         } else if (kind == "P" && f.size() == 3) {
-            m_pageSize = QSize(int(std::floor(number(f, 1, &ok) + 0.5)), int(std::floor(number(f, 2, &ok) + 0.5)));
+            m_pageSize
+                = QSize(int(std::floor(number(f, 1, &ok) + 0.5)), int(std::floor(number(f, 2, &ok) + 0.5)));
         } else if (kind == "N" && f.size() == 2) {
             m_pages = f.at(1).toInt();
         } else {
@@ -292,7 +296,7 @@ QStringList sceneBuilder::leftOut() const
         { QStringLiteral("shading"), QStringLiteral("smooth shadings (gradients)") },
         { QStringLiteral("masked-image"), QStringLiteral("images with a separate mask (ImageType 3)") },
         { QStringLiteral("composite-font-spacing"),
-          QStringLiteral("text of composite fonts shown with extra spacing (drawn by show only)") },
+            QStringLiteral("text of composite fonts shown with extra spacing (drawn by show only)") },
     };
     QStringList lines;
     for (auto it = m_leftOut.constBegin(); it != m_leftOut.constEnd(); ++it)
@@ -342,8 +346,8 @@ void sceneBuilder::writePath(QByteArray &out, const scenePath &path) const
     }
 }
 
-bool sceneBuilder::writeImage(QByteArray &out, Item &item, const QString &folder, const QString &prefix,
-                              QString *error)
+bool sceneBuilder::writeImage(
+    QByteArray &out, Item &item, const QString &folder, const QString &prefix, QString *error)
 {
     const double *m = item.matrix;
     double placed[6];
@@ -411,7 +415,8 @@ QString sceneBuilder::imageFilePrefix(const QString &sceneFile)
     return base + QStringLiteral("_img");
 }
 
-bool sceneBuilder::write(const QString &sceneFile, const QString &dithering, const QString &jobType, QString *error)
+bool sceneBuilder::write(
+    const QString &sceneFile, const QString &dithering, const QString &jobType, QString *error)
 {
     const QFileInfo info(sceneFile);
     const QString folder = info.absolutePath();

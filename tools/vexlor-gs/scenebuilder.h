@@ -7,8 +7,8 @@
 
 #include <QMap>
 #include <QSize>
-#include <QStringList>
 #include <QString>
+#include <QStringList>
 #include <QVector>
 
 class colorConverter;
@@ -60,7 +60,8 @@ private:
 
     bool readImageData(Item *item) const;
     void writePath(QByteArray &out, const scenePath &path) const;
-    bool writeImage(QByteArray &out, Item &item, const QString &folder, const QString &prefix, QString *error);
+    bool writeImage(
+        QByteArray &out, Item &item, const QString &folder, const QString &prefix, QString *error);
 
     QString m_workDir;
     const colorConverter &m_colors;

@@ -20,7 +20,10 @@ public:
 
     void moveTo(const QPointF &p) { m_segments.append({ Move, { p, {}, {} } }); }
     void lineTo(const QPointF &p) { m_segments.append({ Line, { p, {}, {} } }); }
-    void curveTo(const QPointF &c1, const QPointF &c2, const QPointF &p) { m_segments.append({ Curve, { c1, c2, p } }); }
+    void curveTo(const QPointF &c1, const QPointF &c2, const QPointF &p)
+    {
+        m_segments.append({ Curve, { c1, c2, p } });
+    }
     void close() { m_segments.append({ Close, { {}, {}, {} } }); }
 
     const QVector<Segment> &segments() const { return m_segments; }

@@ -55,9 +55,8 @@ int vexlorDevice::run(const commandLine &arguments)
 {
     // Whatever happens next, the scene of an earlier job must not be taken
     // for this one's.
-    const QString sceneFile = arguments.outputFile().isEmpty()
-        ? QString()
-        : QFileInfo(arguments.outputFile()).absoluteFilePath();
+    const QString sceneFile
+        = arguments.outputFile().isEmpty() ? QString() : QFileInfo(arguments.outputFile()).absoluteFilePath();
     if (!sceneFile.isEmpty()) {
         if (QFileInfo::exists(sceneFile) && !QFile::remove(sceneFile))
             return fail(QStringLiteral("cannot remove the earlier scene file %1").arg(sceneFile));
@@ -147,10 +146,12 @@ int vexlorDevice::run(const commandLine &arguments)
     colorConverter colors;
     sceneBuilder builder(workDir, colors);
     QString error;
-    if (!builder.read(&error) || !builder.write(sceneFile, arguments.ditheringType(), arguments.jobType(), &error))
+    if (!builder.read(&error)
+        || !builder.write(sceneFile, arguments.ditheringType(), arguments.jobType(), &error))
         return fail(error + QStringLiteral("; no scene was written."));
     if (builder.skippedRecords() > 0)
-        m_messages << "vexlor-gs: " << builder.skippedRecords() << " malformed painting records were left out.\n";
+        m_messages << "vexlor-gs: " << builder.skippedRecords()
+                   << " malformed painting records were left out.\n";
     for (const QString &line : builder.leftOut())
         m_messages << "vexlor-gs: not drawn: " << line << '\n';
     if (builder.pageCount() > 1)
