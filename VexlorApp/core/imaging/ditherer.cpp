@@ -60,7 +60,7 @@ template <int Bpp> inline int greyAt(const uchar *line, int x)
 
 inline bool isBlackOrWhite(int grey)
 {
-    return grey == 0 || grey == 255;
+    return static_cast<unsigned>(grey - 1) >= 254u;
 }
 
 // Shares of an error are trunc(w * e / D). A kernel has four distinct weights,
@@ -144,9 +144,8 @@ template <typename K> struct Shares
 // row is one of the last two, whose error partly goes to the next tile.
 struct RowInfo
 {
-    const uchar *cur;
-    const uchar *above;
-    const uchar *below;
+    // The row's pixels: grey in the low byte, 1 in the high byte for an edge pixel.
+    const quint16 *pixels;
     int width;
     bool hasNext;
     bool hasNext2;
@@ -184,7 +183,8 @@ Q_ALWAYS_INLINE uint diffusePixel(const RowInfo &row, int x, const typename Shar
     constexpr int w10 = K::w10, w20 = K::w20;
     constexpr int wm21 = K::w1[0], wm11 = K::w1[1], w01 = K::w1[2], w11 = K::w1[3], w21 = K::w1[4];
     constexpr int wm22 = K::w2[0], wm12 = K::w2[1], w02 = K::w2[2], w12 = K::w2[3], w22 = K::w2[4];
-    const int g = greyAt<Bpp>(row.cur, x);
+    const uint pixel = row.pixels[x];
+    const int g = static_cast<int>(pixel & 0xffu);
     if (g == 0)
         return 1;
     if (g == 255)
@@ -200,8 +200,7 @@ Q_ALWAYS_INLINE uint diffusePixel(const RowInfo &row, int x, const typename Shar
     const bool secondLastRow = !Interior && row.secondLastRow;
 
     // Edge pixels pass no error on inside the tile.
-    const bool edge = row.edgeRow && (Interior || (x >= 1 && hasRight))
-        && (isBlackOrWhite(greyAt<Bpp>(row.above, x + 1)) || isBlackOrWhite(greyAt<Bpp>(row.below, x + 1)));
+    const bool edge = pixel > 0xffu;
     const int v = g + c0.r0;
     c0.r0 = 0;
     const uint black = v >= 128 ? 0 : 1;
@@ -313,11 +312,11 @@ Q_ALWAYS_INLINE void diffuseStep(const RowInfo &row, int x, int *__restrict R0, 
     else
         p2 = Column { 0, 0 };
 
-    bits |= diffusePixel<K, Bpp, Interior>(row, x, table, m2, m1, c0, p1, p2, R2 + x) << (7 - (x & 7));
-    if ((x & 7) == 7) {
+    // Pixels enter at the low end, so after eight of them the first is the
+    // most significant bit.
+    bits = (bits << 1) | diffusePixel<K, Bpp, Interior>(row, x, table, m2, m1, c0, p1, p2, R2 + x);
+    if ((x & 7) == 7)
         out[x >> 3] = static_cast<uchar>(bits);
-        bits = 0;
-    }
 
     if (Interior || x >= 2) {
         R0[x - 2] = m2.r0;
@@ -355,27 +354,49 @@ Q_ALWAYS_INLINE void diffuseSpan(const RowInfo &row, Window &w, int from, int to
     acc = bits;
 }
 
-// One tile of error distribution.
-//
-// R0 holds the error of the current row, R1 of the next and R2 of the one after.
-// A pixel reaches columns x-2 .. x+2 of these rows, and column x-2 is finished
-// (moved down) at pixel x, so the scan keeps the five columns around x in
-// registers: each column is read once when it enters and written once when it
-// leaves. Error meant for the next tile goes to the carry rows A and B.
-template <typename K, int Bpp>
-Q_NEVER_INLINE void diffuseTile(const QImage &src, QImage &dst, int *R0, int *R1, int *R2, int *A, int *B)
+// Grey and edge test of one row in one pass, ahead of the scan: a pixel
+// (x, y) with 1 <= x < W-1 and 1 <= y < H-1 is an edge pixel when its upper or
+// lower right-hand neighbour, (x+1, y-1) or (x+1, y+1), is black or white.
+template <int Bpp> void packRow(const QImage &src, int y, quint16 *pixels)
 {
-    const typename ShareTable<K>::Entry *table = ShareTable<K>::instance().entries.data();
     const int W = src.width();
     const int H = src.height();
-    const int lineBytes = (W + 7) / 8;
-    const int padBytes = dst.bytesPerLine() - lineBytes;
+    const uchar *cur = src.constScanLine(y);
+    for (int x = 0; x < W; ++x)
+        pixels[x] = static_cast<quint16>(greyAt<Bpp>(cur, x));
+    if (y < 1 || y >= H - 1)
+        return;
+    const uchar *above = src.constScanLine(y - 1);
+    const uchar *below = src.constScanLine(y + 1);
+    for (int x = 1; x < W - 1; ++x) {
+        const bool edge
+            = isBlackOrWhite(greyAt<Bpp>(above, x + 1)) | isBlackOrWhite(greyAt<Bpp>(below, x + 1));
+        pixels[x] = static_cast<quint16>(pixels[x] | (edge ? 0x100u : 0u));
+    }
+}
 
-    for (int y = 0; y < H; ++y) {
-        RowInfo row;
-        row.cur = src.constScanLine(y);
-        row.above = y > 0 ? src.constScanLine(y - 1) : nullptr;
-        row.below = y + 1 < H ? src.constScanLine(y + 1) : nullptr;
+// Two neighbouring rows scanned together (below): the lower row runs this many
+// columns behind the upper one. A pixel touches columns x-2 .. x+2 of the
+// error rows, so once the upper row is four columns ahead the two never touch
+// a column out of the order of a row-by-row scan; the results are the same.
+constexpr int kRowLag = 5;
+
+// One row of a tile while it is scanned.
+template <typename K, int Bpp> struct RowScan
+{
+    RowInfo row;
+    Window w;
+    uint acc;
+    uchar *out;
+    std::vector<quint16> pixels;
+
+    void begin(const QImage &src, QImage &dst, int y, const int *R0, const int *R1, int *A, int *B)
+    {
+        const int W = src.width();
+        const int H = src.height();
+        pixels.resize(static_cast<size_t>(W));
+        packRow<Bpp>(src, y, pixels.data());
+        row.pixels = pixels.data();
         row.width = W;
         row.hasNext = y + 1 < H;
         row.hasNext2 = y + 2 < H;
@@ -384,29 +405,32 @@ Q_NEVER_INLINE void diffuseTile(const QImage &src, QImage &dst, int *R0, int *R1
         row.secondLastRow = y == H - 2;
         row.A = A;
         row.B = B;
-        uchar *out = dst.scanLine(y);
-
-        Window w {};
+        out = dst.scanLine(y);
+        acc = 0;
+        w = Window {};
         if (W > 0)
             w.c[2] = Column { R0[0], R1[0] };
         if (W > 1)
             w.c[3] = Column { R0[1], R1[1] };
+    }
 
-        uint acc = 0;
-        const bool middleRow = K::threeRows ? row.hasNext2 : row.hasNext;
-        const int interiorFrom = std::min(2, W);
-        const int interiorTo = std::max(interiorFrom, W - 2);
-        diffuseSpan<K, Bpp, false>(row, w, 0, interiorFrom, R0, R1, R2, table, out, acc);
-        if (middleRow)
-            diffuseSpan<K, Bpp, true>(row, w, interiorFrom, interiorTo, R0, R1, R2, table, out, acc);
-        else
-            diffuseSpan<K, Bpp, false>(row, w, interiorFrom, interiorTo, R0, R1, R2, table, out, acc);
-        diffuseSpan<K, Bpp, false>(row, w, interiorTo, W, R0, R1, R2, table, out, acc);
+    // Every target of the kernel lies inside the tile for the pixels of this row
+    // that are two columns or more from both sides.
+    bool isMiddleRow() const { return K::threeRows ? row.hasNext2 : row.hasNext; }
 
+    template <bool Interior>
+    void span(int from, int to, int *R0, int *R1, int *R2, const typename ShareTable<K>::Entry *table)
+    {
+        diffuseSpan<K, Bpp, Interior>(row, w, from, to, R0, R1, R2, table, out, acc);
+    }
+
+    void finish(int padBytes, int *R0, int *R1, int *R2)
+    {
+        const int W = row.width;
         if (W & 7)
-            out[W >> 3] = static_cast<uchar>(acc);
+            out[W >> 3] = static_cast<uchar>(acc << (8 - (W & 7)));
         if (padBytes > 0)
-            std::memset(out + lineBytes, 0, static_cast<size_t>(padBytes));
+            std::memset(out + (W + 7) / 8, 0, static_cast<size_t>(padBytes));
 
         // End of the row: the window now holds columns W-2 and W-1 at x-2 and
         // x-1. No later pixel moves them, so they move down here.
@@ -433,6 +457,108 @@ Q_NEVER_INLINE void diffuseTile(const QImage &src, QImage &dst, int *R0, int *R1
                 R1[W - 1] = 0;
             }
         }
+    }
+};
+
+// Interior pixels of two rows at once: the upper row at t, the lower at t - kRowLag.
+// The two chains of error from pixel to pixel are independent, so the processor
+// can work on both at the same time.
+template <typename K, int Bpp>
+Q_ALWAYS_INLINE void diffusePairSpan(RowScan<K, Bpp> &upper, RowScan<K, Bpp> &lower, int from, int to,
+    int *R0, int *R1, int *R2, const typename ShareTable<K>::Entry *table)
+{
+    Column a = upper.w.c[0], b = upper.w.c[1], c = upper.w.c[2], d = upper.w.c[3], e = upper.w.c[4];
+    Column f = lower.w.c[0], g = lower.w.c[1], h = lower.w.c[2], i = lower.w.c[3], j = lower.w.c[4];
+    uint upperBits = upper.acc;
+    uint lowerBits = lower.acc;
+    const RowInfo &ur = upper.row;
+    const RowInfo &lr = lower.row;
+    uchar *uo = upper.out;
+    uchar *lo = lower.out;
+    int t = from;
+    for (; t + 5 <= to; t += 5) {
+        diffuseStep<K, Bpp, true>(ur, t, R0, R1, R2, table, uo, upperBits, a, b, c, d, e);
+        diffuseStep<K, Bpp, true>(lr, t - kRowLag, R0, R1, R2, table, lo, lowerBits, f, g, h, i, j);
+        diffuseStep<K, Bpp, true>(ur, t + 1, R0, R1, R2, table, uo, upperBits, b, c, d, e, a);
+        diffuseStep<K, Bpp, true>(lr, t + 1 - kRowLag, R0, R1, R2, table, lo, lowerBits, g, h, i, j, f);
+        diffuseStep<K, Bpp, true>(ur, t + 2, R0, R1, R2, table, uo, upperBits, c, d, e, a, b);
+        diffuseStep<K, Bpp, true>(lr, t + 2 - kRowLag, R0, R1, R2, table, lo, lowerBits, h, i, j, f, g);
+        diffuseStep<K, Bpp, true>(ur, t + 3, R0, R1, R2, table, uo, upperBits, d, e, a, b, c);
+        diffuseStep<K, Bpp, true>(lr, t + 3 - kRowLag, R0, R1, R2, table, lo, lowerBits, i, j, f, g, h);
+        diffuseStep<K, Bpp, true>(ur, t + 4, R0, R1, R2, table, uo, upperBits, e, a, b, c, d);
+        diffuseStep<K, Bpp, true>(lr, t + 4 - kRowLag, R0, R1, R2, table, lo, lowerBits, j, f, g, h, i);
+    }
+    for (; t < to; ++t) {
+        diffuseStep<K, Bpp, true>(ur, t, R0, R1, R2, table, uo, upperBits, a, b, c, d, e);
+        diffuseStep<K, Bpp, true>(lr, t - kRowLag, R0, R1, R2, table, lo, lowerBits, f, g, h, i, j);
+        const Column upperLeft = a;
+        a = b, b = c, c = d, d = e, e = upperLeft;
+        const Column lowerLeft = f;
+        f = g, g = h, h = i, i = j, j = lowerLeft;
+    }
+    upper.w = Window { { a, b, c, d, e } };
+    lower.w = Window { { f, g, h, i, j } };
+    upper.acc = upperBits;
+    lower.acc = lowerBits;
+}
+
+// One tile of error distribution.
+//
+// R0 holds the error of the current row, R1 of the next and R2 of the one after.
+// A pixel reaches columns x-2 .. x+2 of these rows, and column x-2 is finished
+// (moved down) at pixel x, so the scan keeps the columns around x of R0 and R1
+// in registers: each column is read once when it enters and written once when
+// it leaves. Error meant for the next tile goes to the carry rows A and B.
+//
+// Rows are scanned one after the other, as the method defines; where two
+// neighbouring rows both lie clear of the tile's bottom, the lower one may
+// follow the upper one a few columns behind, which gives the same result.
+template <typename K, int Bpp>
+Q_NEVER_INLINE void diffuseTile(const QImage &src, QImage &dst, int *R0, int *R1, int *R2, int *A, int *B)
+{
+    const typename ShareTable<K>::Entry *table = ShareTable<K>::instance().entries.data();
+    const int W = src.width();
+    const int H = src.height();
+    const int padBytes = dst.bytesPerLine() - (W + 7) / 8;
+    RowScan<K, Bpp> upper;
+    RowScan<K, Bpp> lower;
+    // Floyd-Steinberg is bound by the chain of error along the row and gains from
+    // two rows at once; the three-row kernels do more work per pixel and run out
+    // of registers when paired, so they go row by row.
+    constexpr bool pairs = !K::threeRows;
+
+    for (int y = 0; y < H;) {
+        upper.begin(src, dst, y, R0, R1, A, B);
+        const int interiorFrom = std::min(2, W);
+        const int interiorTo = std::max(interiorFrom, W - 2);
+        // Both rows with a row below them, and room for the lag.
+        const bool pairFits = W >= kRowLag + 4 && y + 2 < H;
+
+        if constexpr (pairs) {
+            if (pairFits) {
+                upper.template span<false>(0, 2, R0, R1, R2, table);
+                upper.template span<true>(2, 2 + kRowLag, R0, R1, R2, table);
+                lower.begin(src, dst, y + 1, R0, R1, A, B);
+                lower.template span<false>(0, 2, R0, R1, R2, table);
+                diffusePairSpan(upper, lower, 2 + kRowLag, W - 2, R0, R1, R2, table);
+                upper.template span<false>(W - 2, W, R0, R1, R2, table);
+                upper.finish(padBytes, R0, R1, R2);
+                lower.template span<true>(W - 2 - kRowLag, W - 2, R0, R1, R2, table);
+                lower.template span<false>(W - 2, W, R0, R1, R2, table);
+                lower.finish(padBytes, R0, R1, R2);
+                y += 2;
+                continue;
+            }
+        }
+
+        upper.template span<false>(0, interiorFrom, R0, R1, R2, table);
+        if (upper.isMiddleRow())
+            upper.template span<true>(interiorFrom, interiorTo, R0, R1, R2, table);
+        else
+            upper.template span<false>(interiorFrom, interiorTo, R0, R1, R2, table);
+        upper.template span<false>(interiorTo, W, R0, R1, R2, table);
+        upper.finish(padBytes, R0, R1, R2);
+        ++y;
     }
 }
 
