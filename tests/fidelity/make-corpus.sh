@@ -1,6 +1,6 @@
 #!/bin/sh
 # Makes the fidelity corpus: PostScript written by real programs from Debian's
-# packages (groff, enscript, gnuplot, ImageMagick, rsvg-convert) from the
+# packages (groff, enscript, gnuplot, ImageMagick, rsvg-convert, pdftops) from the
 # sources beside this script. The files are kept in corpus/ so that the test
 # does not depend on the versions of these programs; run this script again
 # after changing a source.
@@ -48,4 +48,9 @@ sed -e "s|@ROSE@|$(base64 -w0 "$tmp/rose.png")|g" \
     -e "s|@CHECKER@|$(base64 -w0 "$tmp/checker.png")|g" \
     "$src/images.svg.in" > "$tmp/images.svg"
 rsvg-convert -f ps -o "$out/cairo-images.ps" "$tmp/images.svg"
+# poppler's pdftops, as CUPS prints a PDF: the same drawings through PDF
+rsvg-convert -f pdf -o "$tmp/shapes.pdf" "$src/shapes.svg"
+pdftops "$tmp/shapes.pdf" "$out/poppler-shapes.ps"
+rsvg-convert -f pdf -o "$tmp/text.pdf" "$src/text.svg"
+pdftops "$tmp/text.pdf" "$out/poppler-text.ps"
 ls -l "$out"

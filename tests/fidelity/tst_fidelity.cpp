@@ -25,9 +25,11 @@ QString devicePath()
     return QStringLiteral(VEXLOR_BINARY_DIR "/bin/vexlor-gs");
 }
 
+// VEXLOR_FIDELITY_CORPUS measures the files of another folder instead
 QString corpusDir()
 {
-    return QStringLiteral(VEXLOR_SOURCE_DIR "/tests/fidelity/corpus");
+    const QString other = qEnvironmentVariable("VEXLOR_FIDELITY_CORPUS");
+    return other.isEmpty() ? QStringLiteral(VEXLOR_SOURCE_DIR "/tests/fidelity/corpus") : other;
 }
 } // namespace
 
