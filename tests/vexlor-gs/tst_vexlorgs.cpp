@@ -143,6 +143,7 @@ private slots:
     void textAsOutlines();
     void imagesPlacedAndConverted();
     void imageMaskAndType3Font();
+    void separateSourcesAndPatterns();
     void saveRestoreAcrossPages();
     void leftOutIsReported();
 
@@ -533,6 +534,39 @@ void tst_vexlorgs::imageMaskAndType3Font()
     // polarity true: the set bit paints in the current colour, the clear one is transparent
     QCOMPARE(mask.pixel(0, 0), 0xff00ff00u);
     QCOMPARE(qAlpha(mask.pixel(mask.width() - 1, 0)), 0);
+}
+
+void tst_vexlorgs::separateSourcesAndPatterns()
+{
+    const QString folder = m_dir.filePath(QString::number(m_jobs + 1));
+    const QVector<SceneItem> items = scene(
+        "%!PS\n<< /PageSize [100 100] >> setpagedevice\n"
+        // one procedure per colour, each reading its row from the file in turn
+        "/r 2 string def /g 2 string def /b 2 string def\n"
+        "gsave 10 10 translate 40 40 scale 2 1 8 [2 0 0 1 0 0]\n"
+        "{ currentfile r readhexstring pop } { currentfile g readhexstring pop } { currentfile b readhexstring pop }\n"
+        "true 3 colorimage\nff00 00ff 0000\ngrestore\n"
+        // an uncoloured tiling pattern painted in red over a 20 x 20 square
+        "<< /PatternType 1 /PaintType 2 /TilingType 1 /BBox [0 0 10 10] /XStep 10 /YStep 10\n"
+        "   /PaintProc { pop 0 0 5 5 rectfill } >> matrix makepattern /P exch def\n"
+        "[/Pattern /DeviceRGB] setcolorspace 1 0 0 P setcolor 60 60 20 20 rectfill\n"
+        "showpage\n",
+        72);
+    QVERIFY(items.size() >= 5);
+    const QImage picture(folder + QLatin1Char('/') + items.at(0).text);
+    QVERIFY(!picture.isNull());
+    // first sample: red ff, green 00, blue 00; second: 00 ff 00
+    QVERIFY(qRed(picture.pixel(0, 0)) > 215 && qGreen(picture.pixel(0, 0)) < 40);
+    QVERIFY(qGreen(picture.pixel(picture.width() - 1, 0)) > 215 && qRed(picture.pixel(picture.width() - 1, 0)) < 40);
+    // the pattern's cells: red squares clipped to the filled square
+    int cells = 0;
+    for (int i = 1; i < items.size(); ++i) {
+        QCOMPARE(items.at(i).attributes.value(QLatin1String("color")).toString(), QStringLiteral("0xFF0000"));
+        const QRectF clip = boundsOf(items.at(i).clip);
+        QVERIFY(QRectF(59.5, 19.5, 21, 21).contains(clip));
+        ++cells;
+    }
+    QVERIFY2(cells >= 4 && cells <= 16, qPrintable(QString::number(cells)));
 }
 
 void tst_vexlorgs::saveRestoreAcrossPages()
