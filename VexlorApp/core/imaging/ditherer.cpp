@@ -149,7 +149,6 @@ struct RowInfo
     int width;
     bool hasNext;
     bool hasNext2;
-    bool edgeRow;
     bool lastRow;
     bool secondLastRow;
     int *A;
@@ -175,7 +174,7 @@ struct Window
 // is true for pixels at least two columns from both sides on a row with two
 // rows below it in the tile (one for Floyd-Steinberg), where every target
 // exists: then the checks fall away at compile time.
-template <typename K, int Bpp, bool Interior>
+template <typename K, bool Interior>
 Q_ALWAYS_INLINE uint diffusePixel(const RowInfo &row, int x, const typename ShareTable<K>::Entry *table,
     Column &m2, Column &m1, Column &c0, Column &p1, Column &p2, int *__restrict r2)
 {
@@ -302,7 +301,7 @@ Q_ALWAYS_INLINE uint diffusePixel(const RowInfo &row, int x, const typename Shar
 // Pixel x of a span: column x+2 enters the window before the pixel, column
 // x-2 leaves it after. The columns are passed in their roles for this pixel
 // (x-2, x-1, x, x+1, x+2); the caller rotates the roles from pixel to pixel.
-template <typename K, int Bpp, bool Interior>
+template <typename K, bool Interior>
 Q_ALWAYS_INLINE void diffuseStep(const RowInfo &row, int x, int *__restrict R0, int *__restrict R1,
     int *__restrict R2, const typename ShareTable<K>::Entry *table, uchar *out, uint &bits, Column &m2,
     Column &m1, Column &c0, Column &p1, Column &p2)
@@ -314,7 +313,7 @@ Q_ALWAYS_INLINE void diffuseStep(const RowInfo &row, int x, int *__restrict R0, 
 
     // Pixels enter at the low end, so after eight of them the first is the
     // most significant bit.
-    bits = (bits << 1) | diffusePixel<K, Bpp, Interior>(row, x, table, m2, m1, c0, p1, p2, R2 + x);
+    bits = (bits << 1) | diffusePixel<K, Interior>(row, x, table, m2, m1, c0, p1, p2, R2 + x);
     if ((x & 7) == 7)
         out[x >> 3] = static_cast<uchar>(bits);
 
@@ -327,7 +326,7 @@ Q_ALWAYS_INLINE void diffuseStep(const RowInfo &row, int x, int *__restrict R0, 
 // Pixels from..to-1 of one row. The window lives in local variables while the
 // span runs, so that it can stay in registers; five pixels at a time the
 // columns change roles by name rather than by copying.
-template <typename K, int Bpp, bool Interior>
+template <typename K, bool Interior>
 Q_ALWAYS_INLINE void diffuseSpan(const RowInfo &row, Window &w, int from, int to, int *__restrict R0,
     int *__restrict R1, int *__restrict R2, const typename ShareTable<K>::Entry *table, uchar *out, uint &acc)
 {
@@ -335,14 +334,14 @@ Q_ALWAYS_INLINE void diffuseSpan(const RowInfo &row, Window &w, int from, int to
     uint bits = acc;
     int x = from;
     for (; x + 5 <= to; x += 5) {
-        diffuseStep<K, Bpp, Interior>(row, x, R0, R1, R2, table, out, bits, a, b, c, d, e);
-        diffuseStep<K, Bpp, Interior>(row, x + 1, R0, R1, R2, table, out, bits, b, c, d, e, a);
-        diffuseStep<K, Bpp, Interior>(row, x + 2, R0, R1, R2, table, out, bits, c, d, e, a, b);
-        diffuseStep<K, Bpp, Interior>(row, x + 3, R0, R1, R2, table, out, bits, d, e, a, b, c);
-        diffuseStep<K, Bpp, Interior>(row, x + 4, R0, R1, R2, table, out, bits, e, a, b, c, d);
+        diffuseStep<K, Interior>(row, x, R0, R1, R2, table, out, bits, a, b, c, d, e);
+        diffuseStep<K, Interior>(row, x + 1, R0, R1, R2, table, out, bits, b, c, d, e, a);
+        diffuseStep<K, Interior>(row, x + 2, R0, R1, R2, table, out, bits, c, d, e, a, b);
+        diffuseStep<K, Interior>(row, x + 3, R0, R1, R2, table, out, bits, d, e, a, b, c);
+        diffuseStep<K, Interior>(row, x + 4, R0, R1, R2, table, out, bits, e, a, b, c, d);
     }
     for (; x < to; ++x) {
-        diffuseStep<K, Bpp, Interior>(row, x, R0, R1, R2, table, out, bits, a, b, c, d, e);
+        diffuseStep<K, Interior>(row, x, R0, R1, R2, table, out, bits, a, b, c, d, e);
         const Column left = a;
         a = b;
         b = c;
@@ -382,7 +381,7 @@ template <int Bpp> void packRow(const QImage &src, int y, quint16 *pixels)
 constexpr int kRowLag = 5;
 
 // One row of a tile while it is scanned.
-template <typename K, int Bpp> struct RowScan
+template <typename K> struct RowScan
 {
     RowInfo row;
     Window w;
@@ -395,12 +394,14 @@ template <typename K, int Bpp> struct RowScan
         const int W = src.width();
         const int H = src.height();
         pixels.resize(static_cast<size_t>(W));
-        packRow<Bpp>(src, y, pixels.data());
+        if (src.format() == QImage::Format_Grayscale8)
+            packRow<1>(src, y, pixels.data());
+        else
+            packRow<4>(src, y, pixels.data());
         row.pixels = pixels.data();
         row.width = W;
         row.hasNext = y + 1 < H;
         row.hasNext2 = y + 2 < H;
-        row.edgeRow = y >= 1 && y < H - 1;
         row.lastRow = y == H - 1;
         row.secondLastRow = y == H - 2;
         row.A = A;
@@ -421,7 +422,7 @@ template <typename K, int Bpp> struct RowScan
     template <bool Interior>
     void span(int from, int to, int *R0, int *R1, int *R2, const typename ShareTable<K>::Entry *table)
     {
-        diffuseSpan<K, Bpp, Interior>(row, w, from, to, R0, R1, R2, table, out, acc);
+        diffuseSpan<K, Interior>(row, w, from, to, R0, R1, R2, table, out, acc);
     }
 
     void finish(int padBytes, int *R0, int *R1, int *R2)
@@ -463,9 +464,9 @@ template <typename K, int Bpp> struct RowScan
 // Interior pixels of two rows at once: the upper row at t, the lower at t - kRowLag.
 // The two chains of error from pixel to pixel are independent, so the processor
 // can work on both at the same time.
-template <typename K, int Bpp>
-Q_ALWAYS_INLINE void diffusePairSpan(RowScan<K, Bpp> &upper, RowScan<K, Bpp> &lower, int from, int to,
-    int *R0, int *R1, int *R2, const typename ShareTable<K>::Entry *table)
+template <typename K>
+Q_ALWAYS_INLINE void diffusePairSpan(RowScan<K> &upper, RowScan<K> &lower, int from, int to, int *R0, int *R1,
+    int *R2, const typename ShareTable<K>::Entry *table)
 {
     Column a = upper.w.c[0], b = upper.w.c[1], c = upper.w.c[2], d = upper.w.c[3], e = upper.w.c[4];
     Column f = lower.w.c[0], g = lower.w.c[1], h = lower.w.c[2], i = lower.w.c[3], j = lower.w.c[4];
@@ -477,20 +478,20 @@ Q_ALWAYS_INLINE void diffusePairSpan(RowScan<K, Bpp> &upper, RowScan<K, Bpp> &lo
     uchar *lo = lower.out;
     int t = from;
     for (; t + 5 <= to; t += 5) {
-        diffuseStep<K, Bpp, true>(ur, t, R0, R1, R2, table, uo, upperBits, a, b, c, d, e);
-        diffuseStep<K, Bpp, true>(lr, t - kRowLag, R0, R1, R2, table, lo, lowerBits, f, g, h, i, j);
-        diffuseStep<K, Bpp, true>(ur, t + 1, R0, R1, R2, table, uo, upperBits, b, c, d, e, a);
-        diffuseStep<K, Bpp, true>(lr, t + 1 - kRowLag, R0, R1, R2, table, lo, lowerBits, g, h, i, j, f);
-        diffuseStep<K, Bpp, true>(ur, t + 2, R0, R1, R2, table, uo, upperBits, c, d, e, a, b);
-        diffuseStep<K, Bpp, true>(lr, t + 2 - kRowLag, R0, R1, R2, table, lo, lowerBits, h, i, j, f, g);
-        diffuseStep<K, Bpp, true>(ur, t + 3, R0, R1, R2, table, uo, upperBits, d, e, a, b, c);
-        diffuseStep<K, Bpp, true>(lr, t + 3 - kRowLag, R0, R1, R2, table, lo, lowerBits, i, j, f, g, h);
-        diffuseStep<K, Bpp, true>(ur, t + 4, R0, R1, R2, table, uo, upperBits, e, a, b, c, d);
-        diffuseStep<K, Bpp, true>(lr, t + 4 - kRowLag, R0, R1, R2, table, lo, lowerBits, j, f, g, h, i);
+        diffuseStep<K, true>(ur, t, R0, R1, R2, table, uo, upperBits, a, b, c, d, e);
+        diffuseStep<K, true>(lr, t - kRowLag, R0, R1, R2, table, lo, lowerBits, f, g, h, i, j);
+        diffuseStep<K, true>(ur, t + 1, R0, R1, R2, table, uo, upperBits, b, c, d, e, a);
+        diffuseStep<K, true>(lr, t + 1 - kRowLag, R0, R1, R2, table, lo, lowerBits, g, h, i, j, f);
+        diffuseStep<K, true>(ur, t + 2, R0, R1, R2, table, uo, upperBits, c, d, e, a, b);
+        diffuseStep<K, true>(lr, t + 2 - kRowLag, R0, R1, R2, table, lo, lowerBits, h, i, j, f, g);
+        diffuseStep<K, true>(ur, t + 3, R0, R1, R2, table, uo, upperBits, d, e, a, b, c);
+        diffuseStep<K, true>(lr, t + 3 - kRowLag, R0, R1, R2, table, lo, lowerBits, i, j, f, g, h);
+        diffuseStep<K, true>(ur, t + 4, R0, R1, R2, table, uo, upperBits, e, a, b, c, d);
+        diffuseStep<K, true>(lr, t + 4 - kRowLag, R0, R1, R2, table, lo, lowerBits, j, f, g, h, i);
     }
     for (; t < to; ++t) {
-        diffuseStep<K, Bpp, true>(ur, t, R0, R1, R2, table, uo, upperBits, a, b, c, d, e);
-        diffuseStep<K, Bpp, true>(lr, t - kRowLag, R0, R1, R2, table, lo, lowerBits, f, g, h, i, j);
+        diffuseStep<K, true>(ur, t, R0, R1, R2, table, uo, upperBits, a, b, c, d, e);
+        diffuseStep<K, true>(lr, t - kRowLag, R0, R1, R2, table, lo, lowerBits, f, g, h, i, j);
         const Column upperLeft = a;
         a = b, b = c, c = d, d = e, e = upperLeft;
         const Column lowerLeft = f;
@@ -513,15 +514,15 @@ Q_ALWAYS_INLINE void diffusePairSpan(RowScan<K, Bpp> &upper, RowScan<K, Bpp> &lo
 // Rows are scanned one after the other, as the method defines; where two
 // neighbouring rows both lie clear of the tile's bottom, the lower one may
 // follow the upper one a few columns behind, which gives the same result.
-template <typename K, int Bpp>
+template <typename K>
 Q_NEVER_INLINE void diffuseTile(const QImage &src, QImage &dst, int *R0, int *R1, int *R2, int *A, int *B)
 {
     const typename ShareTable<K>::Entry *table = ShareTable<K>::instance().entries.data();
     const int W = src.width();
     const int H = src.height();
     const int padBytes = dst.bytesPerLine() - (W + 7) / 8;
-    RowScan<K, Bpp> upper;
-    RowScan<K, Bpp> lower;
+    RowScan<K> upper;
+    RowScan<K> lower;
     // Floyd-Steinberg is bound by the chain of error along the row and gains from
     // two rows at once; the three-row kernels do more work per pixel and run out
     // of registers when paired, so they go row by row.
@@ -693,20 +694,16 @@ QImage ditherer::ditherTile(const QImage &tile)
     int *R2 = m_row2.data();
     int *A = m_carryA.data();
     int *B = m_carryB.data();
-    const bool grey8 = src.format() == QImage::Format_Grayscale8;
 
     switch (m_method) {
     case FloydSteinberg:
-        grey8 ? diffuseTile<FloydSteinbergKernel, 1>(src, dst, R0, R1, R2, A, B)
-              : diffuseTile<FloydSteinbergKernel, 4>(src, dst, R0, R1, R2, A, B);
+        diffuseTile<FloydSteinbergKernel>(src, dst, R0, R1, R2, A, B);
         break;
     case JarvisJudiceNinke:
-        grey8 ? diffuseTile<JarvisJudiceNinkeKernel, 1>(src, dst, R0, R1, R2, A, B)
-              : diffuseTile<JarvisJudiceNinkeKernel, 4>(src, dst, R0, R1, R2, A, B);
+        diffuseTile<JarvisJudiceNinkeKernel>(src, dst, R0, R1, R2, A, B);
         break;
     default:
-        grey8 ? diffuseTile<StuckiKernel, 1>(src, dst, R0, R1, R2, A, B)
-              : diffuseTile<StuckiKernel, 4>(src, dst, R0, R1, R2, A, B);
+        diffuseTile<StuckiKernel>(src, dst, R0, R1, R2, A, B);
         break;
     }
     return dst;
