@@ -102,6 +102,7 @@ QString colorText(QRgb color)
 }
 
 constexpr int maxImageSide = 12000;
+constexpr double maxResampledPixels = 25e6;
 
 } // namespace
 
@@ -364,8 +365,14 @@ bool sceneBuilder::writeImage(
     // that the preview and the dithering see what the interpreter paints.
     const double across = picture.width() * std::hypot(m[0], m[1]);
     const double down = picture.height() * std::hypot(m[2], m[3]);
-    const int targetWidth = std::clamp(int(std::lround(across)), 1, maxImageSide);
-    const int targetHeight = std::clamp(int(std::lround(down)), 1, maxImageSide);
+    // a picture is never made larger than this by resampling, keeping its proportions
+    const double budget = std::max(maxResampledPixels, double(picture.width()) * picture.height());
+    double shrink = 1.0;
+    if (across * down > budget)
+        shrink = std::sqrt(budget / (across * down));
+    shrink = std::min({ shrink, maxImageSide / std::max(across, 1.0), maxImageSide / std::max(down, 1.0) });
+    const int targetWidth = std::clamp(int(std::lround(across * shrink)), 1, maxImageSide);
+    const int targetHeight = std::clamp(int(std::lround(down * shrink)), 1, maxImageSide);
     if (targetWidth != picture.width() || targetHeight != picture.height()) {
         if (picture.hasAlphaChannel())
             picture = picture.convertToFormat(QImage::Format_ARGB32_Premultiplied);
@@ -381,7 +388,8 @@ bool sceneBuilder::writeImage(
     placed[5] = m[5];
     m = placed;
     const QString name = prefix + QString::number(item.imageId) + QStringLiteral(".png");
-    if (!picture.save(QDir(folder).filePath(name), "PNG", 90)) {
+    // quality 85 is zlib's fastest compression level
+    if (!picture.save(QDir(folder).filePath(name), "PNG", 85)) {
         *error = QStringLiteral("cannot write the image file %1").arg(QDir(folder).filePath(name));
         return false;
     }
