@@ -176,6 +176,13 @@ wait_for_line() {
 
 proc_kb() { awk -v key="$2:" '$1 == key { print $2 }' "/proc/$1/status" 2> /dev/null; }
 
+# Processor time (user and system) of process $1 so far, in milliseconds.
+ticks_per_second=$(getconf CLK_TCK 2> /dev/null || echo 100)
+proc_cpu_ms() {
+    sed -e 's/^.*) //' "/proc/$1/stat" 2> /dev/null \
+        | awk -v hz="$ticks_per_second" '{ printf "%d", ($12 + $13) * 1000 / hz }'
+}
+
 start_engraver() {
     local i=0
     mkdir -p "$work/engraver"
@@ -206,7 +213,7 @@ run_once() {
 EOF
     # Ghostscript through a wrapper that records the peak memory of the step.
     if [ -n "$gnutime" ]; then
-        printf '#!/bin/sh\nexec %s -f "%%M" -o "%s/gs-peak.txt" "%s" "$@"\n' "$gnutime" "$dir" "$bin/vexlor-gs" \
+        printf '#!/bin/sh\nexec %s -f "%%M %%U %%S" -o "%s/gs-peak.txt" "%s" "$@"\n' "$gnutime" "$dir" "$bin/vexlor-gs" \
             > "$dir/gs-wrapper.sh"
     else
         printf '#!/bin/sh\nexec "%s" "$@"\n' "$bin/vexlor-gs" > "$dir/gs-wrapper.sh"
@@ -244,8 +251,9 @@ EOF
         return 1
     done
 
-    local idle_kb
+    local idle_kb idle_cpu
     idle_kb=$(proc_kb "$app_pid" VmRSS)
+    idle_cpu=$(proc_cpu_ms "$app_pid")
     local ready_line
     ready_line=$(grep -nF 'INFO: "PrintListener Started!"' "$log" | head -n 1 | cut -d: -f1)
 
@@ -282,8 +290,9 @@ EOF
         sent_ms=${sent_ms#* }
     fi
 
-    local peak_kb
+    local peak_kb busy_cpu
     peak_kb=$(proc_kb "$app_pid" VmHWM)
+    busy_cpu=$(proc_cpu_ms "$app_pid")
     stop_pid "$app_pid"
     app_pid=""
 
@@ -315,8 +324,11 @@ EOF
         [ -z "$sent_ms" ] || echo "send=$((sent_ms - out_ms))"
         echo "peak_mib=$(awk -v k="$peak_kb" 'BEGIN { printf "%.1f", k / 1024 }')"
         echo "idle_mib=$(awk -v k="$idle_kb" 'BEGIN { printf "%.1f", k / 1024 }')"
+        echo "app_cpu=$((busy_cpu - idle_cpu))"
         if [ -s "$dir/gs-peak.txt" ]; then
-            echo "gs_peak_mib=$(awk 'NF == 1 && $1 ~ /^[0-9]+$/ { v = $1 } END { printf "%.1f", v / 1024 }' "$dir/gs-peak.txt")"
+            # the last line: peak kilobytes, user and system seconds
+            awk 'NF == 3 && $1 ~ /^[0-9]+$/ { k = $1; c = ($2 + $3) * 1000 }
+                 END { printf "gs_peak_mib=%.1f\ngs_cpu=%d\n", k / 1024, c }' "$dir/gs-peak.txt"
         fi
         echo "job_bytes=$expected"
         echo "items=$(sed -n 's/.*Sending \([0-9]*\) items.*/\1/p' "$log" | head -n 1)"
@@ -343,10 +355,15 @@ echo "VexlorApp job turnaround: $runs runs per file, ${dpi} dpi, JobType=$job_ty
 echo "Machine: $(nproc) processors, load average $(cut -d' ' -f1-3 /proc/loadavg) at the start"
 status=0
 table="$work/table.md"
+resources="$work/resources.md"
 {
-    echo "| File | Bytes | Items | Job (bytes) | Turnaround (ms) | Options | Ghostscript | Scene | Preview | Dither | Generate | Write |$([ "$send" = 1 ] && echo ' Send |') App peak (MiB) | App idle (MiB) | Ghostscript peak (MiB) |"
-    echo "|---|---|---|---|---|---|---|---|---|---|---|---|$([ "$send" = 1 ] && echo '---|')---|---|---|"
+    echo "| File | Bytes | Items | Job (bytes) | Turnaround (ms) | Options | Ghostscript | Scene | Preview | Dither | Generate | Write |$([ "$send" = 1 ] && echo ' Send |')"
+    echo "|---|---|---|---|---|---|---|---|---|---|---|---|$([ "$send" = 1 ] && echo '---|')"
 } > "$table"
+{
+    echo "| File | App processor (ms) | Ghostscript processor (ms) | App peak (MiB) | App idle (MiB) | Ghostscript peak (MiB) |"
+    echo "|---|---|---|---|---|---|"
+} > "$resources"
 
 for file in "$@"; do
     name=$(basename "$file")
@@ -367,12 +384,13 @@ for file in "$@"; do
         mkdir -p "$rdir"
         if run_once "$filtered" "$rdir"; then
             ok=$((ok + 1))
-            printf '  run %d: turnaround %s ms (options %s, Ghostscript %s, scene %s, preview %s, dither %s, generate %s, write %s%s), app peak %s MiB, Ghostscript peak %s MiB, load %s\n' \
+            printf '  run %d: turnaround %s ms (options %s, Ghostscript %s, scene %s, preview %s, dither %s, generate %s, write %s%s), processor: app %s ms, Ghostscript %s ms; peak: app %s MiB, Ghostscript %s MiB; load %s\n' \
                 "$r" "$(value "$rdir/result" turnaround)" "$(value "$rdir/result" options)" \
                 "$(value "$rdir/result" ghostscript)" "$(value "$rdir/result" scene)" \
                 "$(value "$rdir/result" preview)" "$(value "$rdir/result" dither)" \
                 "$(value "$rdir/result" generate)" "$(value "$rdir/result" write)" \
                 "$([ "$send" = 1 ] && echo ", send $(value "$rdir/result" send)")" \
+                "$(value "$rdir/result" app_cpu)" "$(value "$rdir/result" gs_cpu)" \
                 "$(value "$rdir/result" peak_mib)" "$(value "$rdir/result" gs_peak_mib)" \
                 "$(value "$rdir/result" load)"
         else
@@ -388,12 +406,17 @@ for file in "$@"; do
     first=$(ls "$fdir"/run*/result | head -n 1)
     row="| $name | $(stat -c %s "$file") | $(value "$first" items) | $(value "$first" job_bytes) | $(col turnaround) | $(col options) | $(col ghostscript) | $(col scene) | $(col preview) | $(col dither) | $(col generate) | $(col write) |"
     [ "$send" = 0 ] || row="$row $(col send) |"
-    row="$row $(col peak_mib) | $(col idle_mib) | $(col gs_peak_mib) |"
     echo "$row" >> "$table"
+    echo "| $name | $(col app_cpu) | $(col gs_cpu) | $(col peak_mib) | $(col idle_mib) | $(col gs_peak_mib) |" >> "$resources"
 done
 
 echo
 echo "Median (min-max) over the runs, times in milliseconds:"
-cat "$table"
-[ -z "$markdown" ] || cp "$table" "$markdown"
+{
+    cat "$table"
+    echo
+    cat "$resources"
+} > "$work/summary.md"
+cat "$work/summary.md"
+[ -z "$markdown" ] || cp "$work/summary.md" "$markdown"
 exit $status
