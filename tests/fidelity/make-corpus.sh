@@ -53,4 +53,8 @@ rsvg-convert -f pdf -o "$tmp/shapes.pdf" "$src/shapes.svg"
 pdftops "$tmp/shapes.pdf" "$out/poppler-shapes.ps"
 rsvg-convert -f pdf -o "$tmp/text.pdf" "$src/text.svg"
 pdftops "$tmp/text.pdf" "$out/poppler-text.ps"
+# a job as the print system hands it to the application: the manual page
+# through CUPS's pstops filter with the engraver queue's PPD
+cupsfilter -p "$here/../../tools/ppd/vexlor.ppd" -m application/vnd.cups-postscript \
+    "$out/groff-man.ps" > "$out/cups-groff-man.ps" 2> /dev/null
 ls -l "$out"
