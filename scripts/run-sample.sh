@@ -36,11 +36,25 @@ engraver_pid=$!
 HOME="$work/home" VEXLOR_ENGRAVER_PORT="$port" "$bin/VexlorApp" > "$work/app.log" 2>&1 &
 app_pid=$!
 
+i=0
+until grep -q 'PrintListener Started!' "$work/app.log" 2>/dev/null; do
+    i=$((i + 1))
+    if [ $i -gt 200 ] || ! kill -0 "$app_pid" 2>/dev/null; then
+        echo "VexlorApp did not start; see $work/app.log"; exit 1
+    fi
+    sleep 0.1
+done
+if grep -q 'Unable to start the PrintListener' "$work/app.log"; then
+    echo "VexlorApp cannot listen on 127.0.0.1:55000: another program holds the port."
+    ss -ltnp 2>/dev/null | grep ':55000 ' || true
+    exit 1
+fi
+
 # The job as a queue would deliver it: filtered with the engraver's PPD, the
 # chosen options written into it, then handed to the queue's backend.
 cupsfilter -p "$build/share/vexlor.ppd" -m application/vnd.cups-postscript \
     -o directPrint=enabled "$sample" > "$work/job.ps" 2> "$work/cupsfilter.log"
-"$bin/vexlor" 1 "$USER" "$(basename "$sample")" 1 "" "$work/job.ps" 2> "$work/backend.log"
+"$bin/vexlor" 1 "${USER:-$(id -un)}" "$(basename "$sample")" 1 "" "$work/job.ps" 2> "$work/backend.log"
 
 echo "Waiting for the job to be engraved..."
 i=0
