@@ -17,6 +17,7 @@
 #include <QFile>
 #include <QGuiApplication>
 #include <QImage>
+#include <QLoggingCategory>
 
 #include <algorithm>
 #include <cmath>
@@ -74,7 +75,7 @@ int main(int argc, char **argv)
     QGuiApplication app(argc, argv);
     Vexlor::registerMetaTypes();
     // The renderer logs every tile; that is not what is measured here.
-    qputenv("QT_LOGGING_RULES", "*.debug=false");
+    QLoggingCategory::setFilterRules(QStringLiteral("*.debug=false"));
 
     QCommandLineParser parser;
     parser.addHelpOption();
@@ -121,8 +122,11 @@ int main(int argc, char **argv)
             tiles.append(qMakePair(QRect(0, top, kTableWidth, 1200), QPixmap::fromImage(std::move(tile))));
         }
         std::printf("Grey tiles made: %.1f MiB resident\n", peakResidentKiB() / 1024.0);
+        std::fflush(stdout);
         clock.start();
-        processor.getRenderedTiles(tiles);
+        // Queued, as the renderer's tiles arrive, so that the event loop runs.
+        QMetaObject::invokeMethod(
+            &processor, [&processor, tiles]() { processor.getRenderedTiles(tiles); }, Qt::QueuedConnection);
         tiles.clear();
     } else {
         LaserOp::LaserOp photo;
