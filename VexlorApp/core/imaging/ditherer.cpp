@@ -110,7 +110,7 @@ template <typename K> struct Shares
 {
     Q_ALWAYS_INLINE Shares(const typename ShareTable<K>::Entry *table, int v)
     {
-        if (v >= ShareTable<K>::minValue && v <= ShareTable<K>::maxValue) {
+        if (Q_LIKELY(v >= ShareTable<K>::minValue && v <= ShareTable<K>::maxValue)) {
             const auto &entry = table[v - ShareTable<K>::minValue];
             s0 = entry.share[0];
             s1 = entry.share[1];
@@ -208,7 +208,7 @@ Q_ALWAYS_INLINE uint diffusePixel(const RowInfo &row, int x, const typename Shar
         return black;
     const Shares<K> s(table, v);
 
-    if (hasRight && !edge) {
+    if (Q_LIKELY(hasRight && !edge)) {
         p1.r0 += s.template of<w10>();
         if (hasNext)
             p1.r1 += s.template of<w11>();
@@ -225,7 +225,7 @@ Q_ALWAYS_INLINE uint diffusePixel(const RowInfo &row, int x, const typename Shar
         }
     }
 
-    if (hasNext && !edge) {
+    if (Q_LIKELY(hasNext && !edge)) {
         c0.r1 += s.template of<w01>();
         if constexpr (three) {
             if (hasNext2)
