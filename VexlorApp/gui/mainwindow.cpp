@@ -94,6 +94,7 @@ MainWindow::MainWindow(const QString &gsProgram, const QString &spoolDir, const 
     m_listenerThread = makeWorkerThread(m_listener);
     connect(m_listener, SIGNAL(info(QString)), this, SLOT(infoString(QString)));
     connect(m_listener, SIGNAL(error(QString)), this, SLOT(errorString(QString)));
+    connect(m_listener, SIGNAL(error(QString)), this, SLOT(listenerError(QString)));
     connect(m_listener, SIGNAL(listenFailed(QString)), this, SLOT(listenFailed(QString)));
     connect(m_listener, SIGNAL(finished()), m_listenerThread, SLOT(quit()));
     connect(m_listener, SIGNAL(finished()), m_listener, SLOT(deleteLater()));

@@ -126,6 +126,7 @@ private slots:
     // Failure paths that would otherwise leave a job hanging behind the
     // modal progress dialog.
     void listenFailed(QString serverError);
+    void listenerError(QString err);
     void parserError(QString err);
     void optionProcessorError(QString err);
     void sceneReaderError(QString err);

@@ -462,10 +462,29 @@ void MainWindow::listenFailed(QString serverError)
                 QStringLiteral("Unable to start the PrintListener: %1.").arg(serverError), nullptr);
 }
 
+void MainWindow::listenerError(QString err)
+{
+    // A job that arrived but could not be kept (full disk, unsafe spool
+    // folder) would otherwise vanish without a word.
+    if (err.contains(QLatin1String("the job is dropped")))
+        showMessage(QMessageBox::Critical, QStringLiteral("PrintListener"), err, this);
+}
+
 void MainWindow::parserError(QString err)
 {
-    if (m_jobStage == 1)
-        failJob(QStringLiteral("The print job could not be read.\n%1").arg(err));
+    // Only the failures that leave the job without options stop it; a single
+    // unusable option is left out and the job goes on.
+    static const char *const fatal[] = { "The file could not be opened in name2Parse", "The file could not be read",
+                                         "Problem opening option file", "Refusing to write the options file",
+                                         "Could not write the option file" };
+    if (m_jobStage != 1)
+        return;
+    for (const char *prefix : fatal) {
+        if (err.startsWith(QLatin1String(prefix))) {
+            failJob(QStringLiteral("The print job could not be read.\n%1").arg(err));
+            return;
+        }
+    }
 }
 
 void MainWindow::optionProcessorError(QString err)

@@ -12,6 +12,7 @@
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QSlider>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QToolButton>
 #include <QTreeWidget>
@@ -92,6 +93,7 @@ private slots:
     void jobBoundsFollowJobType_data();
     void jobBoundsFollowJobType();
     void itemsOffTheTableWarn();
+    void droppedJobIsReported();
 };
 
 void tst_MainWindow::engraverListRoundTrip()
@@ -445,6 +447,23 @@ void tst_MainWindow::itemsOffTheTableWarn()
     QMessageBox *box = f.messageBox("Item Out Of Bounds");
     QVERIFY(box);
     QCOMPARE(box->text(), QStringLiteral("Grapical items were outside of the engravable area and removed"));
+}
+
+void tst_MainWindow::droppedJobIsReported()
+{
+    WindowFixture f;
+    f.open();
+    // The spool folder is open to other users, so the listener refuses to
+    // write the job into it; the user must hear of it.
+    QFile::setPermissions(f.dir.filePath("spool"), QFile::Permissions(0x7777));
+    QTcpSocket sender;
+    sender.connectToHost(QHostAddress::LocalHost, 55000);
+    QVERIFY(sender.waitForConnected(5000));
+    sender.write("%!PS\n%%Title: (Lost)\nshowpage\n%%EOF\n");
+    QVERIFY(sender.waitForBytesWritten(5000));
+    QTRY_VERIFY_WITH_TIMEOUT(f.messageBox("PrintListener"), 10000);
+    QVERIFY(f.messageBox("PrintListener")->text().contains("the job is dropped"));
+    QCOMPARE(f.window->jobStage(), 0);
 }
 
 QTEST_MAIN(tst_MainWindow)
