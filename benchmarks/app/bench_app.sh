@@ -71,7 +71,8 @@ shift $((OPTIND - 1))
 case "$runs" in '' | *[!0-9]* | 0) echo "bench_app.sh: -n wants a positive number" >&2; exit 2 ;; esac
 case "$dpi" in '' | *[!0-9]* | 0) echo "bench_app.sh: -r wants a positive number" >&2; exit 2 ;; esac
 
-build_dir=$(cd "$build_dir" 2>/dev/null && pwd) || { echo "bench_app.sh: no build folder $build_dir" >&2; exit 2; }
+given_build_dir=$build_dir
+build_dir=$(cd "$build_dir" 2>/dev/null && pwd) || { echo "bench_app.sh: no build folder $given_build_dir" >&2; exit 2; }
 bin="$build_dir/bin"
 app="$bin/VexlorApp"
 [ -x "$app" ] || app="$build_dir/VexlorApp/app/VexlorApp"
