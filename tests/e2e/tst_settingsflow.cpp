@@ -24,6 +24,7 @@
 #include <QSet>
 #include <QSignalSpy>
 #include <QSlider>
+#include <QTcpServer>
 #include <QTreeWidget>
 #include <QtTest>
 
@@ -78,6 +79,24 @@ QMap<QString, QPointF> topRulerLabels(const QGraphicsScene *scene)
             labels.insert(text->text(), text->scenePos());
     }
     return labels;
+}
+
+// True when nothing else listens on the print port, so that the window's
+// listener gets the jobs of this test.
+bool printPortFree()
+{
+    QTcpServer probe;
+    return probe.listen(QHostAddress::LocalHost, 55000);
+}
+
+// The window reports a listener that could not bind in a top-level box.
+bool listenerFailed()
+{
+    for (QWidget *widget : QApplication::topLevelWidgets()) {
+        if (widget->isVisible() && widget->windowTitle() == QLatin1String("PrintListener"))
+            return true;
+    }
+    return false;
 }
 
 } // namespace
@@ -158,6 +177,8 @@ void tst_SettingsFlow::openWindow()
     script.close();
     QVERIFY(script.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner));
 
+    // Another program's test may hold the port for a while.
+    QTRY_VERIFY2_WITH_TIMEOUT(printPortFree(), "port 55000 is held by another program", 120000);
     m_window = std::make_unique<MainWindow>(wrapper, "/tmp/PSLib", "/tmp/XMLLib", "/tmp/GSTemp", support);
     m_window->show();
 }
@@ -188,7 +209,8 @@ bool tst_SettingsFlow::receiveJob(const QStringList &options)
 
 void tst_SettingsFlow::waitForJob()
 {
-    QTRY_COMPARE_WITH_TIMEOUT(m_window->jobStage(), 6, 180000);
+    QTRY_VERIFY_WITH_TIMEOUT(m_window->jobStage() == 6 || listenerFailed(), 180000);
+    QVERIFY2(!listenerFailed(), "the window could not listen on port 55000; the job went elsewhere");
     QVERIFY(QFileInfo::exists(kJobFile));
     QCOMPARE(readFile(kJobFile), m_window->jobBytes());
 }
@@ -347,7 +369,7 @@ void tst_SettingsFlow::editChangingResolutionRunsDeviceAgain()
     QVERIFY(qAbs(*after.settings.rasterHeight * 2 - *before.settings.rasterHeight) <= 4);
     const QRectF cutsBefore = before.vectors.boundingRect();
     const QRectF cutsAfter = after.vectors.boundingRect();
-    QVERIFY(!cutsAfter.isEmpty());
+    QVERIFY(!after.vectors.isEmpty());
     QVERIFY(qAbs(cutsAfter.left() * 2 - cutsBefore.left()) <= 4);
     QVERIFY(qAbs(cutsAfter.right() * 2 - cutsBefore.right()) <= 4);
 
