@@ -9,6 +9,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMessageBox>
+#include <QProgressDialog>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QSlider>
@@ -94,6 +95,7 @@ private slots:
     void jobBoundsFollowJobType();
     void itemsOffTheTableWarn();
     void droppedJobIsReported();
+    void missingGhostscriptEndsTheJob();
 };
 
 void tst_MainWindow::engraverListRoundTrip()
@@ -464,6 +466,26 @@ void tst_MainWindow::droppedJobIsReported()
     QTRY_VERIFY_WITH_TIMEOUT(f.messageBox("PrintListener"), 10000);
     QVERIFY(f.messageBox("PrintListener")->text().contains("the job is dropped"));
     QCOMPARE(f.window->jobStage(), 0);
+}
+
+void tst_MainWindow::missingGhostscriptEndsTheJob()
+{
+    WindowFixture f;
+    f.open();
+    f.window->newJobRecived(f.dir.filePath("spool/job.txt"));
+    auto visibleProgress = [&f]() {
+        for (QProgressDialog *dialog : f.window->findChildren<QProgressDialog *>()) {
+            if (dialog->isVisible())
+                return true;
+        }
+        return false;
+    };
+    QVERIFY(visibleProgress());
+    f.window->gsLauncher({ "-dBATCH", "job.ps" });
+    QTRY_VERIFY(f.messageBox("Job Failed"));
+    QVERIFY(f.messageBox("Job Failed")->text().contains("no-such-gs"));
+    // The window is usable again: no modal progress dialog is left open.
+    QTRY_VERIFY(!visibleProgress());
 }
 
 QTEST_MAIN(tst_MainWindow)
