@@ -189,6 +189,9 @@ void ScreenshotRunner::zoomWithWheel(int steps)
         QCoreApplication::sendEvent(viewport, &wheel);
     }
     pressKey(m_window.get(), QEvent::KeyRelease, Qt::Key_Control, Qt::NoModifier);
+    // Scroll bars that come or go resize the viewport; let that happen before
+    // anything scrolls the view.
+    settle();
 }
 
 void ScreenshotRunner::centreOnJob()
