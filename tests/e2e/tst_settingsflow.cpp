@@ -125,7 +125,7 @@ private:
     void press(EditSettings *dialog, QDialogButtonBox::StandardButton which);
     QStringList deviceRuns() const;
     JobDecoder::DecodedJob decodeJobFile();
-    template<typename T> T *child(const char *name) const
+    template <typename T> T *child(const char *name) const
     {
         return m_window->findChild<T *>(QLatin1String(name));
     }
@@ -164,7 +164,8 @@ void tst_SettingsFlow::openWindow()
     QDir().mkpath(support);
     QFile list(support + "/settings.xml");
     QVERIFY(list.open(QIODevice::WriteOnly));
-    list.write("<ListStart default=\"0\"><Machine name=\"Virtual\" addr=\"127.0.0.1\" type=\"0\"/></ListStart>");
+    list.write(
+        "<ListStart default=\"0\"><Machine name=\"Virtual\" addr=\"127.0.0.1\" type=\"0\"/></ListStart>");
     list.close();
 
     // The window's engraver device: a script that notes the arguments of each
@@ -172,8 +173,8 @@ void tst_SettingsFlow::openWindow()
     const QString wrapper = m_work->filePath("gs-wrapper.sh");
     QFile script(wrapper);
     QVERIFY(script.open(QIODevice::WriteOnly));
-    script.write("#!/bin/sh\nprintf '%s\\n' \"$*\" >> '" + m_work->filePath("gs-runs.txt").toUtf8() + "'\nexec '"
-                 + binary("vexlor-gs").toUtf8() + "' \"$@\"\n");
+    script.write("#!/bin/sh\nprintf '%s\\n' \"$*\" >> '" + m_work->filePath("gs-runs.txt").toUtf8()
+        + "'\nexec '" + binary("vexlor-gs").toUtf8() + "' \"$@\"\n");
     script.close();
     QVERIFY(script.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner));
 
@@ -467,47 +468,39 @@ void tst_SettingsFlow::settingsTable_data()
 
     QTest::newRow("auto focus off hides grid and thickness")
         << map({ { "autoFocus", "disabled" }, { "vectorGrid", "enabled" }, { "materialThickness", "2.5" } })
-        << QStringList { "600", "Combined", "None", "No", "N/A", "N/A", "50", "50",
-                         "top", "Standard", "50", "50", "50", "none", "No", "No" };
+        << QStringList { "600", "Combined", "None", "No", "N/A", "N/A", "50", "50", "top", "Standard", "50",
+               "50", "50", "none", "No", "No" };
     // Containment is case-sensitive: "Disabled" is not "disabled".
     QTest::newRow("yes and no by case-sensitive containment")
-        << map({ { "autoFocus", "Disabled" },
-                 { "vectorGrid", "was disabled" },
-                 { "vectorSpeedComp", "DISABLED" },
-                 { "vectorPowerComp", "predisabledpost" } })
-        << QStringList { "600", "Combined", "None", "Yes", "No", "0.000", "50", "50",
-                         "top", "Standard", "50", "50", "50", "none", "Yes", "No" };
+        << map({ { "autoFocus", "Disabled" }, { "vectorGrid", "was disabled" },
+               { "vectorSpeedComp", "DISABLED" }, { "vectorPowerComp", "predisabledpost" } })
+        << QStringList { "600", "Combined", "None", "Yes", "No", "0.000", "50", "50", "top", "Standard", "50",
+               "50", "50", "none", "Yes", "No" };
     QTest::newRow("thickness that is not a number")
         << map({ { "autoFocus", "enabled" }, { "vectorGrid", "enabled" }, { "materialThickness", "thick" } })
-        << QStringList { "600", "Combined", "None", "Yes", "Yes", "0.000", "50", "50",
-                         "top", "Standard", "50", "50", "50", "none", "No", "No" };
+        << QStringList { "600", "Combined", "None", "Yes", "Yes", "0.000", "50", "50", "top", "Standard",
+               "50", "50", "50", "none", "No", "No" };
     // The print system writes a real parameter with float noise.
     QTest::newRow("thickness with float noise")
         << map({ { "autoFocus", "enabled" }, { "CustommaterialThickness", "3.174999952316" } })
-        << QStringList { "600", "Combined", "None", "Yes", "No", "3.175", "50", "50",
-                         "top", "Standard", "50", "50", "50", "none", "No", "No" };
+        << QStringList { "600", "Combined", "None", "Yes", "No", "3.175", "50", "50", "top", "Standard", "50",
+               "50", "50", "none", "No", "No" };
     QTest::newRow("values shown verbatim")
-        << map({ { "cResolution", "high" },
-                 { "JobType", "vector" },
-                 { "CenterEngraving", "center" },
-                 { "rasterSpeed", "fast" },
-                 { "EngravingDirection", "bottom" },
-                 { "dithering", "floyd" },
-                 { "vectorSort", "inside-out" },
-                 { "CustomvectorFreq", "35" },
-                 { "vectorSpeedComp", "enabled" },
-                 { "vectorPowerComp", "enabled" } })
-        << QStringList { "high", "vector", "center", "No", "N/A", "N/A", "fast", "50",
-                         "bottom", "floyd", "50", "50", "35", "inside-out", "Yes", "Yes" };
+        << map({ { "cResolution", "high" }, { "JobType", "vector" }, { "CenterEngraving", "center" },
+               { "rasterSpeed", "fast" }, { "EngravingDirection", "bottom" }, { "dithering", "floyd" },
+               { "vectorSort", "inside-out" }, { "CustomvectorFreq", "35" }, { "vectorSpeedComp", "enabled" },
+               { "vectorPowerComp", "enabled" } })
+        << QStringList { "high", "vector", "center", "No", "N/A", "N/A", "fast", "50", "bottom", "floyd",
+               "50", "50", "35", "inside-out", "Yes", "Yes" };
     // A key that is present shows its value even when empty.
     QTest::newRow("empty values are not defaults")
         << map({ { "JobType", "" }, { "rasterPower", "" }, { "CustomvectorSpeed", "" }, { "dithering", "" } })
-        << QStringList { "600", "", "None", "No", "N/A", "N/A", "50", "",
-                         "top", "", "", "50", "50", "none", "No", "No" };
+        << QStringList { "600", "", "None", "No", "N/A", "N/A", "50", "", "top", "", "", "50", "50", "none",
+               "No", "No" };
     QTest::newRow("a plain key replaces its custom name")
         << map({ { "vectorPower", "80" }, { "CustomvectorPower", "20" }, { "CustomrasterSpeed", "15" } })
-        << QStringList { "600", "Combined", "None", "No", "N/A", "N/A", "15", "50",
-                         "top", "Standard", "50", "80", "50", "none", "No", "No" };
+        << QStringList { "600", "Combined", "None", "No", "N/A", "N/A", "15", "50", "top", "Standard", "50",
+               "80", "50", "none", "No", "No" };
 }
 
 void tst_SettingsFlow::settingsTable()
@@ -533,19 +526,21 @@ void tst_SettingsFlow::newJobReplacesWholeTable()
     vexlorSettings first;
     for (const char *key : { "JobType", "CenterEngraving", "EngravingDirection", "dithering", "vectorSort" })
         first.settings.insert(key, "x");
-    for (const char *key : { "cResolution", "rasterSpeed", "rasterPower", "vectorSpeed", "vectorPower", "vectorFreq" })
+    for (const char *key :
+        { "cResolution", "rasterSpeed", "rasterPower", "vectorSpeed", "vectorPower", "vectorFreq" })
         first.settings.insert(key, "1");
     for (const char *key : { "autoFocus", "vectorGrid", "vectorSpeedComp", "vectorPowerComp" })
         first.settings.insert(key, "enabled");
     first.settings.insert("materialThickness", "2");
     m_window->optionHandler(first);
     QCOMPARE(valueColumn(child<QTreeWidget>("settingsTree")),
-             QStringList({ "1", "x", "x", "Yes", "Yes", "2.000", "1", "1", "x", "x", "1", "1", "1", "x", "Yes", "Yes" }));
+        QStringList(
+            { "1", "x", "x", "Yes", "Yes", "2.000", "1", "1", "x", "x", "1", "1", "1", "x", "Yes", "Yes" }));
 
     m_window->optionHandler(vexlorSettings());
     QCOMPARE(valueColumn(child<QTreeWidget>("settingsTree")),
-             QStringList({ "600", "Combined", "None", "No", "N/A", "N/A", "50", "50", "top", "Standard", "50", "50",
-                           "50", "none", "No", "No" }));
+        QStringList({ "600", "Combined", "None", "No", "N/A", "N/A", "50", "50", "top", "Standard", "50",
+            "50", "50", "none", "No", "No" }));
     QCOMPARE(child<QLabel>("jobLabel")->text(), QStringLiteral("Untitled"));
 }
 

@@ -18,19 +18,23 @@ int main(int argc, char *argv[])
 
     const QString here = QCoreApplication::applicationDirPath();
     QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral("Pictures of the main window and its dialogs with a sample job."));
+    parser.setApplicationDescription(
+        QStringLiteral("Pictures of the main window and its dialogs with a sample job."));
     parser.addHelpOption();
-    parser.addPositionalArgument(QStringLiteral("output"), QStringLiteral("Folder for the PNG files (default: screenshots)."));
-    const QCommandLineOption gs(QStringLiteral("gs"), QStringLiteral("Engraver device program."), QStringLiteral("program"),
-                                here + QStringLiteral("/vexlor-gs"));
+    parser.addPositionalArgument(
+        QStringLiteral("output"), QStringLiteral("Folder for the PNG files (default: screenshots)."));
+    const QCommandLineOption gs(QStringLiteral("gs"), QStringLiteral("Engraver device program."),
+        QStringLiteral("program"), here + QStringLiteral("/vexlor-gs"));
     const QCommandLineOption sample(QStringLiteral("sample"), QStringLiteral("PostScript job to print."),
-                                    QStringLiteral("file"), QStringLiteral(VEXLOR_SOURCE_DIR "/samples/sample.ps"));
+        QStringLiteral("file"), QStringLiteral(VEXLOR_SOURCE_DIR "/samples/sample.ps"));
     const QCommandLineOption ppd(QStringLiteral("ppd"), QStringLiteral("The engraver queue's PPD file."),
-                                 QStringLiteral("file"), here + QStringLiteral("/../share/vexlor.ppd"));
-    const QCommandLineOption backend(QStringLiteral("backend"), QStringLiteral("The engraver queue's backend."),
-                                     QStringLiteral("program"), here + QStringLiteral("/vexlor"));
-    const QCommandLineOption timeout(QStringLiteral("timeout"), QStringLiteral("Seconds to wait for the job (default 300)."),
-                                     QStringLiteral("seconds"), QStringLiteral("300"));
+        QStringLiteral("file"), here + QStringLiteral("/../share/vexlor.ppd"));
+    const QCommandLineOption backend(QStringLiteral("backend"),
+        QStringLiteral("The engraver queue's backend."), QStringLiteral("program"),
+        here + QStringLiteral("/vexlor"));
+    const QCommandLineOption timeout(QStringLiteral("timeout"),
+        QStringLiteral("Seconds to wait for the job (default 300)."), QStringLiteral("seconds"),
+        QStringLiteral("300"));
     parser.addOptions({ gs, sample, ppd, backend, timeout });
     parser.process(app);
 

@@ -140,10 +140,10 @@ bool ScreenshotRunner::openWindow()
         Vexlor::makePrivateDir(QString::fromLatin1(dir));
 
     m_window = std::make_unique<MainWindow>(m_options.gsProgram, QString::fromLatin1(kSpoolDir),
-                                            QString::fromLatin1(kOptionsDir), QString::fromLatin1(kGsOutputDir),
-                                            support);
+        QString::fromLatin1(kOptionsDir), QString::fromLatin1(kGsOutputDir), support);
     m_window->show();
-    if (!waitUntil([this]() { return m_window->windowHandle() && m_window->windowHandle()->isExposed(); }, 10000))
+    if (!waitUntil(
+            [this]() { return m_window->windowHandle() && m_window->windowHandle()->isExposed(); }, 10000))
         return fail(QStringLiteral("the window was never shown"));
     settle();
     return true;
@@ -157,21 +157,23 @@ bool ScreenshotRunner::printSample()
     QProcess filter;
     filter.setStandardOutputFile(filtered);
     filter.start(QStringLiteral("cupsfilter"),
-                 { QStringLiteral("-p"), m_options.ppd, QStringLiteral("-m"),
-                   QStringLiteral("application/vnd.cups-postscript"), m_options.sample });
+        { QStringLiteral("-p"), m_options.ppd, QStringLiteral("-m"),
+            QStringLiteral("application/vnd.cups-postscript"), m_options.sample });
     if (!waitUntil([&filter]() { return filter.state() == QProcess::NotRunning; }, 60000))
         return fail(QStringLiteral("cupsfilter did not finish"));
     if (filter.exitStatus() != QProcess::NormalExit || filter.exitCode() != 0)
-        return fail(QStringLiteral("cupsfilter failed: %1").arg(QString::fromLocal8Bit(filter.readAllStandardError())));
+        return fail(QStringLiteral("cupsfilter failed: %1")
+                        .arg(QString::fromLocal8Bit(filter.readAllStandardError())));
 
     QProcess backend;
-    backend.start(m_options.backend, { QStringLiteral("1"), QStringLiteral("screenshots"),
-                                       QFileInfo(m_options.sample).fileName(), QStringLiteral("1"), QString(),
-                                       filtered });
+    backend.start(m_options.backend,
+        { QStringLiteral("1"), QStringLiteral("screenshots"), QFileInfo(m_options.sample).fileName(),
+            QStringLiteral("1"), QString(), filtered });
     if (!waitUntil([&backend]() { return backend.state() == QProcess::NotRunning; }, 120000))
         return fail(QStringLiteral("the backend did not deliver the job"));
     if (backend.exitStatus() != QProcess::NormalExit || backend.exitCode() != 0)
-        return fail(QStringLiteral("the backend failed: %1").arg(QString::fromLocal8Bit(backend.readAllStandardError())));
+        return fail(QStringLiteral("the backend failed: %1")
+                        .arg(QString::fromLocal8Bit(backend.readAllStandardError())));
     return true;
 }
 
@@ -185,7 +187,7 @@ void ScreenshotRunner::zoomWithWheel(int steps)
     const QPoint delta(0, steps > 0 ? 120 : -120);
     for (int i = 0; i < std::abs(steps); ++i) {
         QWheelEvent wheel(centre, viewport->mapToGlobal(centre.toPoint()), QPoint(), delta, Qt::NoButton,
-                          Qt::ControlModifier, Qt::NoScrollPhase, false);
+            Qt::ControlModifier, Qt::NoScrollPhase, false);
         QCoreApplication::sendEvent(viewport, &wheel);
     }
     pressKey(m_window.get(), QEvent::KeyRelease, Qt::Key_Control, Qt::NoModifier);
@@ -217,7 +219,9 @@ int ScreenshotRunner::run()
     if (!waitUntil([this]() { return m_window->jobStage() == 6 || listenerFailed(); }, timeoutMs))
         return fail(QStringLiteral("the job did not get ready (stage %1)").arg(m_window->jobStage())), 1;
     if (listenerFailed())
-        return fail(QStringLiteral("the window could not listen on port 55000; is another instance running?")), 1;
+        return fail(
+                   QStringLiteral("the window could not listen on port 55000; is another instance running?")),
+               1;
 
     auto *view = m_window->findChild<QGraphicsView *>(QStringLiteral("graphicsView"));
     auto *finalButton = m_window->findChild<QPushButton *>(QStringLiteral("finalChkBx"));
@@ -236,8 +240,8 @@ int ScreenshotRunner::run()
     const QRectF job = m_window->jobBounds();
     const double fit = view->transform().m11();
     if (job.width() > 0 && job.height() > 0 && fit > 0) {
-        const double wanted = 0.8
-            * qMin(view->viewport()->width() / job.width(), view->viewport()->height() / job.height());
+        const double wanted
+            = 0.8 * qMin(view->viewport()->width() / job.width(), view->viewport()->height() / job.height());
         zoomWithWheel(qMax(0, static_cast<int>(std::floor(std::log(wanted / fit) / std::log(1.15)))));
     }
     centreOnJob();
@@ -307,7 +311,7 @@ int ScreenshotRunner::run()
     if (!save(m_window.get(), QStringLiteral("10-settings-edited")))
         return 1;
     if (!save(m_window->findChild<QTreeWidget *>(QStringLiteral("settingsTree")),
-              QStringLiteral("11-settings-table")))
+            QStringLiteral("11-settings-table")))
         return 1;
     return 0;
 }
