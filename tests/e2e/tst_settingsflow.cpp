@@ -111,6 +111,7 @@ private slots:
 
     void editKeepingResolutionRegeneratesFinalStages();
     void editChangingResolutionRunsDeviceAgain();
+    void editOfDitheringDithersAgain();
     void cancelChangesNothing();
     void editBeforeSceneIsReadOnlyRefreshesTable();
     void settingsTable_data();
@@ -119,7 +120,7 @@ private slots:
 
 private:
     void openWindow();
-    bool receiveJob(const QStringList &options);
+    bool receiveJob(const QStringList &options, const QByteArray &body = kJobBody);
     void waitForJob();
     EditSettings *openSettingsDialog();
     void press(EditSettings *dialog, QDialogButtonBox::StandardButton which);
@@ -184,9 +185,9 @@ void tst_SettingsFlow::openWindow()
     m_window->show();
 }
 
-bool tst_SettingsFlow::receiveJob(const QStringList &options)
+bool tst_SettingsFlow::receiveJob(const QStringList &options, const QByteArray &body)
 {
-    const QString ps = writePostScript(m_work->path(), "job.ps", kJobBody, "Settings flow");
+    const QString ps = writePostScript(m_work->path(), "job.ps", body, "Settings flow");
     QProcess filter;
     QStringList arguments { "-p", ppdFile(), "-m", "application/vnd.cups-postscript" };
     for (const QString &option : options)
@@ -381,6 +382,50 @@ void tst_SettingsFlow::editChangingResolutionRunsDeviceAgain()
     QCOMPARE(topRulerLabels(scene).value("1"), QPointF(300, -150 - 30));
     QCOMPARE(child<QLineEdit>("lineEdit")->text(), QStringLiteral("33.3"));
     QVERIFY(!m_window->findChild<QProgressDialog *>());
+}
+
+static int blackPixels(const QImage &bitmap)
+{
+    int black = 0;
+    const QImage image = bitmap.convertToFormat(QImage::Format_Grayscale8);
+    for (int y = 0; y < image.height(); ++y) {
+        const uchar *line = image.constScanLine(y);
+        for (int x = 0; x < image.width(); ++x)
+            black += line[x] < 128 ? 1 : 0;
+    }
+    return black;
+}
+
+void tst_SettingsFlow::editOfDitheringDithersAgain()
+{
+    openWindow();
+    QVERIFY(receiveJob({ "cResolution=150", "dithering=standard" }, "0.5 setgray 72 72 216 144 rectfill\n"));
+    waitForJob();
+    QCOMPARE(m_window->ditheringType(), 0);
+    const QImage before = decodeJobFile().bitmap;
+    QVERIFY(!before.isNull());
+
+    EditSettings *dialog = openSettingsDialog();
+    QVERIFY(dialog);
+    auto *dithering = dialog->findChild<QComboBox *>("ditherComboBox");
+    QCOMPARE(dithering->currentText(), QStringLiteral("Standard"));
+    dithering->setCurrentIndex(dithering->findText("Floyd-Steinberg"));
+    press(dialog, QDialogButtonBox::Ok);
+    waitForJob();
+
+    QCOMPARE(deviceRuns().size(), 1);
+    QCOMPARE(m_window->ditheringType(), 3);
+    QCOMPARE(valueColumn(child<QTreeWidget>("settingsTree")).at(9), QStringLiteral("floyd"));
+    // Error diffusion instead of the ordered pattern: other pixels, about
+    // the same share of them black for the same grey.
+    const QImage after = decodeJobFile().bitmap;
+    QCOMPARE(after.size(), before.size());
+    QVERIFY(after != before);
+    const int blackBefore = blackPixels(before);
+    const int blackAfter = blackPixels(after);
+    QVERIFY(blackBefore > 0);
+    QVERIFY2(qAbs(blackAfter - blackBefore) < blackBefore / 10,
+        qPrintable(QStringLiteral("%1 against %2").arg(blackAfter).arg(blackBefore)));
 }
 
 void tst_SettingsFlow::cancelChangesNothing()
