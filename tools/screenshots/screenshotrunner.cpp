@@ -20,6 +20,7 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QTcpServer>
 #include <QThread>
 #include <QTimer>
 #include <QToolButton>
@@ -138,6 +139,13 @@ bool ScreenshotRunner::openWindow()
     list.close();
     for (const char *dir : { kSpoolDir, kOptionsDir, kGsOutputDir })
         Vexlor::makePrivateDir(QString::fromLatin1(dir));
+    {
+        // The job must reach this window, not another program on the port.
+        QTcpServer probe;
+        if (!probe.listen(QHostAddress::LocalHost, 55000))
+            return fail(
+                QStringLiteral("port 55000 is taken (%1); is VexlorApp running?").arg(probe.errorString()));
+    }
 
     m_window = std::make_unique<MainWindow>(m_options.gsProgram, QString::fromLatin1(kSpoolDir),
         QString::fromLatin1(kOptionsDir), QString::fromLatin1(kGsOutputDir), support);
@@ -204,11 +212,15 @@ void ScreenshotRunner::centreOnJob()
 
 int ScreenshotRunner::run()
 {
+    auto stop = [this](const QString &why) {
+        fail(why);
+        return 1;
+    };
     if (!QDir().mkpath(m_options.outputDir))
-        return fail(QStringLiteral("cannot make %1").arg(m_options.outputDir)), 1;
+        return stop(QStringLiteral("cannot make %1").arg(m_options.outputDir));
     for (const QString &file : { m_options.gsProgram, m_options.sample, m_options.ppd, m_options.backend }) {
         if (!QFileInfo::exists(file))
-            return fail(QStringLiteral("%1 not found").arg(file)), 1;
+            return stop(QStringLiteral("%1 not found").arg(file));
     }
     if (!openWindow())
         return 1;
@@ -217,11 +229,10 @@ int ScreenshotRunner::run()
     if (!printSample())
         return 1;
     if (!waitUntil([this]() { return m_window->jobStage() == 6 || listenerFailed(); }, timeoutMs))
-        return fail(QStringLiteral("the job did not get ready (stage %1)").arg(m_window->jobStage())), 1;
+        return stop(QStringLiteral("the job did not get ready (stage %1)").arg(m_window->jobStage()));
     if (listenerFailed())
-        return fail(
-                   QStringLiteral("the window could not listen on port 55000; is another instance running?")),
-               1;
+        return stop(
+            QStringLiteral("the window could not listen on port 55000; is another instance running?"));
 
     auto *view = m_window->findChild<QGraphicsView *>(QStringLiteral("graphicsView"));
     auto *finalButton = m_window->findChild<QPushButton *>(QStringLiteral("finalChkBx"));
@@ -250,7 +261,7 @@ int ScreenshotRunner::run()
 
     // 4. "Preview Final": the dithered picture with the cut lines over it.
     if (!finalButton->isEnabled())
-        return fail(QStringLiteral("\"Preview Final\" is not enabled")), 1;
+        return stop(QStringLiteral("\"Preview Final\" is not enabled"));
     finalButton->click();
     centreOnJob();
     if (!save(m_window.get(), QStringLiteral("04-preview-final")))
@@ -272,7 +283,7 @@ int ScreenshotRunner::run()
     auto *machineDialog = m_window->findChild<MachineDialog *>();
     m_window->findChild<QToolButton *>(QStringLiteral("addMachineButton"))->click();
     if (!machineDialog || !waitUntil([machineDialog]() { return machineDialog->isVisible(); }, 5000))
-        return fail(QStringLiteral("the engraver dialog did not open")), 1;
+        return stop(QStringLiteral("the engraver dialog did not open"));
     if (!save(machineDialog, QStringLiteral("06-engraver-new")))
         return 1;
     dialogButton(machineDialog, QDialogButtonBox::Cancel)->click();
@@ -282,7 +293,7 @@ int ScreenshotRunner::run()
     engravers->setCurrentRow(1);
     m_window->findChild<QToolButton *>(QStringLiteral("editMachineButton"))->click();
     if (!waitUntil([machineDialog]() { return machineDialog->isVisible(); }, 5000))
-        return fail(QStringLiteral("the engraver dialog did not open for editing")), 1;
+        return stop(QStringLiteral("the engraver dialog did not open for editing"));
     if (!save(machineDialog, QStringLiteral("07-engraver-edit")))
         return 1;
     dialogButton(machineDialog, QDialogButtonBox::Cancel)->click();
@@ -292,7 +303,7 @@ int ScreenshotRunner::run()
     m_window->findChild<QPushButton *>(QStringLiteral("editSettingsButton"))->click();
     EditSettings *dialog = settingsDialog();
     if (!dialog || !waitUntil([dialog]() { return dialog->isVisible(); }, 5000))
-        return fail(QStringLiteral("the settings dialog did not open")), 1;
+        return stop(QStringLiteral("the settings dialog did not open"));
     if (!save(dialog, QStringLiteral("08-settings-dialog")))
         return 1;
 
@@ -307,7 +318,7 @@ int ScreenshotRunner::run()
         return 1;
     dialogButton(dialog, QDialogButtonBox::Ok)->click();
     if (!waitUntil([this]() { return m_window->jobStage() == 6; }, timeoutMs))
-        return fail(QStringLiteral("the edited job did not get ready")), 1;
+        return stop(QStringLiteral("the edited job did not get ready"));
     if (!save(m_window.get(), QStringLiteral("10-settings-edited")))
         return 1;
     if (!save(m_window->findChild<QTreeWidget *>(QStringLiteral("settingsTree")),
