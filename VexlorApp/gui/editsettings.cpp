@@ -101,7 +101,10 @@ void EditSettings::setSettings()
     ui->speedCompCheckBox->setChecked(s.value(QStringLiteral("vectorSpeedComp")) != QLatin1String("disabled"));
     ui->powerCompCheckBox->setChecked(s.value(QStringLiteral("vectorPowerComp")) != QLatin1String("disabled"));
 
-    ui->dpiTextBox->setText(s.value(QStringLiteral("CustomcResolution")));
+    // A job without a resolution runs at the default one; showing it (rather
+    // than an empty field) keeps an unchanged OK from writing an empty
+    // resolution that would fail the job.
+    ui->dpiTextBox->setText(s.value(QStringLiteral("CustomcResolution"), QStringLiteral("600")));
     const int resolution = s.value(QStringLiteral("CustomcResolution"), QStringLiteral("600")).toInt();
     for (int i = 0; i < 7; ++i) {
         if (resolution == dpiTable[i])

@@ -24,6 +24,13 @@
 
 #include <limits>
 
+// The form's icons live in this static library; without an explicit
+// initialisation the linker drops them from the application.
+static void initIconResources()
+{
+    Q_INIT_RESOURCE(icons);
+}
+
 namespace {
 
 // Each worker lives on a parentless thread of its own; the thread deletes the
@@ -46,6 +53,7 @@ MainWindow::MainWindow(const QString &gsProgram, const QString &spoolDir, const 
     , m_smallestStrokeWidth(std::numeric_limits<double>::infinity())
 {
     // The window's widgets and scene.
+    initIconResources();
     ui->setupUi(this);
     machineDialog.setParent(this, machineDialog.windowFlags() | Qt::Dialog);
     machineDialog.setModal(true);

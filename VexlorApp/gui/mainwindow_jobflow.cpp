@@ -19,6 +19,7 @@
 #include <QProgressBar>
 #include <QProgressDialog>
 #include <QThread>
+#include <QTimer>
 #include <QVBoxLayout>
 
 #include <cmath>
@@ -278,6 +279,7 @@ void MainWindow::getSceneTiles(Vexlor::SceneTile tiles)
 {
     for (const auto &tile : qAsConst(tiles)) {
         auto *item = new QGraphicsPixmapItem(tile.second);
+        item->setTransformationMode(Qt::SmoothTransformation);
         item->setPos(tile.first.topLeft());
         item->setZValue(m_rulerGroup->zValue() - 1);
         m_previewGroup->addToGroup(item);
@@ -293,6 +295,14 @@ void MainWindow::getSceneTiles(Vexlor::SceneTile tiles)
     if (sceneRect.width() > 0 && sceneRect.height() > 0) {
         m_fitZoom = qMin(1.0, qMin(ui->graphicsView->width() / sceneRect.width(),
                                    ui->graphicsView->height() / sceneRect.height()));
+    }
+
+    // Show the job where it lies on the table, not the table's empty corner.
+    // The view takes the new scene rectangle into its scroll bars at the next
+    // pass of the event loop; centre after that.
+    if (!m_jobBounds.isEmpty()) {
+        const QPoint centre = m_jobBounds.center();
+        QTimer::singleShot(0, ui->graphicsView, [this, centre]() { ui->graphicsView->centerOn(centre); });
     }
 
     emit finishedPrep();
@@ -340,6 +350,7 @@ void MainWindow::reciveDitheredTiles(Vexlor::SceneTile tiles)
 
     for (const auto &tile : qAsConst(tiles)) {
         auto *item = new QGraphicsPixmapItem(tile.second);
+        item->setTransformationMode(Qt::SmoothTransformation);
         item->setPos(tile.first.topLeft());
         item->setZValue(m_rulerGroup->zValue() - 1);
         m_finalGroup->addToGroup(item);
