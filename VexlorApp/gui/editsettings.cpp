@@ -74,7 +74,8 @@ void EditSettings::setSettings()
         ui->vectorGridCheckBox->setChecked(false);
         ui->materialThicknessLineEdit->setText(s.value(QStringLiteral("CustommaterialThickness")));
     } else {
-        ui->vectorGridCheckBox->setChecked(s.value(QStringLiteral("vectorGrid")) != QLatin1String("disabled"));
+        ui->vectorGridCheckBox->setChecked(
+            s.value(QStringLiteral("vectorGrid")) != QLatin1String("disabled"));
         ui->materialThicknessLineEdit->setText(
             QString::number(s.value(QStringLiteral("CustommaterialThickness")).toDouble(), 'f', 3));
     }
@@ -98,8 +99,10 @@ void EditSettings::setSettings()
     loadPair(ui->vPowerTextBox, ui->vPowerSlider, QStringLiteral("CustomvectorPower"));
     loadPair(ui->vFreqTextBox, ui->vFreqSlider, QStringLiteral("CustomvectorFreq"));
 
-    ui->speedCompCheckBox->setChecked(s.value(QStringLiteral("vectorSpeedComp")) != QLatin1String("disabled"));
-    ui->powerCompCheckBox->setChecked(s.value(QStringLiteral("vectorPowerComp")) != QLatin1String("disabled"));
+    ui->speedCompCheckBox->setChecked(
+        s.value(QStringLiteral("vectorSpeedComp")) != QLatin1String("disabled"));
+    ui->powerCompCheckBox->setChecked(
+        s.value(QStringLiteral("vectorPowerComp")) != QLatin1String("disabled"));
 
     // A job without a resolution runs at the default one; showing it (rather
     // than an empty field) keeps an unchanged OK from writing an empty

@@ -47,7 +47,7 @@ QThread *makeWorkerThread(QObject *worker)
 } // namespace
 
 MainWindow::MainWindow(const QString &gsProgram, const QString &spoolDir, const QString &optionsDir,
-                       const QString &gsOutputDir, const QString &supportDir, QWidget *parent)
+    const QString &gsOutputDir, const QString &supportDir, QWidget *parent)
     : QMainWindow(parent)
     , ui(new Ui::MainWindow)
     , m_smallestStrokeWidth(std::numeric_limits<double>::infinity())
@@ -94,7 +94,7 @@ MainWindow::MainWindow(const QString &gsProgram, const QString &spoolDir, const 
     m_supportDir = QDir(supportDir);
 
     connect(&machineDialog, SIGNAL(emitMachine(Vexlor::vexlorMachine)), this,
-            SLOT(getMachine(Vexlor::vexlorMachine)));
+        SLOT(getMachine(Vexlor::vexlorMachine)));
     connect(settingsDialog, SIGNAL(updateJobSettings()), this, SLOT(updateSettings()));
 
     // 1. Print listener.
@@ -141,9 +141,9 @@ MainWindow::MainWindow(const QString &gsProgram, const QString &spoolDir, const 
     connect(m_optionProcessor, SIGNAL(launchGS(QStringList)), this, SLOT(gsLauncher(QStringList)));
     connect(&m_gsProcess, SIGNAL(readyReadStandardOutput()), this, SLOT(readGSOutput()));
     connect(&m_gsProcess, SIGNAL(finished(int, QProcess::ExitStatus)), this,
-            SLOT(gsFinished(int, QProcess::ExitStatus)));
+        SLOT(gsFinished(int, QProcess::ExitStatus)));
     connect(&m_gsProcess, SIGNAL(errorOccurred(QProcess::ProcessError)), this,
-            SLOT(gsProcessError(QProcess::ProcessError)));
+        SLOT(gsProcessError(QProcess::ProcessError)));
     connect(&m_gsProcess, SIGNAL(started()), this, SLOT(gsStarted()));
 
     // 4. Image processor.
@@ -156,11 +156,12 @@ MainWindow::MainWindow(const QString &gsProgram, const QString &spoolDir, const 
     connect(this, SIGNAL(setDithering(int)), m_imageProcessor, SLOT(setDithering(int)));
     connect(this, SIGNAL(sendRasters(VectorList)), m_imageProcessor, SLOT(getRasters(VectorList)));
     connect(m_imageProcessor, SIGNAL(sendDitheredTiles(Vexlor::SceneTile)), this,
-            SLOT(reciveDitheredTiles(Vexlor::SceneTile)));
-    connect(m_imageProcessor, SIGNAL(setRangeProgBar(int, int)), ui->renderingProgressBar, SLOT(setRange(int, int)));
+        SLOT(reciveDitheredTiles(Vexlor::SceneTile)));
+    connect(m_imageProcessor, SIGNAL(setRangeProgBar(int, int)), ui->renderingProgressBar,
+        SLOT(setRange(int, int)));
     connect(m_imageProcessor, SIGNAL(setValueProgBar(int)), ui->renderingProgressBar, SLOT(setValue(int)));
     connect(m_imageProcessor, SIGNAL(setLabelTextProgBar(QString)), ui->renderingProgressLabel,
-            SLOT(setText(QString)));
+        SLOT(setText(QString)));
 
     // 5. Job generator.
     m_pclGenerator = new pclGenerator(nullptr);
@@ -171,11 +172,13 @@ MainWindow::MainWindow(const QString &gsProgram, const QString &spoolDir, const 
     connect(m_pclGenerator, SIGNAL(finished()), m_pclGenerator, SLOT(deleteLater()));
     connect(m_pclThread, SIGNAL(finished()), m_pclThread, SLOT(deleteLater()));
     connect(this, SIGNAL(finished()), m_pclThread, SLOT(quit()));
-    connect(m_pclGenerator, SIGNAL(setRangeProgBar(int, int)), ui->renderingProgressBar, SLOT(setRange(int, int)));
+    connect(m_pclGenerator, SIGNAL(setRangeProgBar(int, int)), ui->renderingProgressBar,
+        SLOT(setRange(int, int)));
     connect(m_pclGenerator, SIGNAL(setValueProgBar(int)), ui->renderingProgressBar, SLOT(setValue(int)));
     connect(m_pclGenerator, SIGNAL(setLabelTextProgBar(QString)), ui->renderingProgressLabel,
-            SLOT(setText(QString)));
-    connect(this, SIGNAL(sendFinalDither(Vexlor::SceneTile)), m_pclGenerator, SLOT(setPixTiles(Vexlor::SceneTile)));
+        SLOT(setText(QString)));
+    connect(this, SIGNAL(sendFinalDither(Vexlor::SceneTile)), m_pclGenerator,
+        SLOT(setPixTiles(Vexlor::SceneTile)));
     connect(this, SIGNAL(startPCLProc()), m_pclGenerator, SLOT(process()));
     connect(m_pclGenerator, SIGNAL(done(QByteArray)), this, SLOT(getPCL(QByteArray)));
     connect(this, SIGNAL(sendSettings(vexlorSettings)), m_pclGenerator, SLOT(setSettings(vexlorSettings)));
@@ -194,8 +197,10 @@ MainWindow::MainWindow(const QString &gsProgram, const QString &spoolDir, const 
     connect(this, SIGNAL(startGsXMLProc()), m_sceneReader, SLOT(processGSOutput()));
     connect(m_sceneReader, SIGNAL(height(QString)), this, SLOT(getHeight(QString)));
     connect(m_sceneReader, SIGNAL(width(QString)), this, SLOT(getWidth(QString)));
-    connect(m_sceneReader, SIGNAL(sendItems(Vexlor::LaserItemList)), this, SLOT(getGfxItems(Vexlor::LaserItemList)));
-    connect(m_sceneReader, SIGNAL(sendWidths(Vexlor::WidthList)), this, SLOT(getWidthList(Vexlor::WidthList)));
+    connect(m_sceneReader, SIGNAL(sendItems(Vexlor::LaserItemList)), this,
+        SLOT(getGfxItems(Vexlor::LaserItemList)));
+    connect(
+        m_sceneReader, SIGNAL(sendWidths(Vexlor::WidthList)), this, SLOT(getWidthList(Vexlor::WidthList)));
     connect(m_sceneReader, SIGNAL(itemOutOfBounds()), this, SLOT(itemOutOfBounds()));
 
     // 7. Preview renderer.
@@ -203,13 +208,14 @@ MainWindow::MainWindow(const QString &gsProgram, const QString &spoolDir, const 
     m_renderThread = makeWorkerThread(m_renderer);
     connect(m_renderThread, SIGNAL(finished()), m_renderThread, SLOT(deleteLater()));
     connect(this, SIGNAL(finished()), m_renderThread, SLOT(quit()));
-    connect(this, SIGNAL(renderList(Vexlor::LaserItemList)), m_renderer, SLOT(getList(Vexlor::LaserItemList)));
+    connect(
+        this, SIGNAL(renderList(Vexlor::LaserItemList)), m_renderer, SLOT(getList(Vexlor::LaserItemList)));
     connect(this, SIGNAL(killRender()), m_renderer, SLOT(kill()));
     connect(this, SIGNAL(startRender()), m_renderer, SLOT(startRender()));
     connect(m_renderer, SIGNAL(finished(Vexlor::SceneTile)), this, SLOT(getSceneTiles(Vexlor::SceneTile)));
 
     for (QThread *thread : { m_listenerThread, m_parserThread, m_optionThread, m_imageThread, m_pclThread,
-                             m_sceneThread, m_renderThread })
+             m_sceneThread, m_renderThread })
         thread->start(QThread::InheritPriority);
 
     loadMachineList();
@@ -231,8 +237,7 @@ MainWindow::~MainWindow()
     // but the event loop has stopped by now, so they are deleted here; the
     // workers were already deleted on their own threads as those ended.
     const QList<QPointer<QThread>> workerThreads { m_listenerThread, m_parserThread, m_optionThread,
-                                                   m_imageThread, m_pclThread, m_sceneThread,
-                                                   m_renderThread };
+        m_imageThread, m_pclThread, m_sceneThread, m_renderThread };
     emit finished();
     for (const QPointer<QThread> &thread : workerThreads) {
         if (thread)
@@ -262,7 +267,8 @@ void MainWindow::infoString(QString info)
     qDebug().noquote() << "INFO:" << QStringLiteral("\"%1\"").arg(info);
 }
 
-QString MainWindow::getValue(const QString &key, const QString &defaultValue, const QString &alternativeKey) const
+QString MainWindow::getValue(
+    const QString &key, const QString &defaultValue, const QString &alternativeKey) const
 {
     return Vexlor::lookupSetting(m_settings.settings, key, defaultValue, alternativeKey);
 }

@@ -42,7 +42,7 @@ public:
     enum lengthUnit { Inches = 0 };
 
     MainWindow(const QString &gsProgram, const QString &spoolDir, const QString &optionsDir,
-               const QString &gsOutputDir, const QString &supportDir, QWidget *parent = nullptr);
+        const QString &gsOutputDir, const QString &supportDir, QWidget *parent = nullptr);
     ~MainWindow() override;
 
     void drawRulers(unsigned long long width, unsigned long long height, MainWindow::lengthUnit unit);

@@ -2,7 +2,6 @@
 // options, Ghostscript, the scene and the preview to the engraver job and its
 // transmission.
 #include "mainwindow.h"
-
 #include "settingslookup.h"
 #include "ui_mainwindow.h"
 #include "vexlorsocket.h"
@@ -10,7 +9,6 @@
 #include <QDebug>
 #include <QDoubleValidator>
 #include <QFile>
-#include <QSaveFile>
 #include <QGraphicsItemGroup>
 #include <QGraphicsPixmapItem>
 #include <QGraphicsScene>
@@ -18,6 +16,7 @@
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QProgressDialog>
+#include <QSaveFile>
 #include <QThread>
 #include <QTimer>
 #include <QVBoxLayout>
@@ -46,8 +45,8 @@ quint16 engraverPort()
 
 void MainWindow::openProgressDialog()
 {
-    auto *dialog = new QProgressDialog(QStringLiteral("Preparing new job."), QStringLiteral("Cancel"), 0, 0, this,
-                                       Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint);
+    auto *dialog = new QProgressDialog(QStringLiteral("Preparing new job."), QStringLiteral("Cancel"), 0, 0,
+        this, Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint);
     dialog->setModal(true);
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     dialog->setCancelButton(nullptr);
@@ -127,8 +126,9 @@ void MainWindow::optionHandler(vexlorSettings es)
         qDebug() << it.key() << it.value();
     m_jobStage = 2;
 
-    m_resolution = getValue(QStringLiteral("cResolution"), QStringLiteral("600"), QStringLiteral("CustomcResolution"))
-                       .toInt();
+    m_resolution
+        = getValue(QStringLiteral("cResolution"), QStringLiteral("600"), QStringLiteral("CustomcResolution"))
+              .toInt();
     updateSettings();
     ui->jobLabel->setText(getValue(QStringLiteral("Title"), QStringLiteral("Untitled"), QString()));
 }
@@ -140,7 +140,8 @@ void MainWindow::gsResolution(int res)
 
 void MainWindow::reciveDitheringType(QString dType)
 {
-    static const struct {
+    static const struct
+    {
         const char *name;
         int type;
     } methods[] = { { "brighten", 1 }, { "lowres", 2 }, { "floyd", 3 }, { "jarvis", 4 }, { "stucki", 5 } };
@@ -196,9 +197,10 @@ void MainWindow::gsFinished(int exitCode, QProcess::ExitStatus exitStatus)
     if (exitStatus != QProcess::NormalExit || exitCode != 0 || !QFile::exists(gsSceneFile())) {
         const QStringList lines = m_gsOutput.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
         const QString tail = lines.mid(qMax(0, lines.size() - 8)).join(QLatin1Char('\n'));
-        failJob(QStringLiteral("The processing engine could not read the print job (exit code %1).\n%2")
-                    .arg(exitStatus == QProcess::NormalExit ? QString::number(exitCode) : QStringLiteral("crash"),
-                         tail));
+        failJob(
+            QStringLiteral("The processing engine could not read the print job (exit code %1).\n%2")
+                .arg(exitStatus == QProcess::NormalExit ? QString::number(exitCode) : QStringLiteral("crash"),
+                    tail));
         m_gsOutput.clear();
         return;
     }
@@ -234,7 +236,8 @@ void MainWindow::getGfxItems(Vexlor::LaserItemList laserList)
 
     m_items = laserList;
 
-    if (getValue(QStringLiteral("CenterEngraving"), QStringLiteral("none"), QString()).contains(QLatin1String("page"))) {
+    if (getValue(QStringLiteral("CenterEngraving"), QStringLiteral("none"), QString())
+            .contains(QLatin1String("page"))) {
         m_jobBounds = m_pageRect;
         emit sendBoundingRect(m_pageRect);
         return;
@@ -264,7 +267,7 @@ void MainWindow::getGfxItems(Vexlor::LaserItemList laserList)
         bounds = bounds.united(rect);
     }
     m_jobBounds = QRect(roundHalfUp(bounds.x()), roundHalfUp(bounds.y()), roundHalfUp(bounds.width()),
-                        roundHalfUp(bounds.height()));
+        roundHalfUp(bounds.height()));
     emit sendBoundingRect(m_jobBounds);
 }
 
@@ -272,7 +275,7 @@ void MainWindow::itemOutOfBounds()
 {
     qDebug() << "Item Out Of Bounds: some items did not fit the table and were removed";
     showMessage(QMessageBox::Warning, QStringLiteral("Item Out Of Bounds"),
-                QStringLiteral("Grapical items were outside of the engravable area and removed"), this);
+        QStringLiteral("Grapical items were outside of the engravable area and removed"), this);
 }
 
 void MainWindow::getSceneTiles(Vexlor::SceneTile tiles)
@@ -293,8 +296,9 @@ void MainWindow::getSceneTiles(Vexlor::SceneTile tiles)
     m_scene->setSceneRect(m_rulerGroup->boundingRect());
     const QRectF sceneRect = m_scene->sceneRect();
     if (sceneRect.width() > 0 && sceneRect.height() > 0) {
-        m_fitZoom = qMin(1.0, qMin(ui->graphicsView->width() / sceneRect.width(),
-                                   ui->graphicsView->height() / sceneRect.height()));
+        m_fitZoom = qMin(1.0,
+            qMin(ui->graphicsView->width() / sceneRect.width(),
+                ui->graphicsView->height() / sceneRect.height()));
     }
 
     // Show the job where it lies on the table, not the table's empty corner.
@@ -378,8 +382,8 @@ void MainWindow::getPCL(QByteArray arr)
         errorString(QStringLiteral("Unable to open file."));
         errorString(file.errorString());
         showMessage(QMessageBox::Critical, QStringLiteral("Job Failed"),
-                    QStringLiteral("The engraver job could not be written to %1: %2").arg(path, file.errorString()),
-                    this);
+            QStringLiteral("The engraver job could not be written to %1: %2").arg(path, file.errorString()),
+            this);
         return;
     }
     if (file.write(m_jobBytes) != m_jobBytes.size() || !file.flush() || !file.commit()) {
@@ -387,8 +391,8 @@ void MainWindow::getPCL(QByteArray arr)
         errorString(QStringLiteral("Unable to write file."));
         errorString(file.errorString());
         showMessage(QMessageBox::Critical, QStringLiteral("Job Failed"),
-                    QStringLiteral("The engraver job could not be written to %1: %2").arg(path, file.errorString()),
-                    this);
+            QStringLiteral("The engraver job could not be written to %1: %2").arg(path, file.errorString()),
+            this);
         return;
     }
 
@@ -409,8 +413,8 @@ void MainWindow::initiateJobTx()
     const int row = ui->machineList->currentRow();
     if (row < 0 || row >= machines.size()) {
         errorString(QStringLiteral("No engraver selected!"));
-        showMessage(QMessageBox::Critical, QStringLiteral("Connection Error"), QStringLiteral("No Engraver Selected!"),
-                    this);
+        showMessage(QMessageBox::Critical, QStringLiteral("Connection Error"),
+            QStringLiteral("No Engraver Selected!"), this);
         return;
     }
     const Vexlor::vexlorMachine machine = machines.at(row);
@@ -438,7 +442,8 @@ void MainWindow::initiateJobTx()
     connect(thread, SIGNAL(started()), sender, SLOT(start()));
     connect(sender, SIGNAL(finished()), thread, SLOT(quit()));
     connect(sender, SIGNAL(finished()), sender, SLOT(deleteLater()));
-    for (QObject *widget : std::initializer_list<QObject *> { titleLabel, machineLabel, statusLabel, progress, layout })
+    for (QObject *widget :
+        std::initializer_list<QObject *> { titleLabel, machineLabel, statusLabel, progress, layout })
         connect(sender, SIGNAL(finished()), widget, SLOT(deleteLater()));
     connect(thread, SIGNAL(finished()), thread, SLOT(deleteLater()));
     connect(this, SIGNAL(finished()), thread, SLOT(quit()));
@@ -458,9 +463,7 @@ void MainWindow::socketError(QString err)
     showMessage(QMessageBox::Critical, QStringLiteral("Socket Error"), err, this);
 }
 
-void MainWindow::progressCanceled()
-{
-}
+void MainWindow::progressCanceled() { }
 
 void MainWindow::on_pushButton_clicked()
 {
@@ -470,7 +473,7 @@ void MainWindow::on_pushButton_clicked()
 void MainWindow::listenFailed(QString serverError)
 {
     showMessage(QMessageBox::Critical, QStringLiteral("PrintListener"),
-                QStringLiteral("Unable to start the PrintListener: %1.").arg(serverError), nullptr);
+        QStringLiteral("Unable to start the PrintListener: %1.").arg(serverError), nullptr);
 }
 
 void MainWindow::listenerError(QString err)
@@ -485,9 +488,9 @@ void MainWindow::parserError(QString err)
 {
     // Only the failures that leave the job without options stop it; a single
     // unusable option is left out and the job goes on.
-    static const char *const fatal[] = { "The file could not be opened in name2Parse", "The file could not be read",
-                                         "Problem opening option file", "Refusing to write the options file",
-                                         "Could not write the option file" };
+    static const char *const fatal[] = { "The file could not be opened in name2Parse",
+        "The file could not be read", "Problem opening option file", "Refusing to write the options file",
+        "Could not write the option file" };
     if (m_jobStage != 1)
         return;
     for (const char *prefix : fatal) {

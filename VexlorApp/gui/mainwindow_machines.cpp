@@ -1,6 +1,5 @@
 // The engraver list of the main window and its file "settings.xml".
 #include "mainwindow.h"
-
 #include "ui_mainwindow.h"
 
 #include <QFile>
@@ -71,7 +70,8 @@ void MainWindow::saveMachineList()
     for (const Vexlor::vexlorMachine &machine : qAsConst(machines)) {
         writer.writeStartElement(QStringLiteral("Machine"));
         writer.writeAttribute(QStringLiteral("name"), machine.name);
-        writer.writeAttribute(QStringLiteral("addr"), machine.addr.isNull() ? QString() : machine.addr.toString());
+        writer.writeAttribute(
+            QStringLiteral("addr"), machine.addr.isNull() ? QString() : machine.addr.toString());
         writer.writeAttribute(QStringLiteral("type"), QString::number(machine.type));
         writer.writeEndElement();
     }
@@ -91,14 +91,15 @@ void MainWindow::getMachine(Vexlor::vexlorMachine mac)
     if (mac.name.isEmpty()) {
         machineDialog.show();
         showMessage(QMessageBox::Warning, QStringLiteral("Error"), QStringLiteral("You must put in a name."),
-                    &machineDialog);
+            &machineDialog);
         return;
     }
-    const QList<QListWidgetItem *> sameName = ui->machineList->findItems(mac.name, Qt::MatchExactly | Qt::MatchCaseSensitive);
+    const QList<QListWidgetItem *> sameName
+        = ui->machineList->findItems(mac.name, Qt::MatchExactly | Qt::MatchCaseSensitive);
     auto refuse = [this]() {
         machineDialog.show();
         showMessage(QMessageBox::Warning, QStringLiteral("Error"),
-                    QStringLiteral("Machine with that name already exists. Please rename."), &machineDialog);
+            QStringLiteral("Machine with that name already exists. Please rename."), &machineDialog);
         errorString(QStringLiteral("There are multipule items in the machineList with the same name..."));
     };
 

@@ -1,7 +1,6 @@
 // The preview of the main window: rulers, zoom, the stroke-width rule that
 // splits strokes into cut lines and engraved paths, and "Preview Final".
 #include "mainwindow.h"
-
 #include "ui_mainwindow.h"
 
 #include <QDebug>
@@ -127,8 +126,9 @@ void MainWindow::resizeEvent(QResizeEvent *event)
     ui->mainSplitter->setGeometry(area);
     const QRectF sceneRect = m_scene->sceneRect();
     if (sceneRect.width() > 0 && sceneRect.height() > 0) {
-        m_fitZoom = qMin(1.0, qMin(ui->graphicsView->width() / sceneRect.width(),
-                                   ui->graphicsView->height() / sceneRect.height()));
+        m_fitZoom = qMin(1.0,
+            qMin(ui->graphicsView->width() / sceneRect.width(),
+                ui->graphicsView->height() / sceneRect.height()));
     }
 }
 
@@ -226,7 +226,8 @@ void MainWindow::updateGfx()
     const double threshold = ui->widthTextBox->text().toDouble() * m_resolution / 72.0;
     int overlayItems = 0;
     for (LaserOp::LaserOp &item : m_items) {
-        if ((item.type != LaserOp::CutLine && item.type != LaserOp::EngravedPath) || item.pen.style() == Qt::NoPen)
+        if ((item.type != LaserOp::CutLine && item.type != LaserOp::EngravedPath)
+            || item.pen.style() == Qt::NoPen)
             continue;
         const int previous = item.type;
         if (item.pen.widthF() > threshold) {

@@ -1,8 +1,7 @@
 // The job settings of the main window: normalising a new job's keys, the
 // settings table, and the reaction to edited settings.
-#include "mainwindow.h"
-
 #include "editsettings.h"
+#include "mainwindow.h"
 #include "ui_mainwindow.h"
 
 #include <QGraphicsItemGroup>
@@ -13,7 +12,7 @@
 void MainWindow::sanitizeSettings()
 {
     static const char *const numericKeys[] = { "rasterSpeed", "rasterPower", "vectorSpeed", "vectorPower",
-                                               "vectorFreq",  "cResolution", "materialThickness" };
+        "vectorFreq", "cResolution", "materialThickness" };
     const QStringList keys = m_settings.settings.keys();
     for (const QString &key : keys) {
         for (const char *numeric : numericKeys) {
@@ -47,9 +46,9 @@ void MainWindow::updateSettings()
         autoFocus ? yesNo(getValue(QStringLiteral("vectorGrid"), QStringLiteral("disabled"), QString()))
                   : QStringLiteral("N/A"),
         autoFocus ? QString::number(getValue(QStringLiteral("materialThickness"), QStringLiteral("0"),
-                                             QStringLiteral("CustommaterialThickness"))
+                                        QStringLiteral("CustommaterialThickness"))
                                         .toDouble(),
-                                    'f', 3)
+            'f', 3)
                   : QStringLiteral("N/A"),
         // Raster
         getValue(QStringLiteral("rasterSpeed"), QStringLiteral("50"), QStringLiteral("CustomrasterSpeed")),
@@ -67,7 +66,8 @@ void MainWindow::updateSettings()
 
     // Walk the rows below "Job" in display order, stepping over the other
     // top-level rows, and fill the value column of each child row.
-    const QList<QTreeWidgetItem *> jobRows = ui->settingsTree->findItems(QStringLiteral("Job"), Qt::MatchExactly, 0);
+    const QList<QTreeWidgetItem *> jobRows
+        = ui->settingsTree->findItems(QStringLiteral("Job"), Qt::MatchExactly, 0);
     if (!jobRows.isEmpty()) {
         QTreeWidgetItemIterator it(jobRows.first());
         ++it;
@@ -81,7 +81,8 @@ void MainWindow::updateSettings()
     }
 
     const int resolution
-        = getValue(QStringLiteral("cResolution"), QStringLiteral("600"), QStringLiteral("CustomcResolution")).toInt();
+        = getValue(QStringLiteral("cResolution"), QStringLiteral("600"), QStringLiteral("CustomcResolution"))
+              .toInt();
     if (resolution == m_resolution) {
         if (m_jobStage > 3) {
             m_finalPreviewNeeded = true;
@@ -108,8 +109,9 @@ void MainWindow::updateSettings()
         QStringLiteral("-dSAFER"),
         QStringLiteral("-dNOPAUSE"),
         QStringLiteral("-sDEVICE=vexlor"),
-        QStringLiteral("-r") + getValue(QStringLiteral("cResolution"), QStringLiteral("600"),
-                                         QStringLiteral("CustomcResolution")),
+        QStringLiteral("-r")
+            + getValue(
+                QStringLiteral("cResolution"), QStringLiteral("600"), QStringLiteral("CustomcResolution")),
         QStringLiteral("-sDitheringType=") + m_settings.settings.value(QStringLiteral("dithering")),
         QStringLiteral("-sJobType=mono"),
         QStringLiteral("-sOutputFile=/tmp/GSTemp/o.xml"),

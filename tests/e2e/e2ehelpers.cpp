@@ -35,9 +35,9 @@ VirtualEngraver::VirtualEngraver(const QStringList &extraArguments)
     m_process = std::make_unique<ChildProcess>();
     m_process->setProcessChannelMode(QProcess::MergedChannels);
     m_process->start(binary(QStringLiteral("vexlor-engraver")),
-                     QStringList { QStringLiteral("--address"), QStringLiteral("127.0.0.1"), QStringLiteral("--port"),
-                                   QStringLiteral("0"), QStringLiteral("--spool"), m_dir.path() }
-                         + extraArguments);
+        QStringList { QStringLiteral("--address"), QStringLiteral("127.0.0.1"), QStringLiteral("--port"),
+            QStringLiteral("0"), QStringLiteral("--spool"), m_dir.path() }
+            + extraArguments);
     if (!m_process->waitForStarted(10000))
         return;
     QElapsedTimer timer;
@@ -90,10 +90,11 @@ QString VirtualEngraver::log() const
     return QString::fromUtf8(m_output);
 }
 
-int printThroughQueue(const QString &postScript, const QStringList &options, const QString &workDir, QString *log)
+int printThroughQueue(
+    const QString &postScript, const QStringList &options, const QString &workDir, QString *log)
 {
     QStringList filterArguments { QStringLiteral("-p"), ppdFile(), QStringLiteral("-m"),
-                                  QStringLiteral("application/vnd.cups-postscript") };
+        QStringLiteral("application/vnd.cups-postscript") };
     for (const QString &option : options)
         filterArguments << QStringLiteral("-o") << option;
     filterArguments << postScript;
@@ -111,22 +112,24 @@ int printThroughQueue(const QString &postScript, const QStringList &options, con
 
     QProcess backend;
     backend.start(binary(QStringLiteral("vexlor")),
-                  QStringList { QStringLiteral("1"), QStringLiteral("tester"), QFileInfo(postScript).fileName(),
-                                QStringLiteral("1"), QString(), filtered });
+        QStringList { QStringLiteral("1"), QStringLiteral("tester"), QFileInfo(postScript).fileName(),
+            QStringLiteral("1"), QString(), filtered });
     backend.waitForFinished(120000);
     if (log)
         *log = QString::fromLocal8Bit(backend.readAllStandardError());
     return backend.exitStatus() == QProcess::NormalExit ? backend.exitCode() : -1;
 }
 
-QString writePostScript(const QString &dir, const QString &name, const QByteArray &body, const QByteArray &title)
+QString writePostScript(
+    const QString &dir, const QString &name, const QByteArray &body, const QByteArray &title)
 {
     const QString path = dir + QLatin1Char('/') + name;
     QFile f(path);
     if (!f.open(QIODevice::WriteOnly))
         return QString();
-    f.write("%!PS-Adobe-3.0\n%%Title: " + title + "\n%%BoundingBox: 0 0 612 792\n%%Pages: 1\n%%EndComments\n"
-            "%%Page: 1 1\n");
+    f.write("%!PS-Adobe-3.0\n%%Title: " + title
+        + "\n%%BoundingBox: 0 0 612 792\n%%Pages: 1\n%%EndComments\n"
+          "%%Page: 1 1\n");
     f.write(body);
     f.write("\nshowpage\n%%EOF\n");
     return path;

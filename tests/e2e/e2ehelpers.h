@@ -48,12 +48,12 @@ private:
 // Runs a PostScript file through the PPD's filter with the options and hands
 // the result to the engraver queue's backend, as a queue would. Returns the
 // backend's exit code.
-int printThroughQueue(const QString &postScript, const QStringList &options, const QString &workDir,
-                      QString *log = nullptr);
+int printThroughQueue(
+    const QString &postScript, const QStringList &options, const QString &workDir, QString *log = nullptr);
 
 // Writes a small PostScript job to a file and returns its path.
 QString writePostScript(const QString &dir, const QString &name, const QByteArray &body,
-                        const QByteArray &title = QByteArray("Test job"));
+    const QByteArray &title = QByteArray("Test job"));
 
 // Newest file of a folder matching the filter, or an empty name.
 QString newestFile(const QString &dir, const QString &filter);

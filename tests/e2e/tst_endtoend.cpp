@@ -47,7 +47,7 @@ public:
         QFile script(wrapper);
         script.open(QIODevice::WriteOnly);
         script.write("#!/bin/sh\nprintf '%s\\n' \"$@\" > '" + gsLog.toUtf8() + "'\nexec '"
-                     + binary("vexlor-gs").toUtf8() + "' \"$@\"\n");
+            + binary("vexlor-gs").toUtf8() + "' \"$@\"\n");
         script.close();
         script.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
 
@@ -106,7 +106,8 @@ private:
 // The final preview of the scene left in /tmp/GSTemp, built with the same
 // workers as the application: strokes no wider than the thinnest one are cut,
 // the rest is desaturated and dithered.
-struct FinalPreview {
+struct FinalPreview
+{
     QImage raster;
     QPainterPath cut;
 };
@@ -213,10 +214,10 @@ void tst_EndToEnd::printedJobIsEngraved()
     const QString ps = writePostScript(work.path(), "job.ps", drawing, title.toUtf8());
     QString backendLog;
     QCOMPARE(printThroughQueue(ps,
-                               { "JobType=" + jobType, "directPrint=enabled", "cResolution=300",
-                                 "rasterPower=Custom.42", "vectorSpeed=Custom.17" },
-                               work.path(), &backendLog),
-             0);
+                 { "JobType=" + jobType, "directPrint=enabled", "cResolution=300", "rasterPower=Custom.42",
+                     "vectorSpeed=Custom.17" },
+                 work.path(), &backendLog),
+        0);
 
     QTRY_VERIFY_WITH_TIMEOUT(engraver.jobs().size() == 1, 180000);
     QVERIFY(app.running());
@@ -240,8 +241,8 @@ void tst_EndToEnd::printedJobIsEngraved()
     QFile args(gsLog);
     QVERIFY(args.open(QIODevice::ReadOnly));
     QCOMPARE(QString::fromUtf8(args.readAll()).split('\n', Qt::SkipEmptyParts),
-             QStringList({ "-dDOINTERPOLATE", "-dBATCH", "-dSAFER", "-dNOPAUSE", "-sDEVICE=vexlor", "-r300",
-                           "-sDitheringType=standard", "-sJobType=mono", "-sOutputFile=/tmp/GSTemp/o.xml", spool }));
+        QStringList({ "-dDOINTERPOLATE", "-dBATCH", "-dSAFER", "-dNOPAUSE", "-sDEVICE=vexlor", "-r300",
+            "-sDitheringType=standard", "-sJobType=mono", "-sOutputFile=/tmp/GSTemp/o.xml", spool }));
 
     // out.prn and what the engraver received are the same bytes.
     QFile out("/tmp/GSTemp/out.prn");
@@ -272,10 +273,16 @@ void tst_EndToEnd::printedJobIsEngraved()
         const QRectF got = decoded.vectors.boundingRect();
         QVERIFY(!expected.isEmpty());
         QVERIFY2(qAbs(expected.left() - got.left()) <= 1 && qAbs(expected.top() - got.top()) <= 1
-                     && qAbs(expected.right() - got.right()) <= 1 && qAbs(expected.bottom() - got.bottom()) <= 1,
-                 qPrintable(QString("%1 %2 %3 %4 vs %5 %6 %7 %8")
-                                .arg(expected.left()).arg(expected.top()).arg(expected.right()).arg(expected.bottom())
-                                .arg(got.left()).arg(got.top()).arg(got.right()).arg(got.bottom())));
+                && qAbs(expected.right() - got.right()) <= 1 && qAbs(expected.bottom() - got.bottom()) <= 1,
+            qPrintable(QString("%1 %2 %3 %4 vs %5 %6 %7 %8")
+                           .arg(expected.left())
+                           .arg(expected.top())
+                           .arg(expected.right())
+                           .arg(expected.bottom())
+                           .arg(got.left())
+                           .arg(got.top())
+                           .arg(got.right())
+                           .arg(got.bottom())));
     }
 
     const QString log = app.log();
@@ -298,7 +305,8 @@ void tst_EndToEnd::itemsOffTheTableAreDropped()
                             "0 setgray 72 72 144 144 rectfill 3240 72 144 144 rectfill\n";
     const QString ps = writePostScript(work.path(), "wide.ps", body);
     QFile raw(ps);
-    QCOMPARE(printThroughQueue(ps, { "JobType=raster", "directPrint=enabled", "cResolution=75" }, work.path()), 0);
+    QCOMPARE(
+        printThroughQueue(ps, { "JobType=raster", "directPrint=enabled", "cResolution=75" }, work.path()), 0);
     QTRY_VERIFY_WITH_TIMEOUT(engraver.jobs().size() == 1, 120000);
     QVERIFY(app.log().contains("Item Out Of Bounds"));
 
@@ -323,10 +331,12 @@ void tst_EndToEnd::newJobWhileRendering()
         heavy += QByteArray::number(36 + (i % 20) * 27) + " " + QByteArray::number(36 + (i / 20) * 36)
             + " 20 30 rectfill\n";
     const QString first = writePostScript(work.path(), "heavy.ps", heavy, "Heavy");
-    const QString second = writePostScript(work.path(), "light.ps", "0 setgray 72 72 72 72 rectfill\n", "Light");
+    const QString second
+        = writePostScript(work.path(), "light.ps", "0 setgray 72 72 72 72 rectfill\n", "Light");
     QCOMPARE(printThroughQueue(first, { "JobType=raster", "cResolution=600" }, work.path()), 0);
-    QCOMPARE(printThroughQueue(second, { "JobType=raster", "directPrint=enabled", "cResolution=150" }, work.path()),
-             0);
+    QCOMPARE(printThroughQueue(
+                 second, { "JobType=raster", "directPrint=enabled", "cResolution=150" }, work.path()),
+        0);
 
     QTRY_VERIFY_WITH_TIMEOUT(!engraver.jobs().isEmpty(), 180000);
     JobDecoder::DecodedJob decoded;
@@ -346,13 +356,15 @@ void tst_EndToEnd::malformedPostScriptLeavesAppUsable()
 
     const QString bad = writePostScript(work.path(), "bad.ps", "1 2 3 nosuchoperator\n", "Broken");
     QCOMPARE(printThroughQueue(bad, { "directPrint=enabled" }, work.path()), 0);
-    QTRY_VERIFY_WITH_TIMEOUT(app.log().contains("Job Failed") || app.log().contains("could not read the print job"),
-                             120000);
+    QTRY_VERIFY_WITH_TIMEOUT(
+        app.log().contains("Job Failed") || app.log().contains("could not read the print job"), 120000);
     QVERIFY(engraver.jobs().isEmpty());
 
     // The next good job goes through.
     const QString good = writePostScript(work.path(), "good.ps", "0 setgray 72 72 72 72 rectfill\n", "Good");
-    QCOMPARE(printThroughQueue(good, { "JobType=raster", "directPrint=enabled", "cResolution=150" }, work.path()), 0);
+    QCOMPARE(
+        printThroughQueue(good, { "JobType=raster", "directPrint=enabled", "cResolution=150" }, work.path()),
+        0);
     QTRY_VERIFY_WITH_TIMEOUT(engraver.jobs().size() == 1, 120000);
     QCOMPARE(app.stop(), 0);
 }

@@ -63,12 +63,14 @@ void tst_JobFlow::openWindow(int engraverPort)
     QDir().mkpath(support);
     QFile list(support + "/settings.xml");
     QVERIFY(list.open(QIODevice::WriteOnly));
-    list.write("<ListStart default=\"0\"><Machine name=\"Virtual\" addr=\"127.0.0.1\" type=\"0\"/></ListStart>");
+    list.write(
+        "<ListStart default=\"0\"><Machine name=\"Virtual\" addr=\"127.0.0.1\" type=\"0\"/></ListStart>");
     list.close();
     qputenv("VEXLOR_ENGRAVER_PORT", QByteArray::number(engraverPort));
     for (const char *dir : { "/tmp/PSLib", "/tmp/XMLLib", "/tmp/GSTemp" })
         QDir().mkdir(dir);
-    m_window = std::make_unique<MainWindow>(binary("vexlor-gs"), "/tmp/PSLib", "/tmp/XMLLib", "/tmp/GSTemp", support);
+    m_window = std::make_unique<MainWindow>(
+        binary("vexlor-gs"), "/tmp/PSLib", "/tmp/XMLLib", "/tmp/GSTemp", support);
     m_window->show();
 }
 
@@ -111,7 +113,7 @@ void tst_JobFlow::printPressedTwiceSendsTwice()
     QVERIFY(engraver.isListening());
     openWindow(engraver.port());
     QVERIFY(receiveJob("0 setgray 72 72 144 72 rectfill 1 setlinewidth 72 300 moveto 300 300 lineto stroke\n",
-                       { "cResolution=150" }));
+        { "cResolution=150" }));
     QTRY_COMPARE_WITH_TIMEOUT(m_window->jobStage(), 6, 120000);
 
     auto *print = m_window->findChild<QPushButton *>("pushButton");

@@ -23,7 +23,7 @@ private slots:
     void cancelChangesNothing();
 
 private:
-    template<typename T> static T *child(QWidget *w, const char *name) { return w->findChild<T *>(name); }
+    template <typename T> static T *child(QWidget *w, const char *name) { return w->findChild<T *>(name); }
     static void pressOk(EditSettings &dialog)
     {
         child<QDialogButtonBox>(&dialog, "buttonBox")->button(QDialogButtonBox::Ok)->click();
@@ -37,15 +37,46 @@ void tst_EditSettings::loadsAndWritesChoices_data()
     QTest::addColumn<QString>("combo");
     QTest::addColumn<QString>("shown");
     QTest::addColumn<QString>("written");
-    QTest::newRow("vector job") << "JobType" << "vector" << "jobTypeComboBox" << "Vector" << "vector";
-    QTest::newRow("combo job") << "JobType" << "combo" << "jobTypeComboBox" << "Combined" << "combo";
-    QTest::newRow("centre") << "CenterEngraving" << "center" << "centerEngravingComboBox" << "Center-Center"
+    QTest::newRow("vector job") << "JobType"
+                                << "vector"
+                                << "jobTypeComboBox"
+                                << "Vector"
+                                << "vector";
+    QTest::newRow("combo job") << "JobType"
+                               << "combo"
+                               << "jobTypeComboBox"
+                               << "Combined"
+                               << "combo";
+    QTest::newRow("centre") << "CenterEngraving"
+                            << "center"
+                            << "centerEngravingComboBox"
+                            << "Center-Center"
                             << "center";
-    QTest::newRow("left") << "CenterEngraving" << "left" << "centerEngravingComboBox" << "Left-Center" << "left";
-    QTest::newRow("bottom") << "EngravingDirection" << "bottom" << "engDirComboBox" << "Bottom-Up" << "bottom";
-    QTest::newRow("lowres") << "dithering" << "lowres" << "ditherComboBox" << "Low Resolution" << "lowres";
-    QTest::newRow("brighten") << "dithering" << "brighten" << "ditherComboBox" << "Brighten" << "brighten";
-    QTest::newRow("unknown method") << "dithering" << "sierra" << "ditherComboBox" << "" << "";
+    QTest::newRow("left") << "CenterEngraving"
+                          << "left"
+                          << "centerEngravingComboBox"
+                          << "Left-Center"
+                          << "left";
+    QTest::newRow("bottom") << "EngravingDirection"
+                            << "bottom"
+                            << "engDirComboBox"
+                            << "Bottom-Up"
+                            << "bottom";
+    QTest::newRow("lowres") << "dithering"
+                            << "lowres"
+                            << "ditherComboBox"
+                            << "Low Resolution"
+                            << "lowres";
+    QTest::newRow("brighten") << "dithering"
+                              << "brighten"
+                              << "ditherComboBox"
+                              << "Brighten"
+                              << "brighten";
+    QTest::newRow("unknown method") << "dithering"
+                                    << "sierra"
+                                    << "ditherComboBox"
+                                    << ""
+                                    << "";
 }
 
 void tst_EditSettings::loadsAndWritesChoices()

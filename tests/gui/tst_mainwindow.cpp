@@ -24,7 +24,8 @@
 #include <sys/resource.h>
 
 // The window with its workers, in folders of a temporary directory.
-struct WindowFixture {
+struct WindowFixture
+{
     QTemporaryDir dir;
     std::unique_ptr<MainWindow> window;
 
@@ -43,8 +44,8 @@ struct WindowFixture {
     {
         for (const char *sub : { "spool", "options", "gs", "support" })
             QDir().mkpath(dir.filePath(sub));
-        window.reset(new MainWindow(dir.filePath("no-such-gs"), dir.filePath("spool"), dir.filePath("options"),
-                                    dir.filePath("gs"), support()));
+        window.reset(new MainWindow(dir.filePath("no-such-gs"), dir.filePath("spool"),
+            dir.filePath("options"), dir.filePath("gs"), support()));
     }
 
     QByteArray closeAndRead()
@@ -56,7 +57,7 @@ struct WindowFixture {
         return f.readAll();
     }
 
-    template<typename T> T *child(const char *name) { return window->findChild<T *>(QLatin1String(name)); }
+    template <typename T> T *child(const char *name) { return window->findChild<T *>(QLatin1String(name)); }
 
     QMessageBox *messageBox(const QString &title)
     {
@@ -116,12 +117,12 @@ void tst_MainWindow::engraverListRoundTrip()
 
     const QByteArray written = f.closeAndRead();
     QCOMPARE(written,
-             QByteArray("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-                        "<ListStart default=\"1\">\n"
-                        "    <Machine name=\"Shop &amp; Lab\" addr=\"10.0.0.5\" type=\"0\"/>\n"
-                        "    <Machine name=\"Spare\" addr=\"\" type=\"0\"/>\n"
-                        "    <Machine name=\"Spare\" addr=\"192.168.1.20\" type=\"0\"/>\n"
-                        "</ListStart>\n"));
+        QByteArray("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+                   "<ListStart default=\"1\">\n"
+                   "    <Machine name=\"Shop &amp; Lab\" addr=\"10.0.0.5\" type=\"0\"/>\n"
+                   "    <Machine name=\"Spare\" addr=\"\" type=\"0\"/>\n"
+                   "    <Machine name=\"Spare\" addr=\"192.168.1.20\" type=\"0\"/>\n"
+                   "</ListStart>\n"));
 }
 
 void tst_MainWindow::engraverListSelectsNothingForBadDefault_data()
@@ -135,8 +136,9 @@ void tst_MainWindow::engraverListSelectsNothingForBadDefault()
 {
     QFETCH(QByteArray, defaultIndex);
     WindowFixture f;
-    f.writeSettings("<ListStart default=\"" + defaultIndex + "\"><Machine name=\"A\" addr=\"1.2.3.4\" type=\"0\"/>"
-                    "<Machine name=\"B\" addr=\"1.2.3.5\" type=\"0\"/></ListStart>");
+    f.writeSettings("<ListStart default=\"" + defaultIndex
+        + "\"><Machine name=\"A\" addr=\"1.2.3.4\" type=\"0\"/>"
+          "<Machine name=\"B\" addr=\"1.2.3.5\" type=\"0\"/></ListStart>");
     f.open();
     QCOMPARE(f.child<QListWidget>("machineList")->count(), 2);
     QCOMPARE(f.child<QListWidget>("machineList")->currentRow(), -1);
@@ -149,8 +151,9 @@ void tst_MainWindow::emptyListWritesEmptyStart()
     WindowFixture f;
     f.open();
     QCOMPARE(f.child<QListWidget>("machineList")->count(), 0);
-    QCOMPARE(f.closeAndRead(), QByteArray("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-                                          "<ListStart default=\"-1\"/>\n"));
+    QCOMPARE(f.closeAndRead(),
+        QByteArray("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+                   "<ListStart default=\"-1\"/>\n"));
 }
 
 void tst_MainWindow::failedWriteKeepsOldFile()
@@ -183,7 +186,8 @@ void tst_MainWindow::failedWriteKeepsOldFile()
 void tst_MainWindow::addAndEditEngravers()
 {
     WindowFixture f;
-    f.writeSettings("<ListStart default=\"0\"><Machine name=\"laser\" addr=\"10.0.0.2\" type=\"0\"/></ListStart>");
+    f.writeSettings(
+        "<ListStart default=\"0\"><Machine name=\"laser\" addr=\"10.0.0.2\" type=\"0\"/></ListStart>");
     f.open();
     auto *list = f.child<QListWidget>("machineList");
     MachineDialog *dialog = f.window->findChild<MachineDialog *>();
@@ -201,7 +205,8 @@ void tst_MainWindow::addAndEditEngravers()
     f.window->getMachine(m);
     QCOMPARE(list->count(), 2);
     QVERIFY(f.messageBox("Error"));
-    QCOMPARE(f.messageBox("Error")->text(), QStringLiteral("Machine with that name already exists. Please rename."));
+    QCOMPARE(f.messageBox("Error")->text(),
+        QStringLiteral("Machine with that name already exists. Please rename."));
 
     m.name.clear();
     f.window->getMachine(m);
@@ -277,8 +282,8 @@ void tst_MainWindow::settingsTableShowsDefaults()
     f.open();
     f.window->optionHandler(vexlorSettings());
     QCOMPARE(valueColumn(f.child<QTreeWidget>("settingsTree")),
-             QStringList({ "600", "Combined", "None", "No", "N/A", "N/A", "50", "50", "top", "Standard", "50", "50",
-                           "50", "none", "No", "No" }));
+        QStringList({ "600", "Combined", "None", "No", "N/A", "N/A", "50", "50", "top", "Standard", "50",
+            "50", "50", "none", "No", "No" }));
 }
 
 void tst_MainWindow::settingsTableShowsThickness()
@@ -416,10 +421,14 @@ void tst_MainWindow::jobBoundsFollowJobType_data()
     QTest::addColumn<QRect>("bounds");
     // A stroke of width 2 grows by 2 on every side; an image counts with its
     // rectangle mapped through its transform; hidden items never count.
-    QTest::newRow("combo") << "combo" << "none" << QRect(100, 100, 1920, 902);
-    QTest::newRow("vector") << "vector" << "none" << QRect(100, 100, 1002, 902);
-    QTest::newRow("raster") << "raster" << "none" << QRect(2000, 500, 20, 10);
-    QTest::newRow("page centring") << "combo" << "page" << QRect(QPoint(0, 0), QPoint(5100, 6600));
+    QTest::newRow("combo") << "combo"
+                           << "none" << QRect(100, 100, 1920, 902);
+    QTest::newRow("vector") << "vector"
+                            << "none" << QRect(100, 100, 1002, 902);
+    QTest::newRow("raster") << "raster"
+                            << "none" << QRect(2000, 500, 20, 10);
+    QTest::newRow("page centring") << "combo"
+                                   << "page" << QRect(QPoint(0, 0), QPoint(5100, 6600));
 }
 
 void tst_MainWindow::jobBoundsFollowJobType()

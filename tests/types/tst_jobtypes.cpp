@@ -25,7 +25,7 @@ private slots:
 void tst_JobTypes::metaTypeNames()
 {
     const char *names[] = { "vexlorSettings", "VectorList", "LaserOp::LaserOp", "Vexlor::vexlorMachine",
-                            "Vexlor::LaserItemList", "Vexlor::WidthList", "Vexlor::SceneTile" };
+        "Vexlor::LaserItemList", "Vexlor::WidthList", "Vexlor::SceneTile" };
     int previous = 0;
     for (const char *name : names) {
         const int id = QMetaType::type(name);
@@ -97,8 +97,8 @@ void tst_JobTypes::lookupRule_data()
     QTest::addColumn<QStringList>("keys");
     QTest::addColumn<QStringList>("values");
     QTest::addColumn<QString>("expected");
-    QTest::newRow("key wins") << QStringList { "cResolution", "CustomcResolution" } << QStringList { "600", "1200" }
-                              << "600";
+    QTest::newRow("key wins") << QStringList { "cResolution", "CustomcResolution" }
+                              << QStringList { "600", "1200" } << "600";
     QTest::newRow("alternative") << QStringList { "CustomcResolution" } << QStringList { "1000" } << "1000";
     QTest::newRow("default") << QStringList {} << QStringList {} << "600";
     QTest::newRow("empty value kept") << QStringList { "cResolution" } << QStringList { "" } << "";
@@ -144,7 +144,8 @@ void tst_JobTypes::privateFileIsClosedToOthers()
     QVERIFY(Vexlor::openPrivateFile(file, QIODevice::WriteOnly));
     file.write("abc");
     file.close();
-    QCOMPARE(file.permissions() & (QFile::ReadOther | QFile::ReadGroup | QFile::WriteOther), QFile::Permissions());
+    QCOMPARE(
+        file.permissions() & (QFile::ReadOther | QFile::ReadGroup | QFile::WriteOther), QFile::Permissions());
 
     QString why;
     QVERIFY2(Vexlor::openPrivateFile(file, QIODevice::Append, &why), qPrintable(why));

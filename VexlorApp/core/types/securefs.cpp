@@ -51,8 +51,9 @@ bool makePrivateDir(const QString &path, QString *reason)
 {
     const QByteArray native = QFile::encodeName(QDir::cleanPath(path));
     if (::mkdir(native.constData(), 0700) != 0 && errno != EEXIST) {
-        setReason(reason, QStringLiteral("Could not create %1: %2")
-                              .arg(path, QString::fromLocal8Bit(std::strerror(errno))));
+        setReason(reason,
+            QStringLiteral("Could not create %1: %2")
+                .arg(path, QString::fromLocal8Bit(std::strerror(errno))));
         return false;
     }
     struct stat st;
@@ -74,21 +75,22 @@ bool openPrivateFile(QFile &file, QIODevice::OpenMode mode, QString *reason)
         flags |= O_TRUNC;
     const int fd = ::open(native.constData(), flags, 0600);
     if (fd < 0) {
-        setReason(reason, QStringLiteral("Could not open %1: %2")
-                              .arg(file.fileName(), QString::fromLocal8Bit(std::strerror(errno))));
+        setReason(reason,
+            QStringLiteral("Could not open %1: %2")
+                .arg(file.fileName(), QString::fromLocal8Bit(std::strerror(errno))));
         return false;
     }
     struct stat st;
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::geteuid()) {
         ::close(fd);
-        setReason(reason, QStringLiteral("%1 is not a file of ours, refusing to write it").arg(file.fileName()));
+        setReason(
+            reason, QStringLiteral("%1 is not a file of ours, refusing to write it").arg(file.fileName()));
         return false;
     }
     // The descriptor only served to create the file with our mode and to check
     // it; QFile keeps its name when it opens the file by name.
     ::close(fd);
-    const QIODevice::OpenMode qtMode
-        = QIODevice::WriteOnly | (mode & (QIODevice::Append | QIODevice::Text));
+    const QIODevice::OpenMode qtMode = QIODevice::WriteOnly | (mode & (QIODevice::Append | QIODevice::Text));
     if (!file.open(qtMode | ((mode & QIODevice::Append) ? QIODevice::OpenMode() : QIODevice::Truncate))) {
         setReason(reason, file.errorString());
         return false;

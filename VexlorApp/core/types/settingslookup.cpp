@@ -2,8 +2,8 @@
 
 namespace Vexlor {
 
-QString lookupSetting(const QMap<QString, QString> &settings, const QString &key,
-                      const QString &defaultValue, const QString &alternativeKey)
+QString lookupSetting(const QMap<QString, QString> &settings, const QString &key, const QString &defaultValue,
+    const QString &alternativeKey)
 {
     auto it = settings.constFind(key);
     if (it != settings.constEnd())
