@@ -225,6 +225,10 @@ MainWindow::MainWindow(const QString &gsProgram, const QString &spoolDir, const 
 
 MainWindow::~MainWindow()
 {
+    // The widgets outlive this body by a little; events they get while they
+    // are torn down must not reach the filter once the form is gone.
+    ui->graphicsView->viewport()->removeEventFilter(this);
+
     emit killRender();
     saveMachineList();
 
