@@ -4,6 +4,7 @@
 #include "e2ehelpers.h"
 #include "jobdecoder.h"
 #include "mainwindow.h"
+#include "securefs.h"
 #include "vexlortypes.h"
 
 #include <QDir>
@@ -68,7 +69,7 @@ void tst_JobFlow::openWindow(int engraverPort)
     list.close();
     qputenv("VEXLOR_ENGRAVER_PORT", QByteArray::number(engraverPort));
     for (const char *dir : { "/tmp/PSLib", "/tmp/XMLLib", "/tmp/GSTemp" })
-        QDir().mkdir(dir);
+        QVERIFY(Vexlor::makePrivateDir(dir));
     m_window = std::make_unique<MainWindow>(
         binary("vexlor-gs"), "/tmp/PSLib", "/tmp/XMLLib", "/tmp/GSTemp", support);
     m_window->show();

@@ -6,6 +6,7 @@
 #include "editsettings.h"
 #include "jobdecoder.h"
 #include "mainwindow.h"
+#include "securefs.h"
 #include "vexlortypes.h"
 
 #include <QApplication>
@@ -148,7 +149,7 @@ void tst_SettingsFlow::init()
     m_work = std::make_unique<QTemporaryDir>();
     QVERIFY(m_work->isValid());
     for (const char *dir : { "/tmp/PSLib", "/tmp/XMLLib", "/tmp/GSTemp" })
-        QDir().mkdir(dir);
+        QVERIFY(Vexlor::makePrivateDir(dir));
     // A job file of an earlier run must not pass for this one's.
     QFile::remove(kJobFile);
 }
