@@ -280,6 +280,13 @@ void MainWindow::itemOutOfBounds()
 
 void MainWindow::getSceneTiles(Vexlor::SceneTile tiles)
 {
+    // Results carry no job of their own. What arrives before this job's scene
+    // has been read was asked for by an earlier job (or an earlier run at
+    // another resolution) and must not land in this job's preview.
+    if (m_jobStage < 4) {
+        qDebug() << "Preview tiles of an earlier job dropped";
+        return;
+    }
     for (const auto &tile : qAsConst(tiles)) {
         auto *item = new QGraphicsPixmapItem(tile.second);
         item->setTransformationMode(Qt::SmoothTransformation);
@@ -348,6 +355,10 @@ void MainWindow::renderFinal()
 
 void MainWindow::reciveDitheredTiles(Vexlor::SceneTile tiles)
 {
+    if (m_jobStage < 5) {
+        qDebug() << "Dithered tiles of an earlier job dropped";
+        return;
+    }
     emit sendFinalDither(tiles);
     infoString(QStringLiteral("Starting PCL Generation."));
     emit startPCLProc();
@@ -365,6 +376,12 @@ void MainWindow::reciveDitheredTiles(Vexlor::SceneTile tiles)
 
 void MainWindow::getPCL(QByteArray arr)
 {
+    // An engraver job of an earlier job must neither replace out.prn nor be
+    // sent with this job's direct print.
+    if (m_jobStage < 5) {
+        qDebug() << "Engraver job of an earlier job dropped";
+        return;
+    }
     emit finishedPrep();
     ui->renderingProgressBar->setRange(0, 1);
     ui->renderingProgressBar->setValue(1);

@@ -97,6 +97,7 @@ private slots:
     void itemsOffTheTableWarn();
     void droppedJobIsReported();
     void missingGhostscriptEndsTheJob();
+    void resultsOfAnEarlierJobAreDropped();
 };
 
 void tst_MainWindow::engraverListRoundTrip()
@@ -495,6 +496,37 @@ void tst_MainWindow::missingGhostscriptEndsTheJob()
     QVERIFY(f.messageBox("Job Failed")->text().contains("no-such-gs"));
     // The window is usable again: no modal progress dialog is left open.
     QTRY_VERIFY(!visibleProgress());
+}
+
+void tst_MainWindow::resultsOfAnEarlierJobAreDropped()
+{
+    WindowFixture f;
+    f.writeSettings(
+        "<ListStart default=\"0\"><Machine name=\"A\" addr=\"127.0.0.1\" type=\"0\"/></ListStart>");
+    f.open();
+    // A new job has just arrived, with direct print on; the previous job's
+    // renderer and generator still deliver their results.
+    f.window->newJobRecived(f.dir.filePath("spool/job.txt"));
+    vexlorSettings s;
+    s.settings.insert("directPrint", "enabled");
+    f.window->optionHandler(s);
+    QSignalSpy prep(f.window.get(), SIGNAL(finishedPrep()));
+    QSignalSpy generate(f.window.get(), SIGNAL(startPCLProc()));
+
+    QImage picture(10, 10, QImage::Format_RGB32);
+    picture.fill(Qt::black);
+    Vexlor::SceneTile tiles;
+    tiles.append(qMakePair(QRect(0, 0, 10, 10), QPixmap::fromImage(picture)));
+    f.window->getSceneTiles(tiles);
+    f.window->reciveDitheredTiles(tiles);
+    f.window->getPCL(QByteArray("old job"));
+
+    QCOMPARE(prep.count(), 0);
+    QCOMPARE(generate.count(), 0);
+    QVERIFY(f.window->jobBytes().isEmpty());
+    QVERIFY(!QFile::exists(f.dir.filePath("gs/out.prn")));
+    QCOMPARE(f.window->jobSettings().settings.value("directPrint"), QStringLiteral("enabled"));
+    QVERIFY(!f.messageBox("Socket Error"));
 }
 
 QTEST_MAIN(tst_MainWindow)
