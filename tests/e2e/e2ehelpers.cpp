@@ -1,5 +1,6 @@
 #include "e2ehelpers.h"
 
+#include <QCoreApplication>
 #include <QDateTime>
 #include <QDir>
 #include <QElapsedTimer>
@@ -110,11 +111,19 @@ int printThroughQueue(
         return -1;
     }
 
+    // The backend returns once the listener has taken the whole job. The
+    // listener may live in this very process, so its events keep flowing
+    // while the backend runs.
     QProcess backend;
     backend.start(binary(QStringLiteral("vexlor")),
         QStringList { QStringLiteral("1"), QStringLiteral("tester"), QFileInfo(postScript).fileName(),
             QStringLiteral("1"), QString(), filtered });
-    backend.waitForFinished(120000);
+    QElapsedTimer timer;
+    timer.start();
+    while (backend.state() != QProcess::NotRunning && timer.elapsed() < 120000) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        backend.waitForFinished(20);
+    }
     if (log)
         *log = QString::fromLocal8Bit(backend.readAllStandardError());
     return backend.exitStatus() == QProcess::NormalExit ? backend.exitCode() : -1;

@@ -77,26 +77,8 @@ void tst_JobFlow::openWindow(int engraverPort)
 
 bool tst_JobFlow::receiveJob(const QByteArray &body, const QStringList &options)
 {
-    const QString ps = writePostScript(m_work->path(), "job.ps", body, "Flow");
-    // The backend blocks until the job is delivered, so it runs beside the
-    // window's event loop.
-    QProcess filter;
-    QStringList arguments { "-p", ppdFile(), "-m", "application/vnd.cups-postscript" };
-    for (const QString &option : options)
-        arguments << "-o" << option;
-    arguments << ps;
-    const QString filtered = m_work->filePath("filtered.ps");
-    filter.setStandardOutputFile(filtered);
-    filter.start("cupsfilter", arguments);
-    if (!filter.waitForFinished(60000))
-        return false;
-    QProcess backend;
-    backend.start(binary("vexlor"), { "1", "tester", "job", "1", "", filtered });
-    QElapsedTimer timer;
-    timer.start();
-    while (backend.state() != QProcess::NotRunning && timer.elapsed() < 60000)
-        QTest::qWait(20);
-    return backend.exitCode() == 0;
+    return printThroughQueue(writePostScript(m_work->path(), "job.ps", body, "Flow"), options, m_work->path())
+        == 0;
 }
 
 QMessageBox *tst_JobFlow::messageBox(const QString &title) const

@@ -188,26 +188,9 @@ void tst_SettingsFlow::openWindow()
 
 bool tst_SettingsFlow::receiveJob(const QStringList &options, const QByteArray &body)
 {
-    const QString ps = writePostScript(m_work->path(), "job.ps", body, "Settings flow");
-    QProcess filter;
-    QStringList arguments { "-p", ppdFile(), "-m", "application/vnd.cups-postscript" };
-    for (const QString &option : options)
-        arguments << "-o" << option;
-    arguments << ps;
-    const QString filtered = m_work->filePath("filtered.ps");
-    filter.setStandardOutputFile(filtered);
-    filter.start("cupsfilter", arguments);
-    if (!filter.waitForFinished(60000) || filter.exitCode() != 0)
-        return false;
-    // The backend blocks until the window has taken the job, so the window's
-    // event loop runs while it does.
-    QProcess backend;
-    backend.start(binary("vexlor"), { "1", "tester", "job", "1", "", filtered });
-    QElapsedTimer timer;
-    timer.start();
-    while (backend.state() != QProcess::NotRunning && timer.elapsed() < 60000)
-        QTest::qWait(20);
-    return backend.exitStatus() == QProcess::NormalExit && backend.exitCode() == 0;
+    return printThroughQueue(
+               writePostScript(m_work->path(), "job.ps", body, "Settings flow"), options, m_work->path())
+        == 0;
 }
 
 void tst_SettingsFlow::waitForJob()
