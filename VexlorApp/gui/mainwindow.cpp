@@ -61,12 +61,8 @@ MainWindow::MainWindow(const QString &gsProgram, const QString &spoolDir, const 
     m_scene = new QGraphicsScene(this);
     ui->graphicsView->setScene(m_scene);
 
-    auto *zoomValidator = new QDoubleValidator(10, 200, 1, ui->lineEdit);
-    zoomValidator->setNotation(QDoubleValidator::StandardNotation);
-    ui->lineEdit->setValidator(zoomValidator);
-    auto *widthValidator = new QDoubleValidator(0, 99, 2, ui->widthTextBox);
-    widthValidator->setNotation(QDoubleValidator::StandardNotation);
-    ui->widthTextBox->setValidator(widthValidator);
+    ui->lineEdit->setValidator(decimalValidator(10, 200, 1, ui->lineEdit));
+    ui->widthTextBox->setValidator(decimalValidator(0, 99, 2, ui->widthTextBox));
     ui->widthDial->setMaximum(9900);
     ui->graphicsView->viewport()->installEventFilter(this);
     ui->strokeWidthLabel->setText(QStringLiteral("Vector Less Than:"));

@@ -14,6 +14,7 @@
 #include <QString>
 #include <QStringList>
 
+class QDoubleValidator;
 class QGraphicsItemGroup;
 class QGraphicsScene;
 class QProgressDialog;
@@ -139,6 +140,10 @@ private:
     void saveMachineList();
     void openProgressDialog();
     void resetSceneGroups();
+    void renewGroup(QGraphicsItemGroup *&group, bool addToScene = true);
+    void addTiles(QGraphicsItemGroup *group, const Vexlor::SceneTile &tiles);
+    void updateFitZoom();
+    static QDoubleValidator *decimalValidator(double bottom, double top, int decimals, QObject *parent);
     void failJob(const QString &what);
     void showMessage(int icon, const QString &title, const QString &text, QWidget *parent);
     QString gsSceneFile() const;

@@ -59,18 +59,37 @@ void MainWindow::openProgressDialog()
     m_progressDialog = dialog;
 }
 
+void MainWindow::renewGroup(QGraphicsItemGroup *&group, bool addToScene)
+{
+    m_scene->removeItem(group);
+    delete group;
+    group = new QGraphicsItemGroup;
+    if (addToScene)
+        m_scene->addItem(group);
+}
+
 void MainWindow::resetSceneGroups()
 {
-    for (QGraphicsItemGroup *group : { m_previewGroup, m_rulerGroup, m_finalGroup, m_vectorGroup }) {
-        m_scene->removeItem(group);
-        delete group;
+    for (QGraphicsItemGroup **group : { &m_previewGroup, &m_rulerGroup, &m_finalGroup, &m_vectorGroup })
+        renewGroup(*group);
+}
+
+void MainWindow::addTiles(QGraphicsItemGroup *group, const Vexlor::SceneTile &tiles)
+{
+    for (const auto &tile : tiles) {
+        auto *item = new QGraphicsPixmapItem(tile.second);
+        item->setTransformationMode(Qt::SmoothTransformation);
+        item->setPos(tile.first.topLeft());
+        item->setZValue(m_rulerGroup->zValue() - 1);
+        group->addToGroup(item);
     }
-    m_previewGroup = new QGraphicsItemGroup;
-    m_rulerGroup = new QGraphicsItemGroup;
-    m_finalGroup = new QGraphicsItemGroup;
-    m_vectorGroup = new QGraphicsItemGroup;
-    for (QGraphicsItemGroup *group : { m_previewGroup, m_rulerGroup, m_finalGroup, m_vectorGroup })
-        m_scene->addItem(group);
+}
+
+QDoubleValidator *MainWindow::decimalValidator(double bottom, double top, int decimals, QObject *parent)
+{
+    auto *validator = new QDoubleValidator(bottom, top, decimals, parent);
+    validator->setNotation(QDoubleValidator::StandardNotation);
+    return validator;
 }
 
 void MainWindow::failJob(const QString &what)
@@ -104,9 +123,7 @@ void MainWindow::newJobRecived(QString filename)
 
 void MainWindow::optionHandler(QString path2XML)
 {
-    auto *widthValidator = new QDoubleValidator(0, 1, 2, ui->widthTextBox);
-    widthValidator->setNotation(QDoubleValidator::StandardNotation);
-    ui->widthTextBox->setValidator(widthValidator);
+    ui->widthTextBox->setValidator(decimalValidator(0, 1, 2, ui->widthTextBox));
     ui->widthDial->setMaximum(1);
     m_smallestStrokeWidth = std::numeric_limits<double>::infinity();
 
@@ -287,13 +304,7 @@ void MainWindow::getSceneTiles(Vexlor::SceneTile tiles)
         qDebug() << "Preview tiles of an earlier job dropped";
         return;
     }
-    for (const auto &tile : qAsConst(tiles)) {
-        auto *item = new QGraphicsPixmapItem(tile.second);
-        item->setTransformationMode(Qt::SmoothTransformation);
-        item->setPos(tile.first.topLeft());
-        item->setZValue(m_rulerGroup->zValue() - 1);
-        m_previewGroup->addToGroup(item);
-    }
+    addTiles(m_previewGroup, tiles);
 
     m_jobStage = 5;
     updateGfx();
@@ -301,12 +312,7 @@ void MainWindow::getSceneTiles(Vexlor::SceneTile tiles)
 
     drawRulers(40, 28, Inches);
     m_scene->setSceneRect(m_rulerGroup->boundingRect());
-    const QRectF sceneRect = m_scene->sceneRect();
-    if (sceneRect.width() > 0 && sceneRect.height() > 0) {
-        m_fitZoom = qMin(1.0,
-            qMin(ui->graphicsView->width() / sceneRect.width(),
-                ui->graphicsView->height() / sceneRect.height()));
-    }
+    updateFitZoom();
 
     // Show the job where it lies on the table, not the table's empty corner.
     // The view takes the new scene rectangle into its scroll bars at the next
@@ -330,10 +336,7 @@ void MainWindow::renderFinal()
     m_finalPreviewNeeded = false;
     m_jobStage = 5;
     ui->pushButton->setEnabled(false);
-    m_scene->removeItem(m_finalGroup);
-    delete m_finalGroup;
-    m_finalGroup = new QGraphicsItemGroup;
-    m_scene->addItem(m_finalGroup);
+    renewGroup(m_finalGroup);
 
     VectorList vectors;
     VectorList rasters;
@@ -363,13 +366,7 @@ void MainWindow::reciveDitheredTiles(Vexlor::SceneTile tiles)
     infoString(QStringLiteral("Starting PCL Generation."));
     emit startPCLProc();
 
-    for (const auto &tile : qAsConst(tiles)) {
-        auto *item = new QGraphicsPixmapItem(tile.second);
-        item->setTransformationMode(Qt::SmoothTransformation);
-        item->setPos(tile.first.topLeft());
-        item->setZValue(m_rulerGroup->zValue() - 1);
-        m_finalGroup->addToGroup(item);
-    }
+    addTiles(m_finalGroup, tiles);
     m_finalGroup->hide();
     ui->finalChkBx->setEnabled(true);
 }

@@ -25,9 +25,7 @@ void MainWindow::drawRulers(QPoint size, MainWindow::lengthUnit unit)
 
 void MainWindow::drawRulers(unsigned long long width, unsigned long long height, MainWindow::lengthUnit unit)
 {
-    m_scene->removeItem(m_rulerGroup);
-    delete m_rulerGroup;
-    m_rulerGroup = new QGraphicsItemGroup;
+    renewGroup(m_rulerGroup, false);
 
     const double r = m_resolution;
     const QPen minorPen(Qt::black, r / 100, Qt::SolidLine, Qt::SquareCap, Qt::BevelJoin);
@@ -124,6 +122,11 @@ void MainWindow::resizeEvent(QResizeEvent *event)
     area.moveTopLeft(QPoint(0, 0));
     area.setBottom(area.bottom() - ui->statusBar->height());
     ui->mainSplitter->setGeometry(area);
+    updateFitZoom();
+}
+
+void MainWindow::updateFitZoom()
+{
     const QRectF sceneRect = m_scene->sceneRect();
     if (sceneRect.width() > 0 && sceneRect.height() > 0) {
         m_fitZoom = qMin(1.0,
@@ -150,9 +153,7 @@ void MainWindow::getWidthList(Vexlor::WidthList widthL)
     m_largestStrokeWidth = widths.isEmpty() ? 0 : widths.last();
     m_smallestStrokeWidth = widths.isEmpty() ? 0 : widths.first();
 
-    auto *validator = new QDoubleValidator(0, m_largestStrokeWidth + 1, 2, ui->widthTextBox);
-    validator->setNotation(QDoubleValidator::StandardNotation);
-    ui->widthTextBox->setValidator(validator);
+    ui->widthTextBox->setValidator(decimalValidator(0, m_largestStrokeWidth + 1, 2, ui->widthTextBox));
 
     const int maximum = static_cast<int>(m_largestStrokeWidth * 100 + 100);
     const int value = static_cast<int>(m_smallestStrokeWidth * 100 + 1);
@@ -218,9 +219,7 @@ void MainWindow::updateGfx()
     m_finalGroup->hide();
     m_vectorGroup->hide();
 
-    m_scene->removeItem(m_vectorGroup);
-    delete m_vectorGroup;
-    m_vectorGroup = new QGraphicsItemGroup;
+    renewGroup(m_vectorGroup, false);
 
     const QPen overlayPen(Qt::red, m_resolution / 100.0);
     const double threshold = ui->widthTextBox->text().toDouble() * m_resolution / 72.0;

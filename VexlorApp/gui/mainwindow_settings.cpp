@@ -93,14 +93,8 @@ void MainWindow::updateSettings()
     }
 
     // A new resolution needs a new page description: run Ghostscript again.
-    for (QGraphicsItemGroup *group : { m_previewGroup, m_rulerGroup }) {
-        m_scene->removeItem(group);
-        delete group;
-    }
-    m_rulerGroup = new QGraphicsItemGroup;
-    m_previewGroup = new QGraphicsItemGroup;
-    m_scene->addItem(m_rulerGroup);
-    m_scene->addItem(m_previewGroup);
+    renewGroup(m_rulerGroup);
+    renewGroup(m_previewGroup);
 
     m_resolution = resolution;
     const QStringList arguments {
