@@ -468,9 +468,15 @@ void tst_MainWindow::droppedJobIsReported()
     // The spool folder is open to other users, so the listener refuses to
     // write the job into it; the user must hear of it.
     QFile::setPermissions(f.dir.filePath("spool"), QFile::Permissions(0x7777));
+    // The listener opens the port on its own thread shortly after start-up.
     QTcpSocket sender;
-    sender.connectToHost(QHostAddress::LocalHost, 55000);
-    QVERIFY(sender.waitForConnected(5000));
+    QTRY_VERIFY_WITH_TIMEOUT(
+        [&sender]() {
+            sender.abort();
+            sender.connectToHost(QHostAddress::LocalHost, 55000);
+            return sender.waitForConnected(1000);
+        }(),
+        10000);
     sender.write("%!PS\n%%Title: (Lost)\nshowpage\n%%EOF\n");
     QVERIFY(sender.waitForBytesWritten(5000));
     QTRY_VERIFY_WITH_TIMEOUT(f.messageBox("PrintListener"), 10000);
