@@ -1,5 +1,6 @@
 #include "jobdecoder.h"
 #include "jobestimate.h"
+#include "jobreport.h"
 #include "machinetiming.h"
 
 #include <QFile>
@@ -62,6 +63,7 @@ private slots:
     void durationText();
     void timingFile();
     void timingFileFaults();
+    void virtualEngraverReport();
 };
 
 void tst_jobEstimate::moveProfile_data()
@@ -248,6 +250,46 @@ void tst_jobEstimate::timingFileFaults()
     file.close();
     QVERIFY(!table.read(path, &error));
     QVERIFY(error.contains(QLatin1String("<machinesTiming>")));
+}
+
+void tst_jobEstimate::virtualEngraverReport()
+{
+    // 100 dpi, default machine: vector 20 in/s at 100 %, 50 % gives 10 in/s,
+    // acceleration 100 in/s^2, ramp 1 in. Two cuts: the 1 in square at (1, 1)
+    // and a 1.5 in line from (2.5, 1.5) to (4, 1.5). Travel: home to (1, 1),
+    // 1.4142136 in, 0.1414214 + 0.1 s; (1, 1) to (2.5, 1.5), 1.5811388 in,
+    // 0.1581139 + 0.1 s. Cuts: four sides at 0.2 s, the line 0.15 + 0.1 s.
+    // Total 1.5495353 s: "2 s".
+    const QByteArray stream = job(esc("&u100D") + esc("*t100R") + esc("*b2M"), QByteArray(),
+        "ZS50;LTPU100,100;PD200,100,200,200,100,200,100,100;PU250,150;PD400,150");
+    JobDecoder::DecodedJob decoded;
+    QVERIFY(JobDecoder::decodeJob(stream, &decoded));
+    const QString summary = jobReport::describe(decoded, true, QString(), stream.size());
+    QVERIFY2(summary.contains(QLatin1String(
+                 "Cut length: 5.50 in in 2 cuts; travel between them with the pen up: 3.00 in\n")),
+        qPrintable(summary));
+    QVERIFY2(summary.contains(QLatin1String("Estimated time: about 2 s (raster under 1 s, vector 2 s)")),
+        qPrintable(summary));
+    QVERIFY(qAbs(Vexlor::jobEstimate::fromJob(decoded, Vexlor::machineTiming()).vectorSeconds - 1.5495353)
+        < 1e-6);
+
+    // The numbers of the cuts sit just right of and above where each starts:
+    // blue pixels near (100, 100) and (250, 150), none without numbering.
+    int scale = 0;
+    auto blueNear = [](const QImage &picture, int x, int y) {
+        int blue = 0;
+        for (int dy = -16; dy < 0; ++dy)
+            for (int dx = 0; dx < 16; ++dx) {
+                const QRgb p = picture.pixel(x + dx, y + dy);
+                blue += qBlue(p) > 128 && qRed(p) < 100 && qGreen(p) < 100;
+            }
+        return blue;
+    };
+    const QImage numbered = jobReport::render(decoded, 4000, &scale, true);
+    QCOMPARE(scale, 1);
+    QVERIFY(blueNear(numbered, 100, 100) > 0);
+    QVERIFY(blueNear(numbered, 250, 150) > 0);
+    QCOMPARE(blueNear(jobReport::render(decoded, 4000, &scale), 100, 100), 0);
 }
 
 QTEST_GUILESS_MAIN(tst_jobEstimate)

@@ -1,5 +1,7 @@
 #include "jobreport.h"
 
+#include "jobestimate.h"
+
 #include <QFile>
 #include <QPainter>
 #include <QSaveFile>
@@ -79,9 +81,50 @@ QRect drawnArea(const JobDecoder::DecodedJob &job)
     return QRect(0, 0, right, bottom).intersected(table);
 }
 
+// Draws a number with seven-segment digits 6 by 10 pixels from its top left
+// corner: a program without a display has no fonts to draw text with.
+void drawNumber(QPainter &painter, QPointF at, int number)
+{
+    // Segments a to g: top, top right, bottom right, bottom, bottom left,
+    // top left, middle; bit 0 is a.
+    static const int digits[10] = { 0x3F, 0x06, 0x5B, 0x4F, 0x66, 0x6D, 0x7D, 0x07, 0x7F, 0x6F };
+    static const QLineF segments[7] = { { 0, 0, 5, 0 }, { 5, 0, 5, 5 }, { 5, 5, 5, 10 }, { 0, 10, 5, 10 },
+        { 0, 5, 0, 10 }, { 0, 0, 0, 5 }, { 0, 5, 5, 5 } };
+    const QString text = QString::number(number);
+    for (const QChar c : text) {
+        const int mask = digits[c.digitValue()];
+        for (int k = 0; k < 7; ++k) {
+            if (mask & (1 << k))
+                painter.drawLine(segments[k].translated(at));
+        }
+        at += QPointF(8, 0);
+    }
+}
+
+// The number of each cut, in the order it is cut, just above and right of
+// the point where it starts, in blue, at the same size whatever the scale.
+void drawCutNumbers(QPainter &painter, const JobDecoder::DecodedJob &job, int scale)
+{
+    painter.save();
+    painter.resetTransform();
+    painter.setRenderHint(QPainter::Antialiasing, false);
+    painter.setPen(QPen(QColor(0, 0, 255), 1));
+    QPointF pen;
+    bool penDown = false;
+    int number = 0;
+    for (const JobDecoder::VectorPoint &v : job.vectorPoints) {
+        const bool down = v.type != QPainterPath::MoveToElement;
+        if (down && !penDown)
+            drawNumber(painter, pen / scale + QPointF(3, -13), ++number);
+        penDown = down;
+        pen = v.point;
+    }
+    painter.restore();
+}
+
 } // namespace
 
-QImage jobReport::render(const JobDecoder::DecodedJob &job, int maxSide, int *scale)
+QImage jobReport::render(const JobDecoder::DecodedJob &job, int maxSide, int *scale, bool numberCuts)
 {
     const QRect area = drawnArea(job);
     const int k
@@ -149,6 +192,8 @@ QImage jobReport::render(const JobDecoder::DecodedJob &job, int maxSide, int *sc
         // colours that row instead of half of two.
         painter.translate(0.5, 0.5);
         painter.drawPath(job.vectors);
+        if (numberCuts)
+            drawCutNumbers(painter, job, k);
     }
     return picture;
 }
@@ -229,6 +274,17 @@ QString jobReport::describe(
                 << inches(qRound(b.height()), dpi) << " in";
         out << "\n";
     }
+    if (decoded) {
+        const Vexlor::machineTiming timing;
+        const Vexlor::jobEstimate estimate = Vexlor::jobEstimate::fromJob(job, timing);
+        out << "Cut length: " << QString::number(estimate.cutInches, 'f', 2) << " in in " << estimate.cuts
+            << " cuts; travel between them with the pen up: "
+            << QString::number(estimate.travelInches, 'f', 2) << " in\n";
+        out << "Estimated time: " << estimate.describe() << ", with the default machine figures (raster "
+            << timing.rasterSpeed << " in/s and vector " << timing.vectorSpeed
+            << " in/s at 100 %, acceleration " << timing.acceleration << " in/s2, turnaround "
+            << timing.turnaround << " in)\n";
+    }
     out << "End of job: " << (s.endOfJob ? "yes" : "no") << ", followed by " << s.trailingZeros
         << " zero bytes\n";
     if (!job.warnings.isEmpty()) {
@@ -279,7 +335,10 @@ bool jobReport::write(const QString &folder, const jobReceipt &receipt, QString 
         out << describe(job, decoded, message, file.size);
 
         int scale = 1;
-        const QImage picture = render(job, MaxPictureSide, &scale);
+        // Numbers on the cuts show the cutting order, for jobs whose order is
+        // of interest; they cover the drawing, so only on request.
+        const QImage picture = render(
+            job, MaxPictureSide, &scale, qEnvironmentVariableIntValue("VEXLOR_ENGRAVER_NUMBER_CUTS") != 0);
         QString pictureName = file.fileName;
         pictureName.replace(QStringLiteral(".prn"), QStringLiteral(".png"));
         QSaveFile png(folder + QLatin1Char('/') + pictureName);

@@ -20,8 +20,9 @@ public:
     // picture pixel is then the average of scale x scale dots of the bitmap
     // (grey where a dithered area is half engraved), with the cut lines over
     // it. The picture covers the engraved and cut area, clipped to the table;
-    // an empty job gives a white table.
-    static QImage render(const JobDecoder::DecodedJob &job, int maxSide, int *scale);
+    // an empty job gives a white table. With numberCuts each cut carries its
+    // number in the cutting order, in blue, where it starts.
+    static QImage render(const JobDecoder::DecodedJob &job, int maxSide, int *scale, bool numberCuts = false);
 
     // The readable summary of one decoded data file.
     static QString describe(
