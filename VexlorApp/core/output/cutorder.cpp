@@ -62,6 +62,7 @@ struct Shape
 bool findSegments(Shape &shape)
 {
     const PathElements &e = shape.elements;
+    shape.segmentStarts.reserve(size_t(e.size()));
     int i = 1;
     while (i < e.size()) {
         shape.segmentStarts.push_back(i);
@@ -81,6 +82,7 @@ bool findSegments(Shape &shape)
 void buildOutline(Shape &shape)
 {
     const PathElements &e = shape.elements;
+    shape.outline.reserve(size_t(e.size()) * 2);
     shape.outline.push_back(shape.pointAt(0));
     for (int i = 1; i < e.size(); ++i) {
         if (e.at(i).type == QPainterPath::CurveToElement && i + 2 < e.size()
@@ -161,33 +163,56 @@ bool liesIn(const Shape &inner, const Shape &outer)
 
 void findContainment(std::vector<Shape> &shapes)
 {
-    // Shapes by the left edge of their bounds: the candidates that may lie in
-    // a shape are the ones whose left edge is within its bounds.
-    std::vector<int> byLeft(shapes.size());
-    for (size_t i = 0; i < shapes.size(); ++i)
-        byLeft[i] = int(i);
-    std::sort(byLeft.begin(), byLeft.end(), [&shapes](int a, int b) {
-        return shapes[size_t(a)].bounds.left() < shapes[size_t(b)].bounds.left()
-            || (shapes[size_t(a)].bounds.left() == shapes[size_t(b)].bounds.left() && a < b);
-    });
+    if (shapes.empty())
+        return;
+    // Shapes by the cell of a grid over the page that holds the top left
+    // corner of their bounds: the candidates for lying in a shape are those
+    // of the cells its bounds cover.
+    double left = shapes.front().bounds.left(), right = left;
+    double top = shapes.front().bounds.top(), bottom = top;
+    for (const Shape &s : shapes) {
+        left = std::min(left, s.bounds.left());
+        right = std::max(right, s.bounds.left());
+        top = std::min(top, s.bounds.top());
+        bottom = std::max(bottom, s.bounds.top());
+    }
+    const int side = std::clamp(int(std::sqrt(double(shapes.size()))), 1, MaxGridSide);
+    const double cellWidth = std::max((right - left) / side, 1e-9);
+    const double cellHeight = std::max((bottom - top) / side, 1e-9);
+    auto cell = [side](double v) {
+        if (!(v > 0))
+            return 0;
+        return v >= side - 1 ? side - 1 : int(v);
+    };
+    std::vector<std::vector<int>> cells(size_t(side) * size_t(side));
+    for (size_t i = 0; i < shapes.size(); ++i) {
+        const QRectF &b = shapes[i].bounds;
+        cells[size_t(cell((b.top() - top) / cellHeight)) * size_t(side)
+            + size_t(cell((b.left() - left) / cellWidth))]
+            .push_back(int(i));
+    }
     for (size_t o = 0; o < shapes.size(); ++o) {
         Shape &outer = shapes[o];
         if (!outer.closed || !(outer.area > 0))
             continue;
         const QRectF &b = outer.bounds;
-        auto first = std::lower_bound(byLeft.begin(), byLeft.end(), b.left(),
-            [&shapes](int i, double left) { return shapes[size_t(i)].bounds.left() < left; });
-        for (auto it = first; it != byLeft.end() && shapes[size_t(*it)].bounds.left() <= b.right(); ++it) {
-            const size_t i = size_t(*it);
-            if (i == o)
-                continue;
-            Shape &inner = shapes[i];
-            const QRectF &ib = inner.bounds;
-            if (ib.right() > b.right() || ib.top() < b.top() || ib.bottom() > b.bottom())
-                continue;
-            if (liesIn(inner, outer)) {
-                inner.containers.push_back(int(o));
-                ++outer.pending;
+        const int x0 = cell((b.left() - left) / cellWidth), x1 = cell((b.right() - left) / cellWidth);
+        const int y0 = cell((b.top() - top) / cellHeight), y1 = cell((b.bottom() - top) / cellHeight);
+        for (int y = y0; y <= y1; ++y) {
+            for (int x = x0; x <= x1; ++x) {
+                for (int i : cells[size_t(y) * size_t(side) + size_t(x)]) {
+                    if (size_t(i) == o)
+                        continue;
+                    Shape &inner = shapes[size_t(i)];
+                    const QRectF &ib = inner.bounds;
+                    if (ib.left() < b.left() || ib.right() > b.right() || ib.top() < b.top()
+                        || ib.bottom() > b.bottom())
+                        continue;
+                    if (liesIn(inner, outer)) {
+                        inner.containers.push_back(int(o));
+                        ++outer.pending;
+                    }
+                }
             }
         }
     }
@@ -348,14 +373,17 @@ QPointF endOf(const PathElements &elements)
 std::vector<Shape> splitShapes(const QList<QPainterPath> &paths)
 {
     std::vector<Shape> shapes;
+    shapes.reserve(size_t(paths.size()));
     for (const QPainterPath &path : paths) {
         const int count = path.elementCount();
         for (int i = 0; i < count;) {
-            Shape s;
-            s.elements.append(path.elementAt(i));
             int j = i + 1;
             while (j < count && path.elementAt(j).type != QPainterPath::MoveToElement)
-                s.elements.append(path.elementAt(j++));
+                ++j;
+            Shape s;
+            s.elements.reserve(j - i);
+            for (int k = i; k < j; ++k)
+                s.elements.append(path.elementAt(k));
             i = j;
             const bool segments = findSegments(s);
             if (!segments)
