@@ -58,35 +58,31 @@ QString text(const QPainterPath &path)
     return text(QList<PathElements> { run });
 }
 
-// The segments of runs, each as (start, type, points), in a canonical order:
-// what must come out exactly once whatever the order.
+// The segments of runs, each as (type, points), read the same from either
+// end, in a canonical order: what must come out exactly once whatever the
+// order.
 QStringList segments(const QList<PathElements> &runs)
 {
+    auto point = [](double x, double y) { return QStringLiteral("%1,%2").arg(x).arg(y); };
     QStringList out;
     for (const PathElements &run : runs) {
-        QPointF at(run.first().x, run.first().y);
+        QString at = point(run.first().x, run.first().y);
         if (run.size() == 1)
-            out << QStringLiteral("point %1,%2").arg(at.x()).arg(at.y());
+            out << QStringLiteral("point ") + at;
         for (int i = 1; i < run.size(); ++i) {
             const QPainterPath::Element &e = run.at(i);
             if (e.type == QPainterPath::CurveToElement) {
-                const QPainterPath::Element &c2 = run.at(i + 1), &end = run.at(i + 2);
-                // A curve is the same curve read from either end.
-                QString forward = QStringLiteral("curve %1,%2 %3,%4 %5,%6 %7,%8")
-                                      .arg(at.x())
-                                      .arg(at.y())
-                                      .arg(e.x)
-                                      .arg(e.y)
-                                      .arg(c2.x)
-                                      .arg(c2.y)
-                                      .arg(end.x)
-                                      .arg(end.y);
-                out << forward;
-                at = QPointF(end.x, end.y);
+                const QString c1 = point(e.x, e.y), c2 = point(run.at(i + 1).x, run.at(i + 1).y),
+                              end = point(run.at(i + 2).x, run.at(i + 2).y);
+                out << QStringLiteral("curve ")
+                        + std::min(QStringList { at, c1, c2, end }.join(QLatin1Char(' ')),
+                            QStringList { end, c2, c1, at }.join(QLatin1Char(' ')));
+                at = end;
                 i += 2;
             } else {
-                out << QStringLiteral("line %1,%2 %3,%4").arg(at.x()).arg(at.y()).arg(e.x).arg(e.y);
-                at = QPointF(e.x, e.y);
+                const QString end = point(e.x, e.y);
+                out << QStringLiteral("line ") + std::min(at, end) + QLatin1Char(' ') + std::max(at, end);
+                at = end;
             }
         }
     }
@@ -140,6 +136,7 @@ private slots:
     void innerFirst_data();
     void innerFirst();
     void nearestStartsClosedShapesAtTheNearestCorner();
+    void nearestFollowsChainsFromEitherEnd();
     void nearestKeepsInnerFirst();
     void nearestRotatesCurvesWhole();
     void awkwardShapesComeOutOnce_data();
@@ -216,18 +213,34 @@ void tst_cutOrder::innerFirst()
 void tst_cutOrder::nearestStartsClosedShapesAtTheNearestCorner()
 {
     // Head at (0, 0). The near square is drawn from its far corner (20, 20):
-    // it is started at (10, 10) instead. The far square is then started at
-    // its corner nearest (10, 10), which is (1000, 1000). The open line is
-    // nearer by its end (30, 0) than by its start, but an open path is only
-    // ever entered at its start (40, 0), so it comes second (30 from (10, 10)
-    // against 1400 for the far square).
+    // it is started at (10, 10) instead, 14.1 away (the open line's end
+    // (30, 0) is 30 away). From (10, 10) the line's end is 22.4 away, its
+    // start (40, 0) 31.6: the line is cut backwards, ending at (40, 0). The
+    // far square is then started at its corner nearest (40, 0): (1000, 1000).
     const QPainterPath far = polygon({ { 1100, 1100 }, { 1000, 1100 }, { 1000, 1000 }, { 1100, 1000 } });
     const QPainterPath nearSquare = polygon({ { 20, 20 }, { 10, 20 }, { 10, 10 }, { 20, 10 } });
     const QPainterPath line = polygon({ { 40, 0 }, { 30, 0 } }, false);
     const QList<PathElements> runs = Vexlor::orderCuts({ far, nearSquare, line }, CutOrder::Nearest);
     QCOMPARE(text(runs),
-        QStringLiteral("M 10,10 L 20,10 L 20,20 L 10,20 L 10,10 | M 40,0 L 30,0 | "
+        QStringLiteral("M 10,10 L 20,10 L 20,20 L 10,20 L 10,10 | M 30,0 L 40,0 | "
                        "M 1000,1000 L 1100,1000 L 1100,1100 L 1000,1100 L 1000,1000"));
+}
+
+void tst_cutOrder::nearestFollowsChainsFromEitherEnd()
+{
+    // A zigzag of three open strokes, each starting where the one before
+    // ended, drawn in document order; a curve at its far end. The head
+    // stands by the far end: the chain is cut backwards with no move between
+    // its strokes, the curve with its control points swapped.
+    QPainterPath curve(QPointF(30, 0));
+    curve.cubicTo(QPointF(32, 5), QPointF(38, 5), QPointF(40, 0));
+    const QList<PathElements> runs = Vexlor::orderCuts(
+        { polygon({ { 0, 0 }, { 10, 10 } }, false), polygon({ { 10, 10 }, { 20, 0 } }, false),
+            polygon({ { 20, 0 }, { 30, 0 } }, false), curve },
+        CutOrder::Nearest, QPointF(41, 0));
+    QCOMPARE(text(runs),
+        QStringLiteral("M 40,0 C 38,5 D 32,5 D 30,0 | M 30,0 L 20,0 | M 20,0 L 10,10 | M 10,10 L 0,0"));
+    QCOMPARE(Vexlor::travelLength(runs, QPointF(41, 0)), 1.0);
 }
 
 void tst_cutOrder::nearestKeepsInnerFirst()

@@ -37,6 +37,8 @@ struct Shape
     // Where each segment starts in elements (the move-to is element 0).
     std::vector<int> segmentStarts;
     bool closed = false;
+    // An open path of plain segments may be cut from either end.
+    bool reversible = false;
     // Outline with the curves flattened, for containment and area.
     std::vector<QPointF> outline;
     QRectF bounds;
@@ -51,9 +53,16 @@ struct Shape
         const QPainterPath::Element &e = elements.at(element);
         return finitePoint(e.x, e.y);
     }
-    // The corner where segment k starts (k = 0 is the move-to).
-    QPointF corner(int k) const { return k == 0 ? pointAt(0) : pointAt(segmentStarts[size_t(k)] - 1); }
-    int cornerCount() const { return closed ? int(segmentStarts.size()) : 1; }
+    // Where the shape may be started: for a closed shape the corner where
+    // segment k starts (k = 0 is the move-to); for an open one its start
+    // (0) or its end (1).
+    QPointF corner(int k) const
+    {
+        if (k == 0)
+            return pointAt(0);
+        return closed ? pointAt(segmentStarts[size_t(k)] - 1) : pointAt(elements.size() - 1);
+    }
+    int cornerCount() const { return closed ? int(segmentStarts.size()) : reversible ? 2 : 1; }
 };
 
 // Splits out the segments of one subpath: a line-to, or a curve-to with its
@@ -345,12 +354,42 @@ private:
     std::vector<std::vector<Entry>> m_cells;
 };
 
+// The open shape's segments from its end back to its start; a curve keeps
+// its control points, taken in the opposite order.
+PathElements reversed(const Shape &shape)
+{
+    const PathElements &e = shape.elements;
+    PathElements out;
+    out.reserve(e.size());
+    QPainterPath::Element move = e.constLast();
+    move.type = QPainterPath::MoveToElement;
+    out.append(move);
+    for (size_t k = shape.segmentStarts.size(); k-- > 0;) {
+        const int first = shape.segmentStarts[k];
+        QPainterPath::Element start = e.at(first - 1);
+        if (e.at(first).type == QPainterPath::CurveToElement) {
+            QPainterPath::Element c1 = e.at(first + 1), c2 = e.at(first);
+            c1.type = QPainterPath::CurveToElement;
+            c2.type = QPainterPath::CurveToDataElement;
+            start.type = QPainterPath::CurveToDataElement;
+            out << c1 << c2 << start;
+        } else {
+            start.type = QPainterPath::LineToElement;
+            out << start;
+        }
+    }
+    return out;
+}
+
 // The shape's elements, started at corner k: a closed shape goes round from
-// there and ends where it started, with the same segments.
+// there and ends where it started, an open one runs from its end back, each
+// with the same segments.
 PathElements startedAt(const Shape &shape, int k)
 {
     if (k == 0)
         return shape.elements;
+    if (!shape.closed)
+        return reversed(shape);
     const PathElements &e = shape.elements;
     PathElements out;
     out.reserve(e.size());
@@ -391,6 +430,7 @@ std::vector<Shape> splitShapes(const QList<QPainterPath> &paths)
             // Closed: back at its start after at least two segments. A shape
             // whose elements are no plain segments is only ever entered at its start.
             s.closed = segments && s.segmentStarts.size() >= 2 && s.pointAt(0) == endOf(s.elements);
+            s.reversible = segments && !s.closed && !s.segmentStarts.empty();
             buildOutline(s);
             shapes.push_back(std::move(s));
         }

@@ -19,7 +19,8 @@ enum class CutOrder {
     // is never cut free before its holes are; otherwise document order.
     Inner,
     // Inner-first, and among the shapes allowed next the one nearest the head;
-    // a closed shape is started at its corner nearest the head.
+    // a closed shape is started at its corner nearest the head, an open one
+    // at its end nearest the head (cut backwards when that is its end).
     Nearest,
 };
 
@@ -30,8 +31,8 @@ CutOrder cutOrderFromSetting(const QString &value);
 // Puts the subpaths of paths (each starting with a move-to) in cutting order,
 // the head starting at start. Every subpath of the input comes out exactly
 // once, with the same segments; only a closed one may be started at another
-// of its corners. The result depends on nothing but the input: ties go to the
-// shape that comes first in the document.
+// of its corners, and an open one cut from its end back to its start. The result depends on nothing but the
+// input: ties go to the shape that comes first in the document.
 //
 // The result is a list of element runs, written as they stand: with None one
 // run per path, all its elements in document order (nothing is rebuilt, so a

@@ -8,6 +8,7 @@
 //
 // Usage: corpus_cutorder [-o FOLDER] [-r DPI] [FILE...]
 //   -o  also write each file's stream in document order to FOLDER/NAME.prn
+//       (and, sorted by the nearest order, to FOLDER/NAME.nearest.prn)
 //   -r  resolution (default 600)
 //   FILE...  PostScript files (default: tests/fidelity/corpus)
 // Run with QT_QPA_PLATFORM=offscreen.
@@ -60,7 +61,7 @@ QByteArray generate(const vexlorSettings &settings, const VectorList &vectors, c
     return done.isEmpty() ? QByteArray() : done.first().first().toByteArray();
 }
 
-QString seconds(double s)
+[[maybe_unused]] QString seconds(double s)
 {
     return Vexlor::jobEstimate::formatDuration(s);
 }
@@ -168,6 +169,11 @@ int main(int argc, char **argv)
 
         settings.settings.insert(QStringLiteral("vectorSort"), QStringLiteral("nearest"));
         const QByteArray sorted = generate(settings, vectors, rect, tiles);
+        if (!outFolder.isEmpty()) {
+            QFile prn(outFolder + QLatin1Char('/') + name + QStringLiteral(".nearest.prn"));
+            if (!prn.open(QIODevice::WriteOnly) || prn.write(sorted) != sorted.size())
+                ++failures;
+        }
         const Vexlor::machineTiming timing;
         timer.restart();
         const Vexlor::jobEstimate estimateNone = Vexlor::jobEstimate::fromStream(none, timing);
