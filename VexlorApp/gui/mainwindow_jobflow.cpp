@@ -1,6 +1,7 @@
 // The job flow of the main window: from a received spool file through the
 // options, Ghostscript, the scene and the preview to the engraver job and its
 // transmission.
+#include "jobestimate.h"
 #include "mainwindow.h"
 #include "settingslookup.h"
 #include "ui_mainwindow.h"
@@ -388,6 +389,19 @@ void MainWindow::getPCL(QByteArray arr)
     infoString(QStringLiteral("Finished PCL Generation."));
     m_jobBytes = arr;
     infoString(QStringLiteral("In the PCL there were %1 bytes").arg(m_jobBytes.size()));
+    {
+        // For the engraver selected now, with its figures from the timing file.
+        const int row = ui->machineList->currentRow();
+        QStringList problems;
+        const QString estimate = Vexlor::jobEstimate::forEngraver(
+            m_jobBytes, row >= 0 && row < machines.size() ? machines.at(row).name : QString(), &problems)
+                                     .describe();
+        for (const QString &problem : qAsConst(problems))
+            errorString(problem);
+        infoString(QStringLiteral("Estimated time: ") + estimate);
+        ui->statusBar->showMessage(QStringLiteral("Estimated time: ") + estimate);
+        ui->pushButton->setToolTip(QStringLiteral("Estimated time: ") + estimate);
+    }
 
     // Written under a temporary name and renamed, so that a full disk never
     // leaves a truncated job file in place of a good one.

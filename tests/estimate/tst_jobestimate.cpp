@@ -3,6 +3,7 @@
 #include "jobreport.h"
 #include "machinetiming.h"
 
+#include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -64,6 +65,7 @@ private slots:
     void timingFile();
     void timingFileFaults();
     void virtualEngraverReport();
+    void figuresOfTheSelectedEngraver();
 };
 
 void tst_jobEstimate::moveProfile_data()
@@ -290,6 +292,49 @@ void tst_jobEstimate::virtualEngraverReport()
     QVERIFY(blueNear(numbered, 100, 100) > 0);
     QVERIFY(blueNear(numbered, 250, 150) > 0);
     QCOMPARE(blueNear(jobReport::render(decoded, 4000, &scale), 100, 100), 0);
+}
+
+void tst_jobEstimate::figuresOfTheSelectedEngraver()
+{
+    QTemporaryDir home;
+    const QByteArray oldHome = qgetenv("HOME");
+    qputenv("HOME", home.path().toUtf8());
+    QVERIFY(QDir(home.path()).mkpath(QStringLiteral("Library/Vexlor")));
+    QFile file(home.filePath(QStringLiteral("Library/Vexlor/machines-timing.xml")));
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write("<machinesTiming><machine name=\"Shop\" vectorSpeed=\"40\"/></machinesTiming>");
+    file.close();
+
+    // The 1 in square at (1, 1), 100 dpi, vector speed 50 %, acceleration
+    // 100 in/s^2 (the default). Shop: 20 in/s, ramp 4 in: every move is a
+    // triangle; home to (1, 1) 2 sqrt(0.0141421) = 0.2378414 s, sides
+    // 2 sqrt(0.01) = 0.2 s. Other engravers: the default 20 in/s at 100 %,
+    // 10 in/s, ramp 1 in: 0.1414214 + 0.1 s, and 0.2 s a side.
+    const QByteArray stream = job(esc("&u100D") + esc("*t100R") + esc("*b2M"), QByteArray(),
+        "ZS50;LTPU100,100;PD200,100,200,200,100,200,100,100");
+    QStringList problems;
+    const double shop
+        = Vexlor::jobEstimate::forEngraver(stream, QStringLiteral("Shop"), &problems).vectorSeconds;
+    const double other = Vexlor::jobEstimate::forEngraver(stream, QStringLiteral("Garage")).vectorSeconds;
+    QVERIFY(problems.isEmpty());
+
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write("<machinesTiming><machine");
+    file.close();
+    const double broken
+        = Vexlor::jobEstimate::forEngraver(stream, QStringLiteral("Shop"), &problems).vectorSeconds;
+    const QStringList brokenProblems = problems;
+    const Vexlor::jobEstimate none
+        = Vexlor::jobEstimate::forEngraver("not a job", QStringLiteral("Shop"), &problems);
+    qputenv("HOME", oldHome);
+
+    QVERIFY(qAbs(shop - 1.0378414) < 1e-6);
+    QVERIFY(qAbs(other - 1.0414214) < 1e-6);
+    QVERIFY(qAbs(broken - 1.0414214) < 1e-6);
+    QCOMPARE(brokenProblems.size(), 1);
+    QVERIFY(brokenProblems.first().contains(QLatin1String("the default engraver figures are used")));
+    QVERIFY(!none.valid);
+    QVERIFY(problems.last().startsWith(QLatin1String("no time estimate: byte 0")));
 }
 
 QTEST_GUILESS_MAIN(tst_jobEstimate)

@@ -126,6 +126,22 @@ jobEstimate jobEstimate::fromStream(const QByteArray &stream, const machineTimin
     return fromJob(job, timing);
 }
 
+jobEstimate jobEstimate::forEngraver(
+    const QByteArray &stream, const QString &engraverName, QStringList *problems)
+{
+    machineTimingTable table;
+    QString error;
+    QStringList warnings;
+    if (!table.read(machineTimingTable::defaultPath(), &error, &warnings))
+        warnings.append(error + QStringLiteral("; the default engraver figures are used"));
+    const jobEstimate e = fromStream(stream, table.timingFor(engraverName), &error);
+    if (!e.valid)
+        warnings.append(QStringLiteral("no time estimate: ") + error);
+    if (problems)
+        *problems = warnings;
+    return e;
+}
+
 QString jobEstimate::formatDuration(double seconds)
 {
     if (!std::isfinite(seconds))

@@ -36,6 +36,11 @@ public:
     // estimate that is not valid, and the decoder's message in *error.
     static jobEstimate fromStream(
         const QByteArray &stream, const machineTiming &timing, QString *error = nullptr);
+    // With the figures of the named engraver from the timing file in the
+    // user's library folder; the defaults when the file or the engraver's
+    // entry is missing, or when the file cannot be read (*problems says why).
+    static jobEstimate forEngraver(
+        const QByteArray &stream, const QString &engraverName, QStringList *problems = nullptr);
 
     // Time of one straight move of the given length from rest to rest.
     static double moveSeconds(double inches, double topSpeed, double acceleration);
