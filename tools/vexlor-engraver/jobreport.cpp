@@ -5,6 +5,7 @@
 #include <QFile>
 #include <QPainter>
 #include <QSaveFile>
+#include <QSet>
 #include <QTextStream>
 
 #include <algorithm>
@@ -81,15 +82,15 @@ QRect drawnArea(const JobDecoder::DecodedJob &job)
     return QRect(0, 0, right, bottom).intersected(table);
 }
 
-// Draws a number with seven-segment digits 6 by 10 pixels from its top left
+// Draws a number with seven-segment digits 10 by 20 pixels from its top left
 // corner: a program without a display has no fonts to draw text with.
 void drawNumber(QPainter &painter, QPointF at, int number)
 {
     // Segments a to g: top, top right, bottom right, bottom, bottom left,
     // top left, middle; bit 0 is a.
     static const int digits[10] = { 0x3F, 0x06, 0x5B, 0x4F, 0x66, 0x6D, 0x7D, 0x07, 0x7F, 0x6F };
-    static const QLineF segments[7] = { { 0, 0, 5, 0 }, { 5, 0, 5, 5 }, { 5, 5, 5, 10 }, { 0, 10, 5, 10 },
-        { 0, 5, 0, 10 }, { 0, 0, 0, 5 }, { 0, 5, 5, 5 } };
+    static const QLineF segments[7] = { { 0, 0, 10, 0 }, { 10, 0, 10, 10 }, { 10, 10, 10, 20 },
+        { 0, 20, 10, 20 }, { 0, 10, 0, 20 }, { 0, 0, 0, 10 }, { 0, 10, 10, 10 } };
     const QString text = QString::number(number);
     for (const QChar c : text) {
         const int mask = digits[c.digitValue()];
@@ -97,7 +98,7 @@ void drawNumber(QPainter &painter, QPointF at, int number)
             if (mask & (1 << k))
                 painter.drawLine(segments[k].translated(at));
         }
-        at += QPointF(8, 0);
+        at += QPointF(15, 0);
     }
 }
 
@@ -108,14 +109,24 @@ void drawCutNumbers(QPainter &painter, const JobDecoder::DecodedJob &job, int sc
     painter.save();
     painter.resetTransform();
     painter.setRenderHint(QPainter::Antialiasing, false);
-    painter.setPen(QPen(QColor(0, 0, 255), 1));
+    painter.setPen(QPen(QColor(0, 0, 255), 2));
     QPointF pen;
     bool penDown = false;
     int number = 0;
+    QSet<QPair<int, int>> taken;
     for (const JobDecoder::VectorPoint &v : job.vectorPoints) {
         const bool down = v.type != QPainterPath::MoveToElement;
-        if (down && !penDown)
-            drawNumber(painter, pen / scale + QPointF(3, -13), ++number);
+        if (down && !penDown) {
+            // Where many cuts start close together (dashed lines) only the
+            // first number of each patch is drawn, so that it stays legible.
+            const QPointF at = pen / scale + QPointF(4, -24);
+            const QPair<int, int> patch(int(std::floor(at.x() / 60)), int(std::floor(at.y() / 30)));
+            ++number;
+            if (!taken.contains(patch)) {
+                taken.insert(patch);
+                drawNumber(painter, at, number);
+            }
+        }
         penDown = down;
         pen = v.point;
     }
