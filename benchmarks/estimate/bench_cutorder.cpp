@@ -1,12 +1,14 @@
 // Time to put 100 000 cut paths in order, for each cutting order. The paths
 // are like a sheet of parts: squares, each with a round hole, and small
 // open marks, spread over the 40 x 28 inch table at 600 dots per inch in
-// a fixed pseudo-random layout.
+// a fixed pseudo-random layout; and squares inside one outline of many corners.
 #include "cutorder.h"
 
+#include <QPolygonF>
 #include <QRandomGenerator>
 
 #include <benchmark/benchmark.h>
+#include <cmath>
 
 namespace {
 
@@ -36,9 +38,30 @@ QList<QPainterPath> sheetOfParts(int count)
     return paths;
 }
 
-void orderCuts(benchmark::State &state, Vexlor::CutOrder order)
+// One round outline of 20 000 corners around count - 1 small squares: every
+// square lies in it.
+QList<QPainterPath> partsInOneOutline(int count)
 {
-    const QList<QPainterPath> paths = sheetOfParts(int(state.range(0)));
+    QList<QPainterPath> paths;
+    QPolygonF round;
+    for (int k = 0; k <= 20000; ++k)
+        round << QPointF(8400 + 8000 * std::cos(k * M_PI / 10000), 8400 + 8000 * std::sin(k * M_PI / 10000));
+    QPainterPath outline;
+    outline.addPolygon(round);
+    paths.append(outline);
+    QRandomGenerator random(99);
+    while (paths.size() < count) {
+        QPainterPath part;
+        part.addRect(3000 + random.bounded(10000), 3000 + random.bounded(10000), 50, 50);
+        paths.append(part);
+    }
+    return paths;
+}
+
+void orderCuts(benchmark::State &state, Vexlor::CutOrder order, bool oneOutline = false)
+{
+    const QList<QPainterPath> paths
+        = oneOutline ? partsInOneOutline(int(state.range(0))) : sheetOfParts(int(state.range(0)));
     double travel = 0;
     for (auto _ : state) {
         const QList<Vexlor::PathElements> runs = Vexlor::orderCuts(paths, order);
@@ -67,8 +90,14 @@ void BM_OrderNearest(benchmark::State &state)
     orderCuts(state, Vexlor::CutOrder::Nearest);
 }
 
+void BM_OrderInnerOneOutline(benchmark::State &state)
+{
+    orderCuts(state, Vexlor::CutOrder::Inner, true);
+}
+
 } // namespace
 
+BENCHMARK(BM_OrderInnerOneOutline)->Arg(100000)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_OrderNone)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_OrderInner)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_OrderNearest)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond);

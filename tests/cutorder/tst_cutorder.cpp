@@ -7,6 +7,7 @@
 #include <QtTest>
 
 #include <algorithm>
+#include <cmath>
 
 using Vexlor::CutOrder;
 using Vexlor::PathElements;
@@ -198,6 +199,13 @@ void tst_cutOrder::innerFirst_data()
         square(60, 60, 30)
     } << QList<int> { 0, 1 };
     QTest::newRow("identical twins") << QList<QPainterPath> { hole, hole } << QList<int> { 0, 1 };
+    // An outline of 200 corners (its edges are looked up by height): a
+    // square in its middle lies inside, one in the corner of its bounds not.
+    QVector<QPointF> round;
+    for (int k = 0; k < 200; ++k)
+        round.append(QPointF(100 + 100 * std::cos(k * M_PI / 100), 100 + 100 * std::sin(k * M_PI / 100)));
+    QTest::newRow("many corners") << QList<QPainterPath> { polygon(round), square(2, 2, 10),
+        square(90, 90, 20) } << QList<int> { 1, 2, 0 };
 }
 
 void tst_cutOrder::innerFirst()

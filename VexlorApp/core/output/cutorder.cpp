@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <memory>
 #include <vector>
 
 namespace Vexlor {
@@ -137,11 +138,44 @@ bool onSegment(const QPointF &p, const QPointF &a, const QPointF &b)
     return squaredDistance(p, a + t * d) <= OnEdge * OnEdge;
 }
 
+// The edges of a long outline (edge k from corner k to k + 1) by horizontal
+// band, so that a point is only tested against the edges near its height.
+struct EdgeBands
+{
+    double top = 0;
+    double bandHeight = 1;
+    std::vector<std::vector<int>> bands;
+
+    explicit EdgeBands(const std::vector<QPointF> &outline, const QRectF &bounds)
+        : top(bounds.top() - OnEdge)
+    {
+        const int count = std::clamp(int(outline.size() / 4), 1, 4096);
+        bandHeight = std::max((bounds.height() + 2 * OnEdge) / count, 1e-9);
+        bands.resize(size_t(count));
+        for (size_t k = 0; k + 1 < outline.size(); ++k) {
+            const double low = std::min(outline[k].y(), outline[k + 1].y()) - OnEdge;
+            const double high = std::max(outline[k].y(), outline[k + 1].y()) + OnEdge;
+            for (int b = band(low); b <= band(high); ++b)
+                bands[size_t(b)].push_back(int(k));
+        }
+    }
+    int band(double y) const
+    {
+        const double b = (y - top) / bandHeight;
+        if (!(b > 0))
+            return 0;
+        return b >= double(bands.size() - 1) ? int(bands.size() - 1) : int(b);
+    }
+};
+
+// Outlines with more corners than this get their edges sorted into bands.
+const size_t BandedOutline = 64;
+
 // Inside or on the closed outline (even-odd rule).
-bool insideOrOn(const QPointF &p, const std::vector<QPointF> &outline)
+bool insideOrOn(const QPointF &p, const std::vector<QPointF> &outline, const EdgeBands *bands)
 {
     bool inside = false;
-    for (size_t k = 0; k + 1 < outline.size(); ++k) {
+    auto edge = [&](size_t k) {
         const QPointF &a = outline[k], &b = outline[k + 1];
         if (onSegment(p, a, b))
             return true;
@@ -150,6 +184,20 @@ bool insideOrOn(const QPointF &p, const std::vector<QPointF> &outline)
             if (p.x() < x)
                 inside = !inside;
         }
+        return false;
+    };
+    if (bands) {
+        // Every edge that crosses the point's height or passes within reach
+        // of the point is in its band.
+        for (int k : bands->bands[size_t(bands->band(p.y()))]) {
+            if (edge(size_t(k)))
+                return true;
+        }
+        return inside;
+    }
+    for (size_t k = 0; k + 1 < outline.size(); ++k) {
+        if (edge(k))
+            return true;
     }
     return inside;
 }
@@ -157,17 +205,17 @@ bool insideOrOn(const QPointF &p, const std::vector<QPointF> &outline)
 // Inner lies in outer: a strictly smaller area (so that two shapes never lie
 // in each other, and identical shapes in neither), every corner of it and
 // the mean of its corners inside outer or on its edge.
-bool liesIn(const Shape &inner, const Shape &outer)
+bool liesIn(const Shape &inner, const Shape &outer, const EdgeBands *bands)
 {
     if (!outer.closed || !(inner.area < outer.area))
         return false;
     QPointF sum;
     for (const QPointF &p : inner.outline) {
-        if (!insideOrOn(p, outer.outline))
+        if (!insideOrOn(p, outer.outline, bands))
             return false;
         sum += p;
     }
-    return insideOrOn(sum / double(inner.outline.size()), outer.outline);
+    return insideOrOn(sum / double(inner.outline.size()), outer.outline, bands);
 }
 
 void findContainment(std::vector<Shape> &shapes)
@@ -207,6 +255,7 @@ void findContainment(std::vector<Shape> &shapes)
         const QRectF &b = outer.bounds;
         const int x0 = cell((b.left() - left) / cellWidth), x1 = cell((b.right() - left) / cellWidth);
         const int y0 = cell((b.top() - top) / cellHeight), y1 = cell((b.bottom() - top) / cellHeight);
+        std::unique_ptr<EdgeBands> bands;
         for (int y = y0; y <= y1; ++y) {
             for (int x = x0; x <= x1; ++x) {
                 for (int i : cells[size_t(y) * size_t(side) + size_t(x)]) {
@@ -217,7 +266,9 @@ void findContainment(std::vector<Shape> &shapes)
                     if (ib.left() < b.left() || ib.right() > b.right() || ib.top() < b.top()
                         || ib.bottom() > b.bottom())
                         continue;
-                    if (liesIn(inner, outer)) {
+                    if (!bands && outer.outline.size() > BandedOutline)
+                        bands = std::make_unique<EdgeBands>(outer.outline, outer.bounds);
+                    if (liesIn(inner, outer, bands.get())) {
                         inner.containers.push_back(int(o));
                         ++outer.pending;
                     }
