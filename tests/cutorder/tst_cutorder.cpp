@@ -143,7 +143,6 @@ private slots:
     void awkwardShapesComeOutOnce_data();
     void awkwardShapesComeOutOnce();
     void manyShapesCompleteOrderedAndRepeatable();
-    void travel();
     void generatorBytes_data();
     void generatorBytes();
 };
@@ -348,18 +347,6 @@ void tst_cutOrder::manyShapesCompleteOrderedAndRepeatable()
             }
         }
     }
-}
-
-void tst_cutOrder::travel()
-{
-    // From (0, 0) to (30, 40): 50; the square ends where it started; then to
-    // (30, 40) + (0, 60): 60. Curve control points are not visited.
-    QPainterPath curve(QPointF(30, 100));
-    curve.cubicTo(QPointF(500, 500), QPointF(-500, 500), QPointF(30, 100));
-    const QList<PathElements> runs
-        = Vexlor::orderCuts({ square(30, 40, 10), curve, QPainterPath(QPointF(30, 100)) }, CutOrder::None);
-    QCOMPARE(Vexlor::travelLength(runs), 50.0 + 60.0);
-    QCOMPARE(Vexlor::travelLength(runs, QPointF(30, 40)), 60.0);
 }
 
 void tst_cutOrder::generatorBytes_data()

@@ -59,7 +59,6 @@ private slots:
     void squareCut();
     void rasterAndVectorJob();
     void unreadableStream();
-    void fasterMachineShortensTheJob();
     void durationText_data();
     void durationText();
     void timingFile();
@@ -162,18 +161,6 @@ void tst_jobEstimate::unreadableStream()
     QVERIFY(!e.valid);
     QVERIFY(error.contains(QLatin1String("byte 0")));
     QCOMPARE(e.describe(), QStringLiteral("no estimate"));
-}
-
-void tst_jobEstimate::fasterMachineShortensTheJob()
-{
-    // The same long cut (10 in at 100 dpi, 50 % vector speed) on a machine
-    // twice as fast: 10 / 10 + 10 / 100 = 1.1 s against 10 / 20 + 20 / 100 = 0.7 s.
-    const QByteArray stream
-        = job(esc("&u100D") + esc("*t100R") + esc("*b2M"), QByteArray(), "ZS50;LTPD1000,0");
-    Vexlor::machineTiming fast = testMachine();
-    fast.vectorSpeed = 40;
-    QVERIFY(qAbs(Vexlor::jobEstimate::fromStream(stream, testMachine()).vectorSeconds - 1.1) < 1e-9);
-    QVERIFY(qAbs(Vexlor::jobEstimate::fromStream(stream, fast).vectorSeconds - 0.7) < 1e-9);
 }
 
 void tst_jobEstimate::durationText_data()
