@@ -17,7 +17,8 @@ const int CurvePieces = 8;
 // A point this close to an edge lies on it (device pixels): shapes that touch
 // along an edge still count as one inside the other.
 const double OnEdge = 1e-3;
-// Sides of the grid of start points that the nearest-shape search uses.
+// Most cells along a side of the grids that find the shapes inside a shape
+// and the shape nearest the head.
 const int MaxGridSide = 1024;
 
 QPointF finitePoint(double x, double y)
@@ -345,11 +346,11 @@ public:
             if (all)
                 break;
             if (bestShape >= 0) {
-                // Nothing beyond the rings searched can be nearer than this.
+                // Nothing beyond the rings searched can be as near as this.
                 const double margin = std::min(
                     { head.x() - (m_left + x0 * m_cellWidth), m_left + (x1 + 1) * m_cellWidth - head.x(),
                         head.y() - (m_top + y0 * m_cellHeight), m_top + (y1 + 1) * m_cellHeight - head.y() });
-                if (margin > 0 && best <= margin * margin)
+                if (margin > 0 && best < margin * margin)
                     break;
             }
         }
