@@ -1,5 +1,6 @@
 #include "cutorder.h"
 #include "jobdecoder.h"
+#include "jobreport.h"
 #include "pclgenerator.h"
 
 #include <QRandomGenerator>
@@ -104,11 +105,13 @@ QList<PathElements> runsOf(const QList<QPainterPath> &paths)
     return runs;
 }
 
-QByteArray vectorBlockOf(const QList<QPainterPath> &paths, const QString &sort)
+QByteArray jobOf(const QList<QPainterPath> &paths, const QString &sort, const QString &resolution = QString())
 {
     pclGenerator generator;
     vexlorSettings settings;
     settings.settings.insert(QStringLiteral("vectorSort"), sort);
+    if (!resolution.isEmpty())
+        settings.settings.insert(QStringLiteral("cResolution"), resolution);
     generator.setSettings(settings);
     VectorList list;
     for (const QPainterPath &p : paths) {
@@ -120,7 +123,12 @@ QByteArray vectorBlockOf(const QList<QPainterPath> &paths, const QString &sort)
     generator.getVectors(list);
     QSignalSpy done(&generator, &pclGenerator::done);
     generator.process();
-    const QByteArray stream = done.at(0).at(0).toByteArray();
+    return done.at(0).at(0).toByteArray();
+}
+
+QByteArray vectorBlockOf(const QList<QPainterPath> &paths, const QString &sort)
+{
+    const QByteArray stream = jobOf(paths, sort);
     const int from = stream.indexOf("LT") + 2;
     return stream.mid(from, stream.indexOf('\x1b', from) - from);
 }
@@ -145,6 +153,8 @@ private slots:
     void manyShapesCompleteOrderedAndRepeatable();
     void generatorBytes_data();
     void generatorBytes();
+    void travelInTheEngraverSummary_data();
+    void travelInTheEngraverSummary();
 };
 
 void tst_cutOrder::settingNames()
@@ -382,6 +392,37 @@ void tst_cutOrder::generatorBytes()
     QFETCH(QByteArray, paths);
     const QPainterPath part = polygon({ { 100, 100 }, { 0, 100 }, { 0, 0 }, { 100, 0 } });
     QCOMPARE(vectorBlockOf({ part, square(500, 500, 10), square(40, 40, 20) }, sort), paths + ";");
+}
+
+void tst_cutOrder::travelInTheEngraverSummary_data()
+{
+    QTest::addColumn<QString>("sort");
+    QTest::addColumn<QString>("travel");
+    // The items of generatorBytes at 100 dpi. Document order: home to
+    // (100, 100) 141.42, to (500, 500) 565.69, back to (40, 40) 650.54:
+    // 1357.65 dots, 13.58 in. Nearest: home to (40, 40) 56.57, to (0, 0)
+    // 56.57, to (500, 500) 707.11: 820.25 dots, 8.20 in.
+    QTest::newRow("none") << "none"
+                          << "13.58";
+    QTest::newRow("nearest") << "nearest"
+                             << "8.20";
+}
+
+void tst_cutOrder::travelInTheEngraverSummary()
+{
+    QFETCH(QString, sort);
+    QFETCH(QString, travel);
+    const QPainterPath part = polygon({ { 100, 100 }, { 0, 100 }, { 0, 0 }, { 100, 0 } });
+    const QByteArray stream
+        = jobOf({ part, square(500, 500, 10), square(40, 40, 20) }, sort, QStringLiteral("100"));
+    JobDecoder::DecodedJob job;
+    QVERIFY(JobDecoder::decodeJob(stream, &job));
+    // The same cuts, 400 + 40 + 80 dots, whatever the order.
+    const QString expected
+        = QStringLiteral("Cut length: 5.20 in in 3 cuts; travel between them with the pen up: %1 in\n")
+              .arg(travel);
+    const QString summary = jobReport::describe(job, true, QString(), stream.size());
+    QVERIFY2(summary.contains(expected), qPrintable(summary));
 }
 
 QTEST_GUILESS_MAIN(tst_cutOrder)
