@@ -20,7 +20,7 @@ namespace Vexlor {
 // run on by the turnaround at both ends, at the raster speed; rows sent in
 // reverse run from right to left. Between passes, and from the head's home at
 // the top left corner to the first pass, the head moves straight to where the
-// next pass begins.
+// next pass begins, at the top vector speed.
 // Vector: every line and every Bézier curve with the pen down is a cut, every
 // pen-up point a move from where the head stands, all at the vector speed.
 // Each move and each cut starts and ends at rest: it reaches the speed after
