@@ -3,6 +3,7 @@
 #include "jobreport.h"
 #include "pclgenerator.h"
 
+#include <QDataStream>
 #include <QRandomGenerator>
 #include <QSignalSpy>
 #include <QtTest>
@@ -150,6 +151,7 @@ private slots:
     void nearestRotatesCurvesWhole();
     void awkwardShapesComeOutOnce_data();
     void awkwardShapesComeOutOnce();
+    void oddElementsStayAsTheyAre();
     void manyShapesCompleteOrderedAndRepeatable();
     void generatorBytes_data();
     void generatorBytes();
@@ -313,6 +315,30 @@ void tst_cutOrder::awkwardShapesComeOutOnce()
         QCOMPARE(segments(runs), all);
         QCOMPARE(text(Vexlor::orderCuts(paths, order)), text(runs));
     }
+}
+
+void tst_cutOrder::oddElementsStayAsTheyAre()
+{
+    // Elements that QPainterPath's own functions never write: a path that
+    // starts with a line, curve data without a curve, a curve without its
+    // data. Such runs are never turned round or started elsewhere.
+    QByteArray data;
+    {
+        QDataStream out(&data, QIODevice::WriteOnly);
+        out << 6;
+        for (const auto &e :
+            { qMakePair(1, QPointF(1, 1)), qMakePair(3, QPointF(2, 2)), qMakePair(1, QPointF(3, 1)),
+                qMakePair(0, QPointF(9, 9)), qMakePair(1, QPointF(8, 9)), qMakePair(2, QPointF(7, 7)) })
+            out << e.first << e.second.x() << e.second.y();
+        out << 0 << int(Qt::OddEvenFill);
+    }
+    QPainterPath odd;
+    QDataStream in(&data, QIODevice::ReadOnly);
+    in >> odd;
+    QCOMPARE(odd.elementCount(), 6);
+    for (CutOrder order : { CutOrder::Inner, CutOrder::Nearest })
+        QCOMPARE(
+            text(Vexlor::orderCuts({ odd }, order)), QStringLiteral("L 1,1 D 2,2 L 3,1 | M 9,9 L 8,9 C 7,7"));
 }
 
 void tst_cutOrder::manyShapesCompleteOrderedAndRepeatable()
