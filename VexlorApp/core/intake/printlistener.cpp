@@ -2,6 +2,7 @@
 
 #include "jobboundary.h"
 #include "securefs.h"
+#include "vexlorlog.h"
 
 #include <QByteArray>
 #include <QDebug>
@@ -60,7 +61,7 @@ printListener::printListener(QDir spoolDir, QObject *parent)
 {
     m_idleTimeout = positiveFromEnvironment("VEXLOR_LISTEN_IDLE_TIMEOUT_MS", m_idleTimeout);
     m_maxConnections = positiveFromEnvironment("VEXLOR_LISTEN_MAX_CONNECTIONS", m_maxConnections);
-    qDebug() << "printListener created, spooling jobs into" << m_spoolDir.absolutePath();
+    qCDebug(lcListener) << "printListener created, spooling jobs into" << m_spoolDir.absolutePath();
 }
 
 printListener::~printListener()

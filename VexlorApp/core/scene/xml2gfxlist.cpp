@@ -1,5 +1,7 @@
 #include "xml2gfxlist.h"
 
+#include "vexlorlog.h"
+
 #include <QByteArray>
 #include <QFile>
 #include <QImage>
@@ -559,8 +561,8 @@ void xml2gfxList::savePathObject()
         || !withinRange(itemRect.adjusted(-penWidth, -penWidth, penWidth, penWidth))
         || (clipApplies && !withinRange(clipRect))) {
         outOfBounds = true;
-        qDebug() << "Beyond the engraver's range:"
-                 << "Item Rect:" << itemRect << "Pen width:" << penWidth << "Clip Rect:" << clipRect;
+        qCDebug(lcScene) << "Beyond the engraver's range:"
+                         << "Item Rect:" << itemRect << "Pen width:" << penWidth << "Clip Rect:" << clipRect;
         return;
     }
     const bool firstCompare = clipApplies && liesOnTable(clipRect);
@@ -574,9 +576,9 @@ void xml2gfxList::savePathObject()
         return;
     }
     outOfBounds = true;
-    qDebug() << "The first compare:" << firstCompare;
-    qDebug() << "The second compare:" << secondCompare;
-    qDebug() << "Table Rect:" << tableRect << "Clip Rect:" << clipRect << "Item Rect:" << itemRect;
+    qCDebug(lcScene) << "The first compare:" << firstCompare;
+    qCDebug(lcScene) << "The second compare:" << secondCompare;
+    qCDebug(lcScene) << "Table Rect:" << tableRect << "Clip Rect:" << clipRect << "Item Rect:" << itemRect;
 }
 
 void xml2gfxList::saveImageObject(
