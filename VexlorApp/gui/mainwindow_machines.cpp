@@ -49,7 +49,8 @@ void MainWindow::loadMachineList()
                 "saved until the file is repaired or removed.\n\n%4")
                        .arg(path, read.problem, why, found);
         }
-        errorString(text);
+        // One log line per failure.
+        errorString(QString(text).replace(QStringLiteral("\n\n"), QStringLiteral(" ")));
         showMessage(QMessageBox::Warning, QStringLiteral("Engraver List"), text, this);
     } else {
         infoString(QStringLiteral("Reached xml end... done"));
@@ -69,7 +70,8 @@ void MainWindow::saveMachineList()
     if (!keptAs.isEmpty())
         errorString(QStringLiteral("%1 could not be read whole; it was kept as %2").arg(path, keptAs));
     if (!written)
-        errorString(QStringLiteral("Problem writing settings.xml: %1; the previous file was kept").arg(why));
+        errorString(
+            QStringLiteral("Problem writing settings.xml: %1; the file on disk was not changed").arg(why));
 }
 
 void MainWindow::getMachine(Vexlor::vexlorMachine mac)
