@@ -2,6 +2,7 @@
 
 #include "optionlimits.h"
 #include "securefs.h"
+#include "vexlorlog.h"
 
 #include <QDebug>
 #include <QFile>
@@ -410,7 +411,7 @@ void psOptionParser::options2XML(const QMap<QString, QString> &options)
             emit error(QStringLiteral("The option \"%1\" has no usable name and is left out").arg(it.key()));
             continue;
         }
-        qDebug() << it.key();
+        qCDebug(lcParser) << it.key();
         const QString value = xmlSafe(it.value());
         // The options file keeps what the job asked for; the option processor
         // reports values outside the queue's ranges. The settings carry the
