@@ -1,7 +1,9 @@
 // The whole print path on this machine: Debian's CUPS filter writes the job for
 // the engraver queue's PPD with the chosen options, the vexlor backend sends it
 // to 127.0.0.1:55000, and the application's printListener and psOptionParser
-// spool it and read the options back.
+// spool it and read the options back. PDF documents, as most programs print,
+// go through the queue set up as the guide says and reach the engraver device
+// with their lines as vectors, where they are on their page.
 
 #include "printlistener.h"
 #include "psoptionparser.h"
