@@ -840,8 +840,26 @@ void tst_cupschain::pdfThroughQueue()
     QVERIFY2(cups.client("lpadmin", args, out), out.constData());
     for (const QString &file : files)
         QVERIFY2(cups.client("lp", { "-d", "engraver", file }, out), out.constData());
+    // A PostScript document goes its own way (pstops): the queue's settings
+    // leave it as it would be without them.
+    QVERIFY2(cups.client("lp", { "-d", "engraver", samplePath }, out), out.constData());
 
-    QTRY_COMPARE_WITH_TIMEOUT(m_settings->count(), documents.size(), 120000);
+    QTRY_COMPARE_WITH_TIMEOUT(m_settings->count(), documents.size() + 1, 120000);
+    const QString plainFilter = filter(samplePath, {}, why);
+    QVERIFY2(!plainFilter.isEmpty(), qPrintable(why));
+    Scene expectedSample;
+    Scene sample;
+    QVERIFY2(drawScene(plainFilter, 72, m_dir.filePath("gs"), expectedSample, why), qPrintable(why));
+    QVERIFY2(
+        drawScene(
+            m_settings->at(documents.size()).at(0).value<vexlorSettings>().settings.value("PostScriptFile"),
+            72, m_dir.filePath("gs"), sample, why),
+        qPrintable(why));
+    QVERIFY(!expectedSample.strokes.isEmpty());
+    QCOMPARE(sample.page, expectedSample.page);
+    QCOMPARE(sample.images, expectedSample.images);
+    QVERIFY2(samePoints(sample.strokes, expectedSample.strokes), qPrintable(describe(sample.strokes)));
+
     for (int i = 0; i < documents.size(); ++i) {
         const Settings settings = m_settings->at(i).at(0).value<vexlorSettings>().settings;
         const QString spoolFile = settings.value("PostScriptFile");
