@@ -100,6 +100,7 @@ bool engraverOptions::parse(
                        "draws what the engraver would engrave (black) and cut (red) as a PNG picture and\n"
                        "writes a summary of the job's settings beside it."));
     const QCommandLineOption helpOption = parser.addHelpOption();
+    const QCommandLineOption versionOption(QStringLiteral("version"), QStringLiteral("Show the version."));
     const QString steps = QStringLiteral("STEP");
     const QCommandLineOption address(QStringLiteral("address"),
         QStringLiteral("Address to listen on (default 127.0.0.1)."), QStringLiteral("ADDRESS"));
@@ -130,15 +131,18 @@ bool engraverOptions::parse(
                        "is drawn (exit code 0 when a job was stored, else 1)."));
     const QCommandLineOption noDecode(
         QStringLiteral("no-decode"), QStringLiteral("Store jobs only; draw and summarise nothing."));
-    parser.addOptions({ address, port, spool, transcript, failAt, silentAt, twoBytesAt, nonzeroAt,
-        acceptDelay, idleTimeout, once, noDecode });
+    parser.addOptions({ versionOption, address, port, spool, transcript, failAt, silentAt, twoBytesAt,
+        nonzeroAt, acceptDelay, idleTimeout, once, noDecode });
 
     if (!parser.parse(arguments)) {
         *error = parser.errorText();
         return false;
     }
-    if (parser.isSet(helpOption)) {
-        std::fputs(qPrintable(parser.helpText()), stdout);
+    if (parser.isSet(helpOption) || parser.isSet(versionOption)) {
+        if (parser.isSet(helpOption))
+            std::fputs(qPrintable(parser.helpText()), stdout);
+        else
+            std::printf("vexlor-engraver %s\n", VEXLOR_VERSION);
         std::fflush(stdout);
         if (helpShown)
             *helpShown = true;
