@@ -140,6 +140,7 @@ private slots:
     void streamErrors();
     void mutatedStreams();
     void incompleteJobIsLogged();
+    void writeFailuresKeepTheSystemsReason();
     void debianLpdClient();
     void onceWithoutJob();
     void stopInTheMiddleOfAJob();
@@ -857,6 +858,32 @@ void tst_engraver::stopInTheMiddleOfAJob()
     QCOMPARE(QDir(spool).entryList(QDir::Dirs | QDir::NoDotAndDotDot), QStringList());
     QCOMPARE(QDir(spool + QStringLiteral("/.incoming")).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
         QStringList());
+}
+
+// A spool or a job folder that cannot be written is reported with the
+// system's own reason, not a generic one.
+void tst_engraver::writeFailuresKeepTheSystemsReason()
+{
+    QTemporaryDir dir;
+    QFile plainFile(dir.filePath(QStringLiteral("file")));
+    QVERIFY(plainFile.open(QIODevice::WriteOnly));
+    plainFile.close();
+
+    QProcess program;
+    program.start(engraverProgram(),
+        { QStringLiteral("--port"), QStringLiteral("0"), QStringLiteral("--spool"),
+            plainFile.fileName() + "/spool" });
+    QVERIFY(program.waitForFinished(20000));
+    QCOMPARE(program.exitCode(), 1);
+    const QByteArray message = program.readAllStandardError();
+    QVERIFY2(message.contains("cannot make the spool folder") && message.contains(": Not a directory"),
+        message.constData());
+
+    jobReceipt receipt;
+    receipt.dataFiles.append({ "dfA001tester", QStringLiteral("job.prn"), 0 });
+    QString error;
+    QVERIFY(!jobReport::write(plainFile.fileName(), receipt, &error));
+    QVERIFY2(error.endsWith(QLatin1String(": Not a directory")), qPrintable(error));
 }
 
 QTEST_GUILESS_MAIN(tst_engraver)

@@ -84,7 +84,7 @@ qreal digitsWidth(int count, qreal height)
 void drawRulers(QPainter *painter, int resolution, int scale, QSize tablePixels)
 {
     const qreal pixelsPerInch = qreal(resolution) / scale;
-    const qreal digitHeight = 9;
+    const qreal digitHeight = 12;
     int labelStep = 1;
     for (const int step : { 1, 2, 5, 10 }) {
         labelStep = step;
