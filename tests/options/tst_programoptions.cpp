@@ -3,7 +3,9 @@
 // option the program does not know is refused on standard error with a
 // non-zero exit code, before anything else happens.
 
+#include <QElapsedTimer>
 #include <QProcess>
+#include <QTemporaryDir>
 #include <QtTest>
 
 namespace {
@@ -65,6 +67,8 @@ private slots:
     void unknownOption_data() { addPrograms(); }
     void unknownOption();
     void applicationTakesNoFiles();
+    void applicationLog_data();
+    void applicationLog();
 };
 
 void tst_programOptions::help()
@@ -122,6 +126,68 @@ void tst_programOptions::applicationTakesNoFiles()
         { QStringLiteral("-platform"), QStringLiteral("offscreen"), QStringLiteral("--version") });
     QCOMPARE(withQtOption.exitCode, 0);
     QCOMPARE(withQtOption.out, QStringLiteral("VexlorApp " VEXLOR_VERSION "\n"));
+}
+
+void tst_programOptions::applicationLog_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("rules");
+    QTest::addColumn<bool>("traces");
+    QTest::newRow("quiet by default") << QStringList() << QString() << false;
+    QTest::newRow("--verbose") << QStringList { QStringLiteral("--verbose") } << QString() << true;
+    QTest::newRow("one worker by rule")
+        << QStringList() << QStringLiteral("vexlor.listener.debug=true") << true;
+    QTest::newRow("a rule beats --verbose")
+        << QStringList { QStringLiteral("--verbose") } << QStringLiteral("vexlor.*.debug=false") << false;
+}
+
+// The application's log as a user sees it: a time on every line, the "INFO:"
+// lines as they always were, the workers' traces only when asked for.
+void tst_programOptions::applicationLog()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, rules);
+    QFETCH(bool, traces);
+
+    QTemporaryDir home;
+    QProcess app;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("HOME"), home.path());
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    environment.remove(QStringLiteral("QT_MESSAGE_PATTERN"));
+    environment.remove(QStringLiteral("QT_LOGGING_RULES"));
+    if (!rules.isEmpty())
+        environment.insert(QStringLiteral("QT_LOGGING_RULES"), rules);
+    app.setProcessEnvironment(environment);
+    app.setProcessChannelMode(QProcess::MergedChannels);
+    app.start(QStringLiteral(VEXLOR_BINARY_DIR "/bin/VexlorApp"), arguments);
+    QVERIFY(app.waitForStarted(10000));
+    QByteArray log;
+    QElapsedTimer clock;
+    clock.start();
+    // The listener reports either way, whether or not it got the port.
+    while (!log.contains("PrintListener") && clock.elapsed() < 30000 && app.state() == QProcess::Running) {
+        app.waitForReadyRead(200);
+        log += app.readAll();
+    }
+    app.terminate();
+    QVERIFY(app.waitForFinished(30000));
+    log += app.readAll();
+    QVERIFY2(log.contains("PrintListener"), log.constData());
+
+    const QRegularExpression stamped(QStringLiteral("^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d{3} "));
+    for (const QByteArray &line : log.split('\n')) {
+        if (!line.isEmpty())
+            QVERIFY2(stamped.match(QString::fromUtf8(line)).hasMatch(), line.constData());
+    }
+    QVERIFY2(QRegularExpression(QStringLiteral("\\d INFO: \"PrintListener Started!\"\n"))
+                 .match(QString::fromUtf8(log))
+                 .hasMatch(),
+        log.constData());
+    QCOMPARE(
+        log.contains(" vexlor.listener: printListener created, spooling jobs into \"/tmp/PSLib\""), traces);
+    if (!traces)
+        QVERIFY2(!log.contains(" vexlor."), log.constData());
 }
 
 QTEST_GUILESS_MAIN(tst_programOptions)
