@@ -291,7 +291,7 @@ void MainWindow::getGfxItems(Vexlor::LaserItemList laserList)
 
 void MainWindow::itemOutOfBounds()
 {
-    qCDebug(lcWindow) << "Item Out Of Bounds: some items did not fit the table and were removed";
+    qCWarning(lcWindow) << "Item Out Of Bounds: some items did not fit the table and were removed";
     showMessage(QMessageBox::Warning, QStringLiteral("Item Out Of Bounds"),
         QStringLiteral("Grapical items were outside of the engravable area and removed"), this);
 }
