@@ -13,6 +13,11 @@ failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 
 echo "Building the package (cpack -G DEB) from $build"
+# cpack packs what is built (with Ninja it builds nothing itself).
+cmake --build "$build" --target VexlorApp vexlor-gs vexlor vexlor-options vexlor-engraver vexlor-manpages \
+    > "${TMPDIR:-/tmp}/vexlor-package-build.$$.log" 2>&1 \
+    || { cat "${TMPDIR:-/tmp}/vexlor-package-build.$$.log"; echo "FAIL: the programs do not build"; exit 1; }
+rm -f "${TMPDIR:-/tmp}/vexlor-package-build.$$.log"
 if ! (cd "$build" && cpack -G DEB -B "$work/out" > "$work/cpack.log" 2>&1); then
     cat "$work/cpack.log"
     echo "FAIL: cpack did not make the package"

@@ -14,6 +14,11 @@ if [ "$(id -u)" -ne 0 ] || ! command -v unshare > /dev/null || [ ! -x /usr/sbin/
 fi
 if [ -z "${VEXLOR_IN_NAMESPACE:-}" ]; then
     # Not in /tmp: the namespace gets a /tmp of its own.
+    # cpack packs what is built (with Ninja it builds nothing itself).
+    cmake --build "$build" --target VexlorApp vexlor-gs vexlor vexlor-options vexlor-engraver vexlor-manpages \
+        > "${TMPDIR:-/tmp}/vexlor-package-build.$$.log" 2>&1 \
+        || { cat "${TMPDIR:-/tmp}/vexlor-package-build.$$.log"; echo "FAIL: the programs do not build"; exit 1; }
+    rm -f "${TMPDIR:-/tmp}/vexlor-package-build.$$.log"
     work=$(mktemp -d "$build/package-queue.XXXXXX")
     trap 'rm -rf "$work"' EXIT
     (cd "$build" && cpack -G DEB -B "$work" > "$work/cpack.log" 2>&1) || { cat "$work/cpack.log"; exit 1; }
@@ -31,7 +36,7 @@ fi
 deb=$3
 fail() {
     echo "FAIL: $*"
-    for log in /tmp/app.log /tmp/engraver.log /var/log/cups/error_log; do
+    for log in /tmp/engraver/*/summary.txt /tmp/app.log /tmp/engraver.log /var/log/cups/error_log; do
         [ -f "$log" ] && { echo "--- $log"; tail -n 30 "$log"; }
     done
     exit 1
@@ -108,6 +113,8 @@ done
 summary=$(cat /tmp/engraver/*/summary.txt)
 echo "$summary" | grep -q '^Engraver stream: read completely$' || fail "the engraver could not read the job"
 echo "$summary" | grep -q '^PJL job name: Queue test$' || fail "the job's title did not come through"
+# The sample's cut lines stay vectors through the PDF.
+echo "$summary" | grep -q '^Vectors: [1-9][0-9]* points$' || fail "the PDF's lines did not arrive as vectors"
 cmp /tmp/engraver/*/job.prn /tmp/GSTemp/out.prn || fail "the engraved job differs from out.prn"
 lpstat -W completed -o engraver | grep -q '^engraver-1 ' || fail "CUPS does not call the job completed"
 grep -q '^ERROR:\| ERROR: ' /tmp/app.log && fail "VexlorApp logged an error"
