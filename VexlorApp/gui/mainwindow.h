@@ -81,6 +81,11 @@ public:
     void cancelCurrentJob();
     // Seconds a Ghostscript run may take (VEXLOR_GS_TIME_LIMIT, default 600).
     static int gsTimeLimit();
+    // The rectangle the engraver job covers: the union of the items that the
+    // job type engraves, pens included. Items beyond the engraver's range are
+    // left out of the bounds and of the kept list, and reported.
+    static QRect computeJobBounds(const Vexlor::LaserItemList &items, const QString &jobType,
+        Vexlor::LaserItemList *kept = nullptr, bool *outOfRange = nullptr);
 
 signals:
     void finished();

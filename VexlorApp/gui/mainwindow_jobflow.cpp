@@ -306,7 +306,7 @@ void MainWindow::finishJob(JobRecord::State state, const QString &reason)
         record->state = state;
         record->reason = reason;
     }
-    if (state == JobRecord::Failed || state == JobRecord::Cancelled) {
+    if ((state == JobRecord::Failed || state == JobRecord::Cancelled) && m_jobStage < 6) {
         // Whatever the workers still do for this job is of no use now.
         ++m_run;
         stopGhostscript();
@@ -707,12 +707,27 @@ void MainWindow::getGfxItems(Vexlor::LaserItemList laserList)
         return;
     }
     infoString(QStringLiteral("graphics items recived"));
+    m_items.clear();
 
-    const QString jobType = getValue(QStringLiteral("JobType"), QStringLiteral("combo"), QString());
-    QRectF bounds;
-    Vexlor::LaserItemList kept;
     bool outOfRange = false;
-    for (const LaserOp::LaserOp &item : qAsConst(laserList)) {
+    const QString jobType = getValue(QStringLiteral("JobType"), QStringLiteral("combo"), QString());
+    const QRect bounds = computeJobBounds(laserList, jobType, &m_items, &outOfRange);
+    requestPreview(m_items);
+    emit updateProgressString(QStringLiteral("Rendering preview."));
+    if (outOfRange)
+        itemOutOfBounds();
+
+    m_jobBounds = getValue(QStringLiteral("CenterEngraving"), QStringLiteral("none"), QString())
+                      .contains(QLatin1String("page"))
+        ? m_pageRect
+        : bounds;
+}
+
+QRect MainWindow::computeJobBounds(const Vexlor::LaserItemList &items, const QString &jobType,
+    Vexlor::LaserItemList *kept, bool *outOfRange)
+{
+    QRectF bounds;
+    for (const LaserOp::LaserOp &item : items) {
         QRectF rect;
         if (item.type == LaserOp::Image) {
             rect = item.transform.mapRect(QRectF(item.pixmap.rect()));
@@ -728,10 +743,12 @@ void MainWindow::getGfxItems(Vexlor::LaserItemList laserList)
         // Beyond what the engraver job can express: left out like an item
         // off the table, never wrapped into a wrong place.
         if (!withinEngraverRange(rect)) {
-            outOfRange = true;
+            if (outOfRange)
+                *outOfRange = true;
             continue;
         }
-        kept.append(item);
+        if (kept)
+            kept->append(item);
 
         if (item.type == LaserOp::Hidden)
             continue;
@@ -741,18 +758,7 @@ void MainWindow::getGfxItems(Vexlor::LaserItemList laserList)
             continue;
         bounds = bounds.united(rect);
     }
-    m_items = kept;
-    requestPreview(m_items);
-    emit updateProgressString(QStringLiteral("Rendering preview."));
-    if (outOfRange)
-        itemOutOfBounds();
-
-    if (getValue(QStringLiteral("CenterEngraving"), QStringLiteral("none"), QString())
-            .contains(QLatin1String("page"))) {
-        m_jobBounds = m_pageRect;
-        return;
-    }
-    m_jobBounds = QRect(roundHalfUp(bounds.x()), roundHalfUp(bounds.y()), roundHalfUp(bounds.width()),
+    return QRect(roundHalfUp(bounds.x()), roundHalfUp(bounds.y()), roundHalfUp(bounds.width()),
         roundHalfUp(bounds.height()));
 }
 
@@ -1103,7 +1109,8 @@ void MainWindow::on_pushButton_clicked()
     box->setAttribute(Qt::WA_DeleteOnClose);
     const int jobId = m_currentJob;
     connect(box, &QMessageBox::finished, this, [this, box, jobId](int) {
-        if (box->clickedButton() == box->button(QMessageBox::Yes) && jobId == m_currentJob && m_jobStage == 6)
+        if (box->clickedButton() == box->button(QMessageBox::Yes) && jobId == m_currentJob
+            && ui->pushButton->isEnabled())
             sendJob(false);
     });
     box->open();
