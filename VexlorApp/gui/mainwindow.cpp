@@ -22,6 +22,7 @@
 #include <QScreen>
 #include <QThread>
 
+#include <csignal>
 #include <limits>
 
 // The form's icons live in this static library; without an explicit
@@ -230,8 +231,16 @@ MainWindow::~MainWindow()
     emit killRender();
     saveMachineList();
 
-    // Ghostscript and whatever it started end with the application.
+    // Ghostscript and whatever it started end with the application; there is
+    // no event loop left to wait for them, so it is done here.
     stopGhostscript();
+    for (const QPointer<QProcess> &process : qAsConst(m_stoppingGs)) {
+        if (!process || process->waitForFinished(2000))
+            continue;
+        if (process->processId() > 0)
+            ::kill(-static_cast<pid_t>(process->processId()), SIGKILL);
+        process->waitForFinished(2000);
+    }
 
     // The threads delete themselves through deleteLater once they have ended,
     // but the event loop has stopped by now, so they are deleted here; the

@@ -418,7 +418,8 @@ void MainWindow::optionHandler(vexlorSettings es)
     normaliseSettings(es);
     record->settings = es;
     record->parsed = true;
-    record->title = Vexlor::lookupSetting(es.settings, QStringLiteral("Title"), QStringLiteral("Untitled"), QString());
+    record->title
+        = Vexlor::lookupSetting(es.settings, QStringLiteral("Title"), QStringLiteral("Untitled"), QString());
     const int pages = es.settings.value(QStringLiteral("PageCount")).toInt();
     if (pages > 1)
         record->notices.append(
@@ -499,9 +500,9 @@ void MainWindow::gsLauncher(QStringList arguments)
         const QString dithering = m_pendingDithering;
         reciveDitheringType(dithering);
         JobRecord *record = job(m_currentJob);
-        const int wanted
-            = getValue(QStringLiteral("cResolution"), QStringLiteral("600"), QStringLiteral("CustomcResolution"))
-                  .toInt();
+        const int wanted = getValue(
+            QStringLiteral("cResolution"), QStringLiteral("600"), QStringLiteral("CustomcResolution"))
+                               .toInt();
         if (record && record->edited && wanted != m_resolution) {
             // Opened again after its settings were changed: the options file
             // still holds what the job arrived with.
@@ -521,7 +522,8 @@ QStringList MainWindow::ghostscriptArguments() const
         QStringLiteral("-dNOPAUSE"),
         QStringLiteral("-sDEVICE=vexlor"),
         QStringLiteral("-r")
-            + getValue(QStringLiteral("cResolution"), QStringLiteral("600"), QStringLiteral("CustomcResolution")),
+            + getValue(
+                QStringLiteral("cResolution"), QStringLiteral("600"), QStringLiteral("CustomcResolution")),
         QStringLiteral("-sDitheringType=") + m_settings.settings.value(QStringLiteral("dithering")),
         QStringLiteral("-sJobType=mono"),
         QStringLiteral("-sOutputFile=/tmp/GSTemp/o.xml"),
@@ -585,6 +587,7 @@ void MainWindow::stopGhostscript()
     // Asked politely first, so that vexlor-gs can clean up; whoever is still
     // there after a moment is killed.
     signalGroup(process, SIGTERM);
+    m_stoppingGs.removeAll(nullptr);
     m_stoppingGs.append(process);
     connect(process, SIGNAL(finished(int, QProcess::ExitStatus)), process, SLOT(deleteLater()));
     QTimer::singleShot(2000, process, [process]() {
@@ -723,8 +726,8 @@ void MainWindow::getGfxItems(Vexlor::LaserItemList laserList)
         : bounds;
 }
 
-QRect MainWindow::computeJobBounds(const Vexlor::LaserItemList &items, const QString &jobType,
-    Vexlor::LaserItemList *kept, bool *outOfRange)
+QRect MainWindow::computeJobBounds(
+    const Vexlor::LaserItemList &items, const QString &jobType, Vexlor::LaserItemList *kept, bool *outOfRange)
 {
     QRectF bounds;
     for (const LaserOp::LaserOp &item : items) {
@@ -1165,7 +1168,8 @@ void MainWindow::optionProcessorError(QString err)
     if (err == QLatin1String("The xml input options were not parsed properly.")) {
         const JobTicket ticket = m_optionTickets.take();
         if (isCurrentRun(ticket) && m_jobStage == 2) {
-            const QString what = QStringLiteral("The options of the print job could not be read.\n%1").arg(err);
+            const QString what
+                = QStringLiteral("The options of the print job could not be read.\n%1").arg(err);
             showMessage(QMessageBox::Critical, QStringLiteral("Job Failed"), what, this);
             finishJob(JobRecord::Failed, what);
         }

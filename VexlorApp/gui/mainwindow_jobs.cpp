@@ -68,7 +68,8 @@ void MainWindow::setupJobFlowWidgets()
     buttons->addStretch();
     m_openJobButton = new QPushButton(QStringLiteral("Open"), pane);
     m_openJobButton->setObjectName(QStringLiteral("openJobButton"));
-    m_openJobButton->setToolTip(QStringLiteral("Show the selected job again to preview, change and print it"));
+    m_openJobButton->setToolTip(
+        QStringLiteral("Show the selected job again to preview, change and print it"));
     m_openJobButton->setEnabled(false);
     m_removeJobButton = new QPushButton(QStringLiteral("Remove"), pane);
     m_removeJobButton->setObjectName(QStringLiteral("removeJobButton"));

@@ -85,7 +85,6 @@ void MainWindow::refreshSettingsTable()
             (*it)->setText(1, values[index++]);
         }
     }
-
 }
 
 void MainWindow::updateSettings()
