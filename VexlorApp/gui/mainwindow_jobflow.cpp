@@ -16,6 +16,7 @@
 #include "securefs.h"
 #include "settingslookup.h"
 #include "ui_mainwindow.h"
+#include "vexlorlog.h"
 #include "vexlorsocket.h"
 #include "xml2gfxlist.h"
 
@@ -223,7 +224,7 @@ void MainWindow::addNotice(const QString &text)
 
 void MainWindow::newJobRecived(QString filename)
 {
-    qDebug() << filename;
+    qCDebug(lcWindow) << filename;
     JobRecord record;
     record.id = m_nextJobId++;
     record.spoolFile = filename;
@@ -404,7 +405,7 @@ void MainWindow::optionHandler(QString path2XML)
 {
     const JobTicket ticket = m_parseTickets.take();
     m_parsedJob = ticket.job;
-    qDebug() << path2XML;
+    qCDebug(lcWindow) << path2XML;
     if (JobRecord *record = job(ticket.job))
         record->optionsFile = path2XML;
 }
@@ -442,7 +443,7 @@ void MainWindow::beginOptions()
 
     m_settings = record->settings;
     for (auto it = m_settings.settings.constBegin(); it != m_settings.settings.constEnd(); ++it)
-        qDebug() << it.key() << it.value();
+        qCDebug(lcWindow) << it.key() << it.value();
     m_jobStage = 2;
     m_resolution
         = getValue(QStringLiteral("cResolution"), QStringLiteral("600"), QStringLiteral("CustomcResolution"))
@@ -493,7 +494,7 @@ void MainWindow::gsLauncher(QStringList arguments)
     if (sender() == m_optionProcessor) {
         const JobTicket ticket = m_optionTickets.take();
         if (!isCurrentRun(ticket) || m_jobStage != 2) {
-            qDebug() << "Ghostscript command line of an earlier job dropped";
+            qCDebug(lcWindow) << "Ghostscript command line of an earlier job dropped";
             return;
         }
         m_resolution = m_pendingResolution;
@@ -535,7 +536,7 @@ QStringList MainWindow::ghostscriptArguments() const
 
 void MainWindow::startGhostscript(const QStringList &arguments)
 {
-    qDebug() << "Starting GS..." << arguments << m_gsProgram << m_gsOutputDir.absolutePath();
+    qCDebug(lcGs) << "Starting GS..." << arguments << m_gsProgram << m_gsOutputDir.absolutePath();
     stopGhostscript();
 
     if (m_resolution <= 0 || m_resolution > 10000) {
@@ -598,7 +599,7 @@ void MainWindow::stopGhostscript()
 
 void MainWindow::gsStarted()
 {
-    qDebug() << "GS Started";
+    qCDebug(lcGs) << "GS Started";
 }
 
 void MainWindow::readGSOutput()
@@ -642,8 +643,8 @@ void MainWindow::gsFinished(int exitCode, QProcess::ExitStatus exitStatus)
     m_gsProcess = nullptr;
     process->deleteLater();
 
-    qDebug() << "GS exited with code: " << exitCode;
-    qDebug().noquote() << m_gsOutput;
+    qCDebug(lcGs) << "GS exited with code: " << exitCode;
+    qCDebug(lcGs).noquote() << m_gsOutput;
     const QString output = m_gsOutput;
     m_gsOutput.clear();
     if (!isCurrentRun(m_gsTicket))
@@ -706,7 +707,7 @@ void MainWindow::getGfxItems(Vexlor::LaserItemList laserList)
     const JobTicket ticket = m_sceneTickets.take();
     m_sceneAccepted = isCurrentRun(ticket) && m_jobStage == 4;
     if (!m_sceneAccepted) {
-        qDebug() << "Scene of an earlier job dropped";
+        qCDebug(lcWindow) << "Scene of an earlier job dropped";
         return;
     }
     infoString(QStringLiteral("graphics items recived"));
@@ -775,7 +776,7 @@ void MainWindow::itemOutOfBounds()
 {
     if (sender() == m_sceneReader && !m_sceneAccepted)
         return;
-    qDebug() << "Item Out Of Bounds: some items did not fit the table and were removed";
+    qCDebug(lcWindow) << "Item Out Of Bounds: some items did not fit the table and were removed";
     addNotice(QStringLiteral("Some items were outside of the engravable area and were removed."));
     showMessage(QMessageBox::Warning, QStringLiteral("Item Out Of Bounds"),
         QStringLiteral("Grapical items were outside of the engravable area and removed"), this);
@@ -819,7 +820,7 @@ void MainWindow::getSceneTiles(Vexlor::SceneTile tiles)
 {
     const JobTicket ticket = m_previewTickets.take();
     if (!isCurrentRun(ticket) || m_jobStage != 4) {
-        qDebug() << "Preview tiles of an earlier job dropped";
+        qCDebug(lcWindow) << "Preview tiles of an earlier job dropped";
         return;
     }
     addTiles(m_previewGroup, tiles);
@@ -895,7 +896,7 @@ void MainWindow::reciveDitheredTiles(Vexlor::SceneTile tiles)
 {
     const JobTicket ticket = m_ditherTickets.take();
     if (!isCurrentRun(ticket) || m_jobStage != 5) {
-        qDebug() << "Dithered tiles of an earlier job dropped";
+        qCDebug(lcWindow) << "Dithered tiles of an earlier job dropped";
         if (m_finalDeferred && m_ditherTickets.isEmpty() && m_busy)
             renderFinal();
         return;
@@ -928,7 +929,7 @@ void MainWindow::getPCL(QByteArray arr)
 {
     const JobTicket ticket = m_pclTickets.take();
     if (!isCurrentRun(ticket) || m_jobStage != 5) {
-        qDebug() << "Engraver job of an earlier job dropped";
+        qCDebug(lcWindow) << "Engraver job of an earlier job dropped";
         return;
     }
     ui->renderingProgressBar->setRange(0, 1);
@@ -975,7 +976,7 @@ void MainWindow::getPCL(QByteArray arr)
         finishJob(JobRecord::Ready);
         return;
     }
-    qDebug() << "Direct Print enabled";
+    qCDebug(lcWindow) << "Direct Print enabled";
     // A later regeneration of the same job is not sent again.
     m_settings.settings.remove(QStringLiteral("directPrint"));
     if (record)

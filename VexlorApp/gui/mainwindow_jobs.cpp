@@ -23,10 +23,6 @@
 #include <QUrl>
 #include <QVBoxLayout>
 
-#ifndef VEXLOR_VERSION
-#define VEXLOR_VERSION "unknown"
-#endif
-
 namespace {
 
 const char kListenAddress[] = "127.0.0.1:55000";

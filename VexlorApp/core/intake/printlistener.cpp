@@ -1,6 +1,7 @@
 #include "printlistener.h"
 
 #include "securefs.h"
+#include "vexlorlog.h"
 
 #include <QByteArray>
 #include <QDebug>
@@ -67,7 +68,7 @@ printListener::printListener(QDir spoolDir, QObject *parent)
     , stamp(QDateTime::currentDateTime())
     , m_spoolDir(spoolDir)
 {
-    qDebug() << "printListener created, spooling jobs into" << m_spoolDir.absolutePath();
+    qCDebug(lcListener) << "printListener created, spooling jobs into" << m_spoolDir.absolutePath();
 }
 
 printListener::~printListener()

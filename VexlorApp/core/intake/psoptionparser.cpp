@@ -1,6 +1,7 @@
 #include "psoptionparser.h"
 
 #include "securefs.h"
+#include "vexlorlog.h"
 
 #include <QDebug>
 #include <QFile>
@@ -227,7 +228,7 @@ void psOptionParser::options2XML(const QMap<QString, QString> &options)
             emit error(QStringLiteral("The option \"%1\" has no usable name and is left out").arg(it.key()));
             continue;
         }
-        qDebug() << it.key();
+        qCDebug(lcParser) << it.key();
         const QString value = xmlSafe(it.value());
         settings.settings.insert(it.key(), value);
         writer.writeTextElement(it.key(), value);

@@ -1,5 +1,7 @@
 #include "xml2gfxlist.h"
 
+#include "vexlorlog.h"
+
 #include <QByteArray>
 #include <QFile>
 #include <QImage>
@@ -552,9 +554,9 @@ void xml2gfxList::savePathObject()
         return;
     }
     outOfBounds = true;
-    qDebug() << "The first compare:" << firstCompare;
-    qDebug() << "The second compare:" << secondCompare;
-    qDebug() << "Table Rect:" << tableRect << "Clip Rect:" << clipRect << "Item Rect:" << itemRect;
+    qCDebug(lcScene) << "The first compare:" << firstCompare;
+    qCDebug(lcScene) << "The second compare:" << secondCompare;
+    qCDebug(lcScene) << "Table Rect:" << tableRect << "Clip Rect:" << clipRect << "Item Rect:" << itemRect;
 }
 
 void xml2gfxList::saveImageObject(
