@@ -776,7 +776,8 @@ void MainWindow::itemOutOfBounds()
 {
     if (sender() == m_sceneReader && !m_sceneAccepted)
         return;
-    qCDebug(lcWindow) << "Item Out Of Bounds: some items did not fit the table and were removed";
+    // Part of the page is not engraved: that belongs in the user's record.
+    infoString(QStringLiteral("Item Out Of Bounds: some items did not fit the table and were removed"));
     addNotice(QStringLiteral("Some items were outside of the engravable area and were removed."));
     showMessage(QMessageBox::Warning, QStringLiteral("Item Out Of Bounds"),
         QStringLiteral("Grapical items were outside of the engravable area and removed"), this);
