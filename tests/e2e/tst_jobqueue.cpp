@@ -85,9 +85,10 @@ private slots:
     void ghostscriptErrorLineComesFirst();
     void symlinkedWorkingFolderIsRefused();
     void jobListReopensAndRemoves();
+    void partsNotDrawnAreShownWithTheJob();
 
 private:
-    void openWindow(const QStringList &engraverArguments = {});
+    void openWindow(const QStringList &engraverArguments = {}, const QString &gsProgram = QString());
     QString filtered(const QByteArray &body, const QByteArray &title, const QStringList &options);
     bool send(const QStringList &filteredFiles);
     QByteArray alone(int n);
@@ -133,7 +134,7 @@ void tst_JobQueue::cleanup()
     QTRY_VERIFY_WITH_TIMEOUT(interpreters().isEmpty(), 10000);
 }
 
-void tst_JobQueue::openWindow(const QStringList &engraverArguments)
+void tst_JobQueue::openWindow(const QStringList &engraverArguments, const QString &gsProgram)
 {
     m_engraver = std::make_unique<VirtualEngraver>(engraverArguments);
     QVERIFY(m_engraver->isListening());
@@ -147,8 +148,8 @@ void tst_JobQueue::openWindow(const QStringList &engraverArguments)
     qputenv("VEXLOR_ENGRAVER_PORT", QByteArray::number(m_engraver->port()));
     for (const char *dir : { "/tmp/PSLib", "/tmp/XMLLib", "/tmp/GSTemp" })
         QVERIFY(Vexlor::makePrivateDir(dir));
-    m_window = std::make_unique<MainWindow>(
-        binary("vexlor-gs"), "/tmp/PSLib", "/tmp/XMLLib", "/tmp/GSTemp", support);
+    m_window = std::make_unique<MainWindow>(gsProgram.isEmpty() ? binary("vexlor-gs") : gsProgram,
+        "/tmp/PSLib", "/tmp/XMLLib", "/tmp/GSTemp", support);
     m_window->show();
 }
 
@@ -543,6 +544,33 @@ void tst_JobQueue::jobListReopensAndRemoves()
     QCOMPARE(m_window->jobs().size(), 1);
     QVERIFY(!QFile::exists(removed.spoolFile));
     QVERIFY(!QFile::exists(removed.optionsFile));
+}
+
+void tst_JobQueue::partsNotDrawnAreShownWithTheJob()
+{
+    // Ghostscript's stand-in reports what it left out of the page.
+    const QString wrapper = m_work->filePath("gs-wrapper.sh");
+    QFile script(wrapper);
+    QVERIFY(script.open(QIODevice::WriteOnly));
+    script.write("#!/bin/sh\necho 'Not drawn: 2 shadings of type 6, 1 transparency group'\nexec '"
+        + binary("vexlor-gs").toUtf8() + "' \"$@\"\n");
+    script.close();
+    QVERIFY(script.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner));
+    openWindow({}, wrapper);
+    const QByteArray reference = alone(3);
+    QVERIFY(!reference.isEmpty());
+
+    QVERIFY(send({ filtered(smallJob(3), "Small 3", { "cResolution=75", "directPrint=enabled" }) }));
+    QTRY_VERIFY_WITH_TIMEOUT(m_window->jobs().size() >= 1 && m_window->jobs().last().state == JobRecord::Sent
+            && !m_window->isBusy(),
+        60000);
+    const QString notice = QStringLiteral("Not drawn: 2 shadings of type 6, 1 transparency group");
+    QVERIFY(m_window->jobs().last().notices.contains(notice));
+    auto *label = m_window->findChild<QLabel *>("jobNoticeLabel");
+    QVERIFY(label->isVisibleTo(m_window.get()));
+    QVERIFY(label->text().contains(notice));
+    // What was drawn is engraved as it would be without the report.
+    QCOMPARE(m_engraver->jobData(m_engraver->jobs().last()), reference);
 }
 
 QTEST_MAIN(tst_JobQueue)

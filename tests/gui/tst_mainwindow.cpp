@@ -99,6 +99,7 @@ private slots:
     void settingsAreNormalised();
     void settingsTableShowsDefaults();
     void settingsTableShowsThickness();
+    void pageCountIsShownWithTheJob();
 
     void rulersAt600Dpi();
     void strokeWidthControls_data();
@@ -328,6 +329,25 @@ void tst_MainWindow::settingsTableShowsThickness()
     const QStringList values = valueColumn(f.child<QTreeWidget>("settingsTree"));
     QCOMPARE(values.mid(3, 3), QStringList({ "Yes", "Yes", "1.500" }));
     QCOMPARE(values.at(14), QStringLiteral("Yes"));
+}
+
+void tst_MainWindow::pageCountIsShownWithTheJob()
+{
+    WindowFixture f;
+    f.open();
+    auto *notice = f.child<QLabel>("jobNoticeLabel");
+    vexlorSettings one;
+    one.settings.insert("PageCount", "1");
+    f.feedJob(one);
+    QVERIFY(!notice->isVisibleTo(f.window.get()));
+
+    QTRY_VERIFY(!f.window->isBusy());
+    vexlorSettings three;
+    three.settings.insert("PageCount", "3");
+    f.feedJob(three);
+    QVERIFY(notice->isVisibleTo(f.window.get()));
+    QCOMPARE(notice->text(), QStringLiteral("The document has 3 pages; only page 1 is engraved."));
+    QCOMPARE(f.window->jobs().last().notices, QStringList { notice->text() });
 }
 
 void tst_MainWindow::rulersAt600Dpi()
