@@ -32,14 +32,16 @@
 #include <QProgressBar>
 #include <QProgressDialog>
 #include <QPushButton>
-#include <QSaveFile>
 #include <QThread>
 #include <QTimer>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
+#include <cerrno>
 #include <cmath>
 #include <csignal>
+#include <cstring>
+#include <fcntl.h>
 #include <limits>
 #include <memory>
 #include <sys/prctl.h>
@@ -108,6 +110,47 @@ QString ghostscriptErrorLine(const QString &output)
             return trimmed;
     }
     return QString();
+}
+
+// Writes the engraver job under a temporary name and renames it, so that a
+// full disk never leaves a truncated job file in place of a good one. The
+// reason of a failure is the system's own (no space left, permission denied).
+bool writeJobFile(const QString &path, const QByteArray &bytes, QString *reason)
+{
+    const QByteArray target = QFile::encodeName(path);
+    const QByteArray temporary = target + ".part";
+    ::unlink(temporary.constData());
+    const int fd = ::open(temporary.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0) {
+        *reason = QString::fromLocal8Bit(std::strerror(errno));
+        return false;
+    }
+    const char *data = bytes.constData();
+    qint64 left = bytes.size();
+    int failure = 0;
+    while (left > 0) {
+        const ssize_t written = ::write(fd, data, static_cast<size_t>(left));
+        if (written < 0) {
+            if (errno == EINTR)
+                continue;
+            failure = errno;
+            break;
+        }
+        data += written;
+        left -= written;
+    }
+    if (!failure && ::fsync(fd) != 0)
+        failure = errno;
+    if (::close(fd) != 0 && !failure)
+        failure = errno;
+    if (!failure && ::rename(temporary.constData(), target.constData()) != 0)
+        failure = errno;
+    if (failure) {
+        ::unlink(temporary.constData());
+        *reason = QString::fromLocal8Bit(std::strerror(failure));
+        return false;
+    }
+    return true;
 }
 
 bool tilesHaveInk(const Vexlor::SceneTile &tiles)
@@ -947,21 +990,8 @@ void MainWindow::getPCL(QByteArray arr)
         failCurrent(QStringLiteral("Refusing to write the engraver job into %1: %2").arg(folder, reason));
         return;
     }
-    // Written under a temporary name and renamed, so that a full disk never
-    // leaves a truncated job file in place of a good one. The reason is taken
-    // before the write is given up, which would replace it.
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) {
-        failCurrent(QStringLiteral("Unable to open file. %1: %2").arg(path, file.errorString()));
-        return;
-    }
     QString why;
-    if (file.write(m_jobBytes) != m_jobBytes.size() || !file.flush())
-        why = file.errorString();
-    if (why.isEmpty() && !file.commit())
-        why = file.errorString();
-    if (!why.isEmpty()) {
-        file.cancelWriting();
+    if (!writeJobFile(path, m_jobBytes, &why)) {
         failCurrent(QStringLiteral("Unable to write file. %1: %2").arg(path, why));
         return;
     }
