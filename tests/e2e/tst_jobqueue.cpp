@@ -365,6 +365,10 @@ void tst_JobQueue::cancelAtEachStage()
         QTRY_VERIFY_WITH_TIMEOUT(!interpreters().isEmpty(), 10000);
     QProgressDialog *dialog = progressDialog();
     QVERIFY(dialog);
+    // The job list and the rest of the window stay usable meanwhile.
+    QVERIFY(!dialog->isModal());
+    QVERIFY(!QApplication::activeModalWidget());
+    QVERIFY(m_window->findChild<QWidget *>("jobList")->isEnabled());
     QPushButton *cancel = dialog->findChild<QPushButton *>();
     QVERIFY(cancel);
     QCOMPARE(cancel->text(), QStringLiteral("Cancel"));
