@@ -10,10 +10,12 @@
 #include "securefs.h"
 #include "vexlortypes.h"
 
+#include <QDialogButtonBox>
 #include <QDir>
 #include <QFile>
 #include <QLabel>
 #include <QLayout>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QProgressDialog>
 #include <QPushButton>
@@ -86,6 +88,7 @@ private slots:
     void symlinkedWorkingFolderIsRefused();
     void jobListReopensAndRemoves();
     void partsNotDrawnAreShownWithTheJob();
+    void settingsChangedDuringFinalRendering();
 
 private:
     void openWindow(const QStringList &engraverArguments = {}, const QString &gsProgram = QString());
@@ -575,6 +578,41 @@ void tst_JobQueue::partsNotDrawnAreShownWithTheJob()
     QVERIFY(label->text().contains(notice));
     // What was drawn is engraved as it would be without the report.
     QCOMPARE(m_engraver->jobData(m_engraver->jobs().last()), reference);
+}
+
+void tst_JobQueue::settingsChangedDuringFinalRendering()
+{
+    openWindow();
+    QVERIFY(send({ filtered(heavyJob(), "Heavy", { "cResolution=300", "rasterPower=50" }) }));
+    // The preview is in and the final rendering of the first run is under way.
+    auto *edit = m_window->findChild<QPushButton *>("editSettingsButton");
+    QTRY_VERIFY_WITH_TIMEOUT(m_window->jobStage() == 5 && edit->isEnabled(), 120000);
+    QVERIFY(m_window->isBusy());
+    QTest::mouseClick(edit, Qt::LeftButton);
+    QDialog *dialog = nullptr;
+    for (QWidget *widget : QApplication::topLevelWidgets()) {
+        if (widget->windowTitle() == "Job Settings" && widget->isVisible())
+            dialog = qobject_cast<QDialog *>(widget);
+    }
+    QVERIFY(dialog);
+    auto *power = dialog->findChild<QLineEdit *>("rPowerTextBox");
+    power->selectAll();
+    QTest::keyClicks(power, "77");
+    QTest::mouseClick(
+        dialog->findChild<QDialogButtonBox *>("buttonBox")->button(QDialogButtonBox::Ok), Qt::LeftButton);
+
+    // Only the second run's job is kept: out.prn and the job on show carry
+    // the changed power and the heavy page.
+    QTRY_VERIFY_WITH_TIMEOUT(!m_window->isBusy() && m_window->jobStage() == 6, 120000);
+    JobDecoder::DecodedJob decoded;
+    QVERIFY(JobDecoder::decodeJob(m_window->jobBytes(), &decoded));
+    QCOMPARE(decoded.settings.rasterPower, std::optional<double>(77));
+    QVERIFY(!decoded.bitmap.isNull());
+    QFile out("/tmp/GSTemp/out.prn");
+    QVERIFY(out.open(QIODevice::ReadOnly));
+    QCOMPARE(out.readAll(), m_window->jobBytes());
+    QCOMPARE(JobRecord::stateText(jobTitled("Heavy")->state), QStringLiteral("ready"));
+    QVERIFY(m_engraver->jobs().isEmpty());
 }
 
 QTEST_MAIN(tst_JobQueue)
