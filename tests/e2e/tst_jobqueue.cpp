@@ -566,6 +566,7 @@ void tst_JobQueue::partsNotDrawnAreShownWithTheJob()
     openWindow({}, wrapper);
     const QByteArray reference = alone(3);
     QVERIFY(!reference.isEmpty());
+    const int before = m_engraver->jobs().size();
 
     QVERIFY(send({ filtered(smallJob(3), "Small 3", { "cResolution=75", "directPrint=enabled" }) }));
     QTRY_VERIFY_WITH_TIMEOUT(m_window->jobs().size() >= 1 && m_window->jobs().last().state == JobRecord::Sent
@@ -577,6 +578,7 @@ void tst_JobQueue::partsNotDrawnAreShownWithTheJob()
     QVERIFY(label->isVisibleTo(m_window.get()));
     QVERIFY(label->text().contains(notice));
     // What was drawn is engraved as it would be without the report.
+    QTRY_COMPARE_WITH_TIMEOUT(m_engraver->jobs().size(), before + 1, 30000);
     QCOMPARE(m_engraver->jobData(m_engraver->jobs().last()), reference);
 }
 
