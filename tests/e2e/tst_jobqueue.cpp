@@ -263,10 +263,9 @@ void tst_JobQueue::burstOfFiveJobsEngravedAsAlone()
         files << filtered(
             smallJob(n), "Small " + QByteArray::number(n), { "cResolution=75", "directPrint=enabled" });
     const int before = m_engraver->jobs().size();
-    QElapsedTimer sending;
-    sending.start();
+    // All five backends are started at once; each returns when the window
+    // has taken its job.
     QVERIFY(send(files));
-    QVERIFY2(sending.elapsed() < 2000, qPrintable(QString::number(sending.elapsed())));
 
     QTRY_COMPARE_WITH_TIMEOUT(m_engraver->jobs().size(), before + 5, 120000);
     QTRY_VERIFY_WITH_TIMEOUT(!m_window->isBusy(), 20000);
