@@ -88,6 +88,7 @@ private slots:
     void symlinkedWorkingFolderIsRefused();
     void jobListReopensAndRemoves();
     void partsNotDrawnAreShownWithTheJob();
+    void pageCountIsShownWithTheJob();
     void settingsChangedDuringFinalRendering();
 
 private:
@@ -579,6 +580,26 @@ void tst_JobQueue::partsNotDrawnAreShownWithTheJob()
     // What was drawn is engraved as it would be without the report.
     QTRY_COMPARE_WITH_TIMEOUT(m_engraver->jobs().size(), before + 1, 30000);
     QCOMPARE(m_engraver->jobData(m_engraver->jobs().last()), reference);
+}
+
+void tst_JobQueue::pageCountIsShownWithTheJob()
+{
+    openWindow();
+    // Three pages: only the first is engraved, and the user is told so.
+    const QString path = m_work->filePath("pages.ps");
+    QFile ps(path);
+    QVERIFY(ps.open(QIODevice::WriteOnly));
+    ps.write("%!PS-Adobe-3.0\n%%Title: Pages\n%%BoundingBox: 0 0 612 792\n%%Pages: 3\n%%EndComments\n");
+    for (int page = 1; page <= 3; ++page)
+        ps.write("%%Page: " + QByteArray::number(page) + " " + QByteArray::number(page) + "\n0 setgray "
+            + QByteArray::number(72 * page) + " 72 72 72 rectfill\nshowpage\n");
+    ps.write("%%EOF\n");
+    ps.close();
+    QVERIFY(send({ filterForQueue(path, { "cResolution=75", "directPrint=enabled" }, m_work->path()) }));
+    QTRY_VERIFY_WITH_TIMEOUT(jobTitled("Pages") && jobTitled("Pages")->state == JobRecord::Sent, 60000);
+    const QString notice = QStringLiteral("The document has 3 pages; only page 1 is engraved.");
+    QCOMPARE(jobTitled("Pages")->notices, QStringList { notice });
+    QCOMPARE(m_window->findChild<QLabel *>("jobNoticeLabel")->text(), notice);
 }
 
 void tst_JobQueue::settingsChangedDuringFinalRendering()
