@@ -2,6 +2,7 @@
 #include "jobestimate.h"
 #include "jobreport.h"
 #include "machinetiming.h"
+#include "tablepicture.h"
 
 #include <QDir>
 #include <QFile>
@@ -262,23 +263,26 @@ void tst_jobEstimate::virtualEngraverReport()
     QVERIFY(qAbs(Vexlor::jobEstimate::fromJob(decoded, Vexlor::machineTiming()).vectorSeconds - 1.5495353)
         < 1e-6);
 
-    // The numbers of the cuts sit just right of and above where each starts:
-    // blue pixels near (100, 100) and (250, 150), none without numbering.
+    // The numbers of the cuts sit just right of and above where each starts,
+    // (100, 100) and (250, 150), when asked for; none without.
     int scale = 0;
-    auto blueNear = [](const QImage &picture, int x, int y) {
+    auto blueNear = [](const QImage &picture, QPoint at) {
         int blue = 0;
         for (int dy = -16; dy < 0; ++dy)
             for (int dx = 0; dx < 16; ++dx) {
-                const QRgb p = picture.pixel(x + dx, y + dy);
+                const QRgb p = picture.pixel(at.x() + dx, at.y() + dy);
                 blue += qBlue(p) > 128 && qRed(p) < 100 && qGreen(p) < 100;
             }
         return blue;
     };
-    const QImage numbered = jobReport::render(decoded, 4000, &scale, true);
+    const QImage plain = jobReport::render(decoded, 4000, &scale);
+    qputenv("VEXLOR_ENGRAVER_NUMBER_CUTS", "1");
+    const QImage numbered = jobReport::render(decoded, 4000, &scale);
+    qunsetenv("VEXLOR_ENGRAVER_NUMBER_CUTS");
     QCOMPARE(scale, 1);
-    QVERIFY(blueNear(numbered, 100, 100) > 0);
-    QVERIFY(blueNear(numbered, 250, 150) > 0);
-    QCOMPARE(blueNear(jobReport::render(decoded, 4000, &scale), 100, 100), 0);
+    QVERIFY(blueNear(numbered, tablePicture::pixelOf(QPoint(100, 100), 1)) > 0);
+    QVERIFY(blueNear(numbered, tablePicture::pixelOf(QPoint(250, 150), 1)) > 0);
+    QCOMPARE(blueNear(plain, tablePicture::pixelOf(QPoint(100, 100), 1)), 0);
 }
 
 void tst_jobEstimate::figuresOfTheSelectedEngraver()
