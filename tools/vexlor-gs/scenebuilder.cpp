@@ -101,6 +101,29 @@ QString colorText(QRgb color)
         .replace(QStringLiteral("0X"), QStringLiteral("0x"));
 }
 
+// the smallest rectangle that holds every pixel that is not transparent
+QRect paintedBounds(const QImage &picture)
+{
+    int left = picture.width(), right = -1, top = picture.height(), bottom = -1;
+    for (int y = 0; y < picture.height(); ++y) {
+        const auto *line = reinterpret_cast<const QRgb *>(picture.constScanLine(y));
+        int first = -1, last = -1;
+        for (int x = 0; x < picture.width(); ++x)
+            if (qAlpha(line[x]) != 0) {
+                if (first < 0)
+                    first = x;
+                last = x;
+            }
+        if (first < 0)
+            continue;
+        left = std::min(left, first);
+        right = std::max(right, last);
+        top = std::min(top, y);
+        bottom = y;
+    }
+    return right < 0 ? QRect() : QRect(QPoint(left, top), QPoint(right, bottom));
+}
+
 constexpr int maxImageSide = 12000;
 constexpr double maxResampledPixels = 25e6;
 
@@ -214,7 +237,16 @@ bool sceneBuilder::read(QString *error)
             ok = colorAt(f, 8 + count, &item.color, &paints) && ok;
             scenePath path;
             ok = readPath(&path) && ok;
-            item.path = dashSplitter::isDashed(dashes) ? dashSplitter::apply(path, dashes, offset) : path;
+            item.path = path;
+            if (dashSplitter::isDashed(dashes)) {
+                const qint64 pieces = dashSplitter::pieceCount(path, dashes);
+                if (pieces > maxDashesPerStroke || m_dashes + pieces > maxDashesPerScene)
+                    ++m_leftOut[QStringLiteral("fine-dash")];
+                else {
+                    m_dashes += pieces;
+                    item.path = dashSplitter::apply(path, dashes, offset);
+                }
+            }
             if (ok && paints)
                 m_items.append(item);
         } else if (kind == "I" && f.size() >= 16) {
@@ -244,6 +276,8 @@ bool sceneBuilder::read(QString *error)
                 image.space = sampledImage::Cmyk;
             else if (space == "x")
                 image.space = sampledImage::Indexed;
+            else if (space == "d")
+                image.space = sampledImage::Painted;
             else if (space == "m") {
                 image.space = sampledImage::Mask;
                 ok = colorAt(f, at + 1, &image.maskColor, &paints) && ok;
@@ -251,7 +285,7 @@ bool sceneBuilder::read(QString *error)
                 ok = false;
             if (image.space == sampledImage::Indexed && image.decode.size() == 2)
                 image.decode.resize(2 * image.components);
-            image.sources.resize(multi ? image.components : 1);
+            image.sources.resize(image.space == sampledImage::Painted ? 2 : (multi ? image.components : 1));
             // the lines inside the record
             for (++i; i < lines.size() && lines.at(i) != "E"; ++i) {
                 const QList<QByteArray> g = fieldsOf(lines.at(i));
@@ -293,16 +327,32 @@ bool sceneBuilder::read(QString *error)
 
 QStringList sceneBuilder::leftOut() const
 {
-    static const QMap<QString, QString> descriptions = {
-        { QStringLiteral("shading"), QStringLiteral("smooth shadings (gradients)") },
-        { QStringLiteral("masked-image"), QStringLiteral("images with a separate mask (ImageType 3)") },
-        { QStringLiteral("composite-font-spacing"),
-            QStringLiteral("text of composite fonts shown with extra spacing (drawn by show only)") },
+    // singular and plural wording of what the procedure set reports
+    static const QMap<QString, QPair<QString, QString>> wording = {
+        { QStringLiteral("pattern"),
+            { QStringLiteral("pattern of an unknown type"), QStringLiteral("patterns of an unknown type") } },
+        { QStringLiteral("image-type"),
+            { QStringLiteral("image of an unknown type"), QStringLiteral("images of an unknown type") } },
+        { QStringLiteral("offscreen-failed"),
+            { QStringLiteral("shading or masked image that the interpreter could not paint"),
+                QStringLiteral("shadings or masked images that the interpreter could not paint") } },
+        { QStringLiteral("fine-dash"),
+            { QStringLiteral("dash pattern too fine to cut (drawn solid)"),
+                QStringLiteral("dash patterns too fine to cut (drawn solid)") } },
+        { QStringLiteral("item-limit"),
+            { QStringLiteral("everything after the first million items"),
+                QStringLiteral("everything after the first million items") } },
     };
-    QStringList lines;
-    for (auto it = m_leftOut.constBegin(); it != m_leftOut.constEnd(); ++it)
-        lines << QStringLiteral("%1: %2 times").arg(descriptions.value(it.key(), it.key())).arg(it.value());
-    return lines;
+    QStringList items;
+    for (auto it = m_leftOut.constBegin(); it != m_leftOut.constEnd(); ++it) {
+        const auto words = wording.value(it.key(), { it.key(), it.key() });
+        if (it.key() == QLatin1String("item-limit"))
+            items << words.first;
+        else
+            items
+                << QStringLiteral("%1 %2").arg(it.value()).arg(it.value() == 1 ? words.first : words.second);
+    }
+    return items;
 }
 
 bool sceneBuilder::readImageData(Item *item) const
@@ -360,6 +410,19 @@ bool sceneBuilder::writeImage(
     item.image.sources.clear();
     if (picture.isNull())
         return true;
+    if (item.image.space == sampledImage::Painted && picture.hasAlphaChannel()) {
+        // only the painted part of the area is kept
+        const QRect painted = paintedBounds(picture);
+        if (painted.isEmpty())
+            return true;
+        if (painted != picture.rect()) {
+            picture = picture.copy(painted);
+            item.matrix[4] += item.matrix[0] * painted.x() + item.matrix[2] * painted.y();
+            item.matrix[5] += item.matrix[1] * painted.x() + item.matrix[3] * painted.y();
+            item.image.width = painted.width();
+            item.image.height = painted.height();
+        }
+    }
     // Images are interpolated (the job is run with -dDOINTERPOLATE): the
     // picture is resampled smoothly to the size it covers on the page, so
     // that the preview and the dithering see what the interpreter paints.
@@ -373,7 +436,9 @@ bool sceneBuilder::writeImage(
     shrink = std::min({ shrink, maxImageSide / std::max(across, 1.0), maxImageSide / std::max(down, 1.0) });
     const int targetWidth = std::clamp(int(std::lround(across * shrink)), 1, maxImageSide);
     const int targetHeight = std::clamp(int(std::lround(down * shrink)), 1, maxImageSide);
-    if (targetWidth != picture.width() || targetHeight != picture.height()) {
+    // (an area painted by the interpreter is at the page's resolution already)
+    if (item.image.space != sampledImage::Painted
+        && (targetWidth != picture.width() || targetHeight != picture.height())) {
         if (picture.hasAlphaChannel())
             picture = picture.convertToFormat(QImage::Format_ARGB32_Premultiplied);
         picture = picture.scaled(targetWidth, targetHeight, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
@@ -423,8 +488,8 @@ QString sceneBuilder::imageFilePrefix(const QString &sceneFile)
     return base + QStringLiteral("_img");
 }
 
-bool sceneBuilder::write(
-    const QString &sceneFile, const QString &dithering, const QString &jobType, QString *error)
+bool sceneBuilder::write(const QString &sceneFile, const QString &dithering, const QString &jobType,
+    QString *error, bool (*stop)())
 {
     const QFileInfo info(sceneFile);
     const QString folder = info.absolutePath();
@@ -447,6 +512,11 @@ bool sceneBuilder::write(
     out.append("</height></BoundingBox>\n");
 
     for (Item &item : m_items) {
+        if (stop && stop()) {
+            *error = QStringLiteral("stopped");
+            file.cancelWriting();
+            return false;
+        }
         if (!m_clips.contains(item.clip))
             item.clip = 0;
         const clipStore::Resolved &clip = m_clips.resolve(item.clip);
