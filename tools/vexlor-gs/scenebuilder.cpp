@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QPolygonF>
 #include <QSaveFile>
 
 #include <cmath>
@@ -99,6 +100,32 @@ QString colorText(QRgb color)
         .arg(color & 0xffffffu, 6, 16, QLatin1Char('0'))
         .toUpper()
         .replace(QStringLiteral("0X"), QStringLiteral("0x"));
+}
+
+// true, with the rectangle, when the path is one axis-aligned rectangle
+bool isRectangle(const scenePath &path, QRectF *rect)
+{
+    const QVector<scenePath::Segment> &segments = path.segments();
+    QVector<QPointF> points;
+    for (int i = 0; i < segments.size(); ++i) {
+        const scenePath::Segment &segment = segments.at(i);
+        if (segment.kind == scenePath::Curve || (segment.kind == scenePath::Move && i > 0))
+            return false;
+        if (segment.kind != scenePath::Close)
+            points << segment.points[0];
+    }
+    if (points.size() == 5 && points.last() == points.first())
+        points.removeLast();
+    if (points.size() != 4)
+        return false;
+    for (int i = 0; i < 4; ++i) {
+        const QPointF &a = points.at(i);
+        const QPointF &b = points.at((i + 1) % 4);
+        if (a.x() != b.x() && a.y() != b.y())
+            return false;
+    }
+    *rect = QPolygonF(points).boundingRect();
+    return rect->width() > 0 && rect->height() > 0;
 }
 
 // the smallest rectangle that holds every pixel that is not transparent
@@ -461,8 +488,22 @@ bool sceneBuilder::writeImage(
     const clipStore::Resolved &clip = m_clips.resolve(item.clip);
     const double w = picture.width();
     const double h = picture.height();
+    // The clip that the scene gives an image is the clip in force, and no
+    // larger than the image: the scene's reader tests an image by its clip,
+    // so a clip as large as the page would take an image on a page larger
+    // than the table for one that does not fit. A rectangular clip becomes
+    // its overlap with the image, and none at all when it holds the image.
+    const QPolygonF corners = QPolygonF({ QPointF(0, 0), QPointF(w, 0), QPointF(w, h), QPointF(0, h) });
+    QPolygonF placedCorners;
+    for (const QPointF &p : corners)
+        placedCorners << QPointF(m[0] * p.x() + m[2] * p.y() + m[4], m[1] * p.x() + m[3] * p.y() + m[5]);
+    const QRectF imageRect = placedCorners.boundingRect();
+    QRectF clipRect;
     out.append("<clippath>");
-    writePath(out, clip.path);
+    if (!isRectangle(clip.path, &clipRect))
+        writePath(out, clip.path);
+    else if (!clipRect.adjusted(-0.5, -0.5, 0.5, 0.5).contains(imageRect))
+        writePath(out, scenePath::fromRect(clipRect.intersected(imageRect)));
     out.append("</clippath><image");
     appendAttribute(out, "xx", text(m[0] * w, 6).toLatin1());
     appendAttribute(out, "xy", text(m[1] * w, 6).toLatin1());

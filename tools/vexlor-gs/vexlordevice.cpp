@@ -262,6 +262,9 @@ int vexlorDevice::run(const commandLine &arguments)
         QStringLiteral("-dBATCH"),
         QStringLiteral("-dNOPAUSE"),
         QStringLiteral("-dSAFER"),
+        // what the interpreter paints itself (shadings, masked images) is
+        // painted as the job asks
+        QStringLiteral("-dDOINTERPOLATE"),
         // glyphs of Type 3 fonts must reach the procedure set every time
         QStringLiteral("-dNOCACHE"),
         QStringLiteral("-sDEVICE=nullpage"),

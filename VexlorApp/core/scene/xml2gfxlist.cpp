@@ -567,7 +567,11 @@ void xml2gfxList::saveImageObject(
         return;
     }
     // An image with nothing in it never lies on the table.
-    if (image.isNull() || !liesOnTable(testRect)) {
+    // As for paths, an image whose clip reaches beyond the table still
+    // stays when the image itself lies on the table.
+    const bool onTable = liesOnTable(testRect)
+        || (!clip.isEmpty() && liesOnTable(transform.mapRect(QRectF(0, 0, image.width(), image.height()))));
+    if (image.isNull() || !onTable) {
         outOfBounds = true;
         return;
     }
