@@ -367,8 +367,8 @@ QStringList sceneBuilder::leftOut() const
             { QStringLiteral("dash pattern too fine to cut (drawn solid)"),
                 QStringLiteral("dash patterns too fine to cut (drawn solid)") } },
         { QStringLiteral("item-limit"),
-            { QStringLiteral("everything after the first million items"),
-                QStringLiteral("everything after the first million items") } },
+            { QStringLiteral("everything after the scene's limit of items"),
+                QStringLiteral("everything after the scene's limit of items") } },
     };
     QStringList items;
     for (auto it = m_leftOut.constBegin(); it != m_leftOut.constEnd(); ++it) {

@@ -257,7 +257,7 @@ int vexlorDevice::run(const commandLine &arguments)
     if (job.startsWith(QLatin1Char('-')))
         job.prepend(QStringLiteral("./"));
 
-    const QStringList gsArguments = {
+    QStringList gsArguments = {
         QStringLiteral("-q"),
         QStringLiteral("-dBATCH"),
         QStringLiteral("-dNOPAUSE"),
@@ -276,6 +276,12 @@ int vexlorDevice::run(const commandLine &arguments)
         QStringLiteral("-c"),
         QStringLiteral("vexlorfinish"),
     };
+    // the number of painting items a scene may hold (a million unless set)
+    bool limited = false;
+    const int maxItems = qEnvironmentVariableIntValue("VEXLOR_GS_MAX_ITEMS", &limited);
+    if (limited && maxItems > 0)
+        gsArguments.insert(gsArguments.indexOf(QStringLiteral("-sVXDIR=") + workDir),
+            QStringLiteral("-dVXMAXITEMS=%1").arg(maxItems));
     const int status = runInterpreter(gs, gsArguments, work.path());
     if (status == NotStarted)
         return fail(
