@@ -798,11 +798,15 @@ void tst_vexlorgs::shadingsAsTheInterpreterPaintsThem()
         "<< /PatternType 2 /Shading << /ShadingType 2 /ColorSpace /DeviceGray /Coords [220 0 380 0]\n"
         "   /Function << /FunctionType 2 /Domain [0 1] /C0 [0] /C1 [0.9] /N 1 >> /Extend [true true] >> >>\n"
         "matrix makepattern setpattern 220 40 160 100 rectfill\n"
+        // a mesh read from the job itself, which goes on after it
+        "<< /ShadingType 4 /ColorSpace /DeviceGray /BitsPerCoordinate 8 /BitsPerComponent 8 /BitsPerFlag 8\n"
+        "   /Decode [300 380 160 240 0 1] /DataSource currentfile /ASCIIHexDecode filter >> shfill\n"
+        "00 00 00 00  00 ff 00 80  00 80 ff ff>\n"
         "showpage\n",
         resolution, &page, &run);
     QCOMPARE(run.exitCode, 0);
     QVERIFY2(!run.output.contains(QLatin1String("Not drawn")), qPrintable(run.output));
-    QCOMPARE(items.size(), 4);
+    QCOMPARE(items.size(), 5);
     for (const SceneItem &item : items)
         QCOMPARE(item.name, QStringLiteral("image"));
 
