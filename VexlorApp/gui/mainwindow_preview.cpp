@@ -2,6 +2,7 @@
 // splits strokes into cut lines and engraved paths, and "Preview Final".
 #include "mainwindow.h"
 #include "ui_mainwindow.h"
+#include "vexlorlog.h"
 
 #include <QDebug>
 #include <QDoubleValidator>
@@ -241,7 +242,7 @@ void MainWindow::updateGfx()
         if (item.type != previous)
             m_finalPreviewNeeded = true;
     }
-    qDebug() << "Children in update:" << overlayItems;
+    qCDebug(lcWindow) << "Children in update:" << overlayItems;
 
     m_scene->addItem(m_vectorGroup);
     m_vectorGroup->setVisible(ui->finalChkBx->isChecked());
@@ -259,5 +260,5 @@ void MainWindow::on_finalChkBx_toggled(bool checked)
     m_finalGroup->show();
     m_vectorGroup->show();
     m_vectorGroup->setZValue(m_finalGroup->zValue() + 1);
-    qDebug() << "Children in chkbx" << m_vectorGroup->childItems().size();
+    qCDebug(lcWindow) << "Children in chkbx" << m_vectorGroup->childItems().size();
 }
