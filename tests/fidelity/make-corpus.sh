@@ -66,7 +66,8 @@ convert rose: -resize 800% "$tmp/photo.png"
 /usr/bin/python3 "$src/documents.py" "$tmp" "$tmp/photo.png"
 for doc in gradients softmask multipage segments photo lighttones; do
     cupsfilter -p "$here/../../tools/ppd/vexlor.ppd" -m application/vnd.cups-postscript \
-        -o pdftops-renderer=pdftops "$tmp/$doc.pdf" > "$out/pdf-$doc.ps" 2> /dev/null
+        -o pdftops-renderer=pdftops -o print-scaling=none -o position=top-left -o nopdfAutoRotate \
+        "$tmp/$doc.pdf" > "$out/pdf-$doc.ps" 2> /dev/null
 done
 cp "$tmp/cairo-gradients.ps" "$tmp/cairo-softmask.ps" "$tmp/cairo-poster.ps" "$out/"
 ls -l "$out"
