@@ -22,8 +22,12 @@
 #include <QtTest>
 
 namespace {
-constexpr int resolution = 600;
-constexpr int largePageResolution = 150;
+// VEXLOR_FIDELITY_DPI measures at another resolution (large pages at a
+// quarter of it)
+const int resolution = qEnvironmentVariableIsSet("VEXLOR_FIDELITY_DPI")
+    ? std::clamp(qEnvironmentVariableIntValue("VEXLOR_FIDELITY_DPI"), 72, 1200)
+    : 600;
+const int largePageResolution = resolution / 4;
 constexpr double target = 0.985;
 constexpr double weightTolerance = 0.10;
 
