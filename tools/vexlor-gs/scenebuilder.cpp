@@ -251,7 +251,10 @@ bool sceneBuilder::read(QString *error)
             Item item;
             item.kind = Item::Stroke;
             item.clip = f.at(1).toInt();
-            item.width = std::max(0.0, number(f, 2, &ok));
+            // The interpreter paints every pixel that a stroke touches, so
+            // a line thinner than a pixel (a hairline, width 0) is one pixel
+            // wide on the page; the scene says so.
+            item.width = std::max(1.0, number(f, 2, &ok));
             item.cap = f.at(3).toInt();
             item.join = f.at(4).toInt();
             item.miter = number(f, 5, &ok);
