@@ -236,6 +236,8 @@ EOF
         [ "$attempt" -le 20 ] || { echo "  could not get port $port" >&2; return 1; }
         wait_for_port || return 1
         : > "$log"
+        # The job file of an earlier run must not be taken for this run's.
+        rm -f /tmp/GSTemp/out.prn
         env HOME="$home" QT_QPA_PLATFORM=offscreen TZ=UTC \
             QT_MESSAGE_PATTERN='%{time yyyy-MM-dd HH:mm:ss.zzz} %{message}' \
             VEXLOR_GS="$dir/gs-wrapper.sh" VEXLOR_ENGRAVER_PORT="${engraver_port:-515}" \

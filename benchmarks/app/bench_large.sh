@@ -7,7 +7,7 @@
 # Prints one table: job, the application's turnaround and its stages (median
 # and spread over the runs), the Ghostscript times, the ratio of the
 # application's turnaround to Ghostscript's pbmraw time, the peak memory of the
-# application and of Ghostscript, and the processor use of the application
+# application, and the processor use of the application
 # (processor time over turnaround: 2.0 means both processors busy throughout).
 # The machine's load average is printed with every run.
 #
@@ -53,14 +53,14 @@ median() { sort -n | awk '{ v[NR] = $1 } END { if (NR) print (NR % 2) ? v[(NR + 
 
 # Wall milliseconds and peak MiB of Ghostscript with device $1 at $2 dpi on $3.
 gs_time() {
-    /usr/bin/time -f "%e %M" -o "$work/gs.time" gs -q -dBATCH -dNOPAUSE -dSAFER -sDEVICE="$1" -r"$2" \
+    /usr/bin/time -f "%e %M %U %S" -o "$work/gs.time" gs -q -dBATCH -dNOPAUSE -dSAFER -sDEVICE="$1" -r"$2" \
         -sOutputFile=/dev/null "$3" > /dev/null 2>&1
-    awk '{ printf "%d %.0f\n", $1 * 1000, $2 / 1024 }' "$work/gs.time"
+    awk '{ printf "%d %.0f %d\n", $1 * 1000, $2 / 1024, ($3 + $4) * 1000 }' "$work/gs.time"
 }
 
 table="$work/table.md"
-echo "| Job | Runs | Turnaround (ms) | Ghostscript step | Scene | Preview | Dither | Generate | App processor (ms) | Processor use | App peak (MiB) | gs pbmraw (ms) | gs pgmraw (ms) | gs nullpage (ms) | Ratio to pbmraw | Load |" > "$table"
-echo "|---|---|---|---|---|---|---|---|---|---|---|---|---|---|---|---|" >> "$table"
+echo "| Job | Runs | Turnaround (ms) | Ghostscript step | Scene | Preview | Dither | Generate | App processor (ms) | Processor use | App peak (MiB) | gs pbmraw (ms) | gs pgmraw (ms) | gs nullpage (ms) | Ratio to pbmraw (wall) | Ratio to pbmraw (processor) | Load |" > "$table"
+echo "|---|---|---|---|---|---|---|---|---|---|---|---|---|---|---|---|---|" >> "$table"
 
 for job in "$@"; do
     name=${job%@*}
@@ -74,13 +74,15 @@ for job in "$@"; do
     cp "$file" "$jfile"
 
     echo "== $job ($method), load $(cut -d' ' -f1-3 /proc/loadavg)"
-    pbm="" pgm="" null=""
+    pbm="" pgm="" null="" pbmcpu=""
     for r in $(seq 1 "$runs"); do
-        pbm="$pbm $(gs_time pbmraw "$dpi" "$file" | cut -d' ' -f1)"
+        t=$(gs_time pbmraw "$dpi" "$file")
+        pbm="$pbm $(echo "$t" | cut -d' ' -f1)"
+        pbmcpu="$pbmcpu $(echo "$t" | cut -d' ' -f3)"
         pgm="$pgm $(gs_time pgmraw "$dpi" "$file" | cut -d' ' -f1)"
         null="$null $(gs_time nullpage "$dpi" "$file" | cut -d' ' -f1)"
     done
-    echo "   gs pbmraw:$pbm ms; pgmraw:$pgm ms; nullpage:$null ms"
+    echo "   gs pbmraw:$pbm ms (processor$pbmcpu ms); pgmraw:$pgm ms; nullpage:$null ms"
 
     out="$work/app-$name-$dpi-$method"
     "$here/bench_app.sh" -b "$build_dir" -n "$runs" -r "$dpi" -d "$method" -k -m "$out.md" "$jfile" > "$out.log" 2>&1
@@ -97,9 +99,14 @@ for job in "$@"; do
         t=$(sed -n 's/^turnaround=//p' "$rf")
         awk -v t="$t" -v g="$pbm_med" 'BEGIN { if (g > 0) printf "%.1f\n", t / g }'
     done | summary)
+    pbmcpu_med=$(echo "$pbmcpu" | tr ' ' '\n' | grep . | median)
+    cpuratio=$(for rf in $results; do
+        c=$(sed -n 's/^app_cpu=//p' "$rf")
+        awk -v c="$c" -v g="$pbmcpu_med" 'BEGIN { if (g > 0) printf "%.1f\n", c / g }'
+    done | summary)
     loads=$(for rf in $results; do sed -n 's/^load=//p' "$rf"; done | tr '\n' ' ')
     n=$(echo "$results" | grep -c result)
-    echo "| $name @ $dpi dpi, $method | $n/$runs | $(col turnaround) | $(col ghostscript) | $(col scene) | $(col preview) | $(col dither) | $(col generate) | $(col app_cpu) | $use | $(col peak_mib) | $(echo "$pbm" | tr ' ' '\n' | grep . | summary) | $(echo "$pgm" | tr ' ' '\n' | grep . | summary) | $(echo "$null" | tr ' ' '\n' | grep . | summary) | $ratio | $loads|" >> "$table"
+    echo "| $name @ $dpi dpi, $method | $n/$runs | $(col turnaround) | $(col ghostscript) | $(col scene) | $(col preview) | $(col dither) | $(col generate) | $(col app_cpu) | $use | $(col peak_mib) | $(echo "$pbm" | tr ' ' '\n' | grep . | summary) | $(echo "$pgm" | tr ' ' '\n' | grep . | summary) | $(echo "$null" | tr ' ' '\n' | grep . | summary) | $ratio | $cpuratio | $loads|" >> "$table"
     [ -n "$folder" ] && rm -rf "$folder"
 done
 
