@@ -77,9 +77,10 @@ QImage rasterPipeline::thresholdBand(const QImage &band)
     return out;
 }
 
-QImage rasterPipeline::greyBand(const QImage &band)
+QImage rasterPipeline::greyBand(const QImage &band, QImage out)
 {
-    QImage out(band.size(), QImage::Format_Grayscale8);
+    if (out.size() != band.size() || out.format() != QImage::Format_Grayscale8)
+        out = QImage(band.size(), QImage::Format_Grayscale8);
     if (out.isNull() || band.isNull())
         return QImage();
     const int w = band.width();
@@ -129,18 +130,19 @@ void rasterPipeline::startRender()
     m_buffers.clear();
 }
 
-QImage rasterPipeline::takeBuffer(const QSize &size)
+QImage rasterPipeline::takeBuffer(const QSize &size, QImage::Format format)
 {
     {
         QMutexLocker locker(&m_bufferLock);
-        while (!m_buffers.empty()) {
-            QImage buffer = std::move(m_buffers.back());
-            m_buffers.pop_back();
-            if (buffer.size() == size)
+        for (size_t i = m_buffers.size(); i-- > 0;) {
+            if (m_buffers[i].size() == size && m_buffers[i].format() == format) {
+                QImage buffer = std::move(m_buffers[i]);
+                m_buffers.erase(m_buffers.begin() + std::ptrdiff_t(i));
                 return buffer;
+            }
         }
     }
-    return QImage(size, QImage::Format_RGB32);
+    return QImage(size, format);
 }
 
 void rasterPipeline::giveBuffer(QImage buffer)
@@ -151,7 +153,7 @@ void rasterPipeline::giveBuffer(QImage buffer)
 
 void rasterPipeline::paintBand(Band *band, const QRect &rect, const Vexlor::LaserItemList *items, int method)
 {
-    QImage canvas = takeBuffer(rect.size());
+    QImage canvas = takeBuffer(rect.size(), QImage::Format_RGB32);
     if (canvas.isNull()) {
         band->outOfMemory = true;
         return;
@@ -162,7 +164,7 @@ void rasterPipeline::paintBand(Band *band, const QRect &rect, const Vexlor::Lase
         return;
     }
     if (diffuses(method))
-        band->result = greyBand(canvas);
+        band->result = greyBand(canvas, takeBuffer(rect.size(), QImage::Format_Grayscale8));
     else if (ditherer::leavesGrey(method))
         band->result = thresholdBand(canvas);
     else
@@ -228,6 +230,7 @@ bool rasterPipeline::run()
             missing << QStringLiteral("%1-%2").arg(rects.at(k).top()).arg(rects.at(k).bottom());
         } else if (diffuse) {
             bits = pass.ditherTile(band.result);
+            giveBuffer(std::move(band.result));
             if (bits.isNull())
                 missing << QStringLiteral("%1-%2").arg(rects.at(k).top()).arg(rects.at(k).bottom());
         } else {

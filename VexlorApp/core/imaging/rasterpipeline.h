@@ -20,9 +20,10 @@
 // methods that keep the grey are finished on the pool threads themselves.
 //
 // Memory stays bounded by a few bands whatever the size of the picture: only
-// as many 32-bit bands exist as the pool has threads (their buffers are used
-// again from band to band), and a band waits for its turn in eight bits per
-// pixel at most. The result holds one bit per pixel.
+// as many 32-bit bands exist as the pool has threads, a band waits for its
+// turn in eight bits per pixel at most, and the buffers of both are used
+// again from band to band (fresh memory costs the kernel's clearing of it). The result holds one bit per
+// pixel.
 //
 // Lives on a thread of its own; its slots arrive queued. A startRender()
 // that arrives while a pass runs stops that pass, which emits nothing, and
@@ -41,8 +42,9 @@ public:
     // pixels. Colour index 0 is white, 1 black.
     static QImage thresholdBand(const QImage &band);
     // The blue channel of a 32-bit band (the grey of a desaturated picture),
-    // eight bits per pixel.
-    static QImage greyBand(const QImage &band);
+    // eight bits per pixel; written into buffer when it has the band's size
+    // and format.
+    static QImage greyBand(const QImage &band, QImage buffer = QImage());
 
 public slots:
     void getList(Vexlor::LaserItemList list);
@@ -64,7 +66,8 @@ private:
     // Returns false when the pass was stopped.
     bool run();
     void paintBand(Band *band, const QRect &rect, const Vexlor::LaserItemList *items, int method);
-    QImage takeBuffer(const QSize &size);
+    // A picture of this size and format from the buffers of earlier bands, or a new one.
+    QImage takeBuffer(const QSize &size, QImage::Format format);
     void giveBuffer(QImage buffer);
 
     QThreadPool m_pool;
