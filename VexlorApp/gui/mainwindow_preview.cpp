@@ -43,7 +43,7 @@ void MainWindow::addTiles(QGraphicsItemGroup *group, const Vexlor::SceneTile &ti
         pixels += qint64(tile.second.width()) * tile.second.height();
     int factor = 1;
     if (!preview && pixels > overviewPixels)
-        factor = int(std::ceil(std::sqrt(double(pixels) / double(overviewPixels))));
+        factor = (int(std::ceil(std::sqrt(double(pixels) / double(overviewPixels)))) + 7) / 8 * 8;
     for (const auto &tile : tiles) {
         const QImage picture = tile.second.toImage();
         const QImage overview

@@ -4,6 +4,7 @@
 #include <QStyleOptionGraphicsItem>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <vector>
 
@@ -146,13 +147,37 @@ QImage previewTile::greyOverview(const QImage &bits, int factor)
     if (out.isNull())
         return out;
     const uint black = bits.colorCount() > 1 && qGray(bits.color(1)) < qGray(bits.color(0)) ? 1 : 0;
+    static const auto bitCount = [] {
+        std::array<uchar, 256> table {};
+        for (int i = 0; i < 256; ++i)
+            table[size_t(i)] = uchar((i & 1) + (i >> 1 & 1) + (i >> 2 & 1) + (i >> 3 & 1) + (i >> 4 & 1)
+                + (i >> 5 & 1) + (i >> 6 & 1) + (i >> 7 & 1));
+        return table;
+    }();
     std::vector<int> counts(size_t(w), 0);
     for (int oy = 0; oy < h; ++oy) {
         std::fill(counts.begin(), counts.end(), 0);
         const int rows = std::min(factor, bits.height() - oy * factor);
         for (int r = 0; r < rows; ++r) {
             const uchar *line = bits.constScanLine(oy * factor + r);
-            for (int b = 0; b < (bits.width() + 7) / 8; ++b) {
+            const int lineBytes = (bits.width() + 7) / 8;
+            if (factor % 8 == 0) {
+                // Whole bytes per block: count them by table.
+                const int blockBytes = factor / 8;
+                for (int b = 0; b < lineBytes; ++b) {
+                    uchar byte = black ? line[b] : uchar(~line[b]);
+                    if (b == lineBytes - 1 && (bits.width() & 7)) {
+                        const int valid = bits.width() & 7;
+                        const uchar mask = bits.format() == QImage::Format_MonoLSB
+                            ? uchar((1u << valid) - 1)
+                            : uchar(0xffu << (8 - valid));
+                        byte &= mask;
+                    }
+                    counts[size_t(b / blockBytes)] += bitCount[byte];
+                }
+                continue;
+            }
+            for (int b = 0; b < lineBytes; ++b) {
                 uchar byte = line[b];
                 if (bits.format() == QImage::Format_MonoLSB) {
                     // Most significant bit first below.

@@ -33,6 +33,7 @@ public:
 
     // A grey picture of a one-bit picture reduced by a whole factor: each
     // pixel the share of white among the factor x factor pixels it stands for.
+    // Factors that are multiples of 8 count whole bytes and are much faster.
     static QImage greyOverview(const QImage &bits, int factor);
 
 private:

@@ -157,6 +157,28 @@ void tst_PreviewTile::greyOverviewCountsBlack()
     // The same with the colours the other way round and bits least significant first.
     QImage lsb = bits.convertToFormat(QImage::Format_MonoLSB);
     QCOMPARE(previewTile::greyOverview(lsb, 4), grey);
+
+    // Blocks of whole bytes are counted bytewise: the same answers as bit by
+    // bit, the padding of a partial last byte left out, either bit order.
+    QImage wide(45, 19, QImage::Format_Mono);
+    wide.setColorCount(2);
+    wide.setColor(0, qRgb(255, 255, 255));
+    wide.setColor(1, qRgb(0, 0, 0));
+    wide.fill(1);
+    for (int y = 0; y < 19; ++y)
+        for (int x = 0; x < 45; ++x)
+            wide.setPixel(x, y, (x * 7 + y * 3) % 5 == 0 ? 0 : 1);
+    const QImage byBytes = previewTile::greyOverview(wide, 16);
+    QCOMPARE(byBytes.size(), QSize(3, 2));
+    for (int oy = 0; oy < 2; ++oy)
+        for (int ox = 0; ox < 3; ++ox) {
+            int blackCount = 0, area = 0;
+            for (int y = oy * 16; y < std::min(19, oy * 16 + 16); ++y)
+                for (int x = ox * 16; x < std::min(45, ox * 16 + 16); ++x, ++area)
+                    blackCount += wide.pixelIndex(x, y);
+            QCOMPARE(int(byBytes.constScanLine(oy)[ox]), 255 - (blackCount * 255 + area / 2) / area);
+        }
+    QCOMPARE(previewTile::greyOverview(wide.convertToFormat(QImage::Format_MonoLSB), 16), byBytes);
 }
 
 QTEST_MAIN(tst_PreviewTile)
