@@ -78,4 +78,4 @@ for f in "$work/engraver"/*/job.png "$work/engraver"/*/summary.txt; do
 done
 summary=$(ls "$work/engraver"/*/summary.txt 2>/dev/null | head -1)
 [ -n "$summary" ] && { echo; cat "$summary"; }
-grep -c '^INFO:' "$work/app.log" | sed 's/^/INFO lines in the log:     /'
+grep -c ' INFO: ' "$work/app.log" | sed 's/^/INFO lines in the log:     /'

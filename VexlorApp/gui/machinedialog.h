@@ -24,6 +24,16 @@ public:
     void setActionType(int type);
     int getActionType() const;
 
+    // The address of four octet texts, each a decimal number from 0 to 255
+    // (leading zeros allowed, never read as octal). A null address with the
+    // reason when they do not form one.
+    static QHostAddress addressFromOctets(const QStringList &octets, QString *reason = nullptr);
+
+public slots:
+    // Closes the dialog only with a valid address; otherwise an "Error" box
+    // says what is wrong and the dialog stays open with what was typed.
+    void accept() override;
+
 signals:
     void emitMachine(Vexlor::vexlorMachine machine);
 

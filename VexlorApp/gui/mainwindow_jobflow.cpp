@@ -4,6 +4,7 @@
 #include "mainwindow.h"
 #include "settingslookup.h"
 #include "ui_mainwindow.h"
+#include "vexlorlog.h"
 #include "vexlorsocket.h"
 
 #include <QDebug>
@@ -100,7 +101,7 @@ void MainWindow::newJobRecived(QString filename)
     ui->finalChkBx->setChecked(false);
 
     emit killRender();
-    qDebug() << filename;
+    qCDebug(lcWindow) << filename;
 
     m_items.clear();
     resetSceneGroups();
@@ -117,7 +118,7 @@ void MainWindow::optionHandler(QString path2XML)
     m_smallestStrokeWidth = std::numeric_limits<double>::infinity();
 
     m_jobStage = 2;
-    qDebug() << path2XML;
+    qCDebug(lcWindow) << path2XML;
 
     emit updateProgressString(QStringLiteral("Running Processing Engine."));
     emit startGS(path2XML);
@@ -129,7 +130,7 @@ void MainWindow::optionHandler(vexlorSettings es)
     sanitizeSettings();
 
     for (auto it = m_settings.settings.constBegin(); it != m_settings.settings.constEnd(); ++it)
-        qDebug() << it.key() << it.value();
+        qCDebug(lcWindow) << it.key() << it.value();
     m_jobStage = 2;
 
     m_resolution
@@ -162,7 +163,7 @@ void MainWindow::reciveDitheringType(QString dType)
 
 void MainWindow::gsLauncher(QStringList arguments)
 {
-    qDebug() << "Starting GS..." << arguments << m_gsProgram << m_gsOutputDir.absolutePath();
+    qCDebug(lcGs) << "Starting GS..." << arguments << m_gsProgram << m_gsOutputDir.absolutePath();
 
     // A scene left by an earlier job must never be taken for this job's.
     QFile::remove(gsSceneFile());
@@ -174,7 +175,7 @@ void MainWindow::gsLauncher(QStringList arguments)
 
 void MainWindow::gsStarted()
 {
-    qDebug() << "GS Started";
+    qCDebug(lcGs) << "GS Started";
 }
 
 void MainWindow::readGSOutput()
@@ -195,8 +196,8 @@ void MainWindow::gsProcessError(QProcess::ProcessError error)
 void MainWindow::gsFinished(int exitCode, QProcess::ExitStatus exitStatus)
 {
     readGSOutput();
-    qDebug() << "GS exited with code: " << exitCode;
-    qDebug().noquote() << m_gsOutput;
+    qCDebug(lcGs) << "GS exited with code: " << exitCode;
+    qCDebug(lcGs).noquote() << m_gsOutput;
 
     // A failed run has left no scene of its own; reading on would show nothing
     // or, worse, a stale picture, so the job stops here with the reason.
@@ -279,7 +280,7 @@ void MainWindow::getGfxItems(Vexlor::LaserItemList laserList)
 
 void MainWindow::itemOutOfBounds()
 {
-    qDebug() << "Item Out Of Bounds: some items did not fit the table and were removed";
+    qCDebug(lcWindow) << "Item Out Of Bounds: some items did not fit the table and were removed";
     showMessage(QMessageBox::Warning, QStringLiteral("Item Out Of Bounds"),
         QStringLiteral("Grapical items were outside of the engravable area and removed"), this);
 }
@@ -290,7 +291,7 @@ void MainWindow::getSceneTiles(Vexlor::SceneTile tiles)
     // has been read was asked for by an earlier job (or an earlier run at
     // another resolution) and must not land in this job's preview.
     if (m_jobStage < 4) {
-        qDebug() << "Preview tiles of an earlier job dropped";
+        qCDebug(lcWindow) << "Preview tiles of an earlier job dropped";
         return;
     }
     addTiles(m_previewGroup, tiles);
@@ -348,7 +349,7 @@ void MainWindow::renderFinal()
 void MainWindow::reciveDitheredTiles(Vexlor::SceneTile tiles)
 {
     if (m_jobStage < 5) {
-        qDebug() << "Dithered tiles of an earlier job dropped";
+        qCDebug(lcWindow) << "Dithered tiles of an earlier job dropped";
         return;
     }
     emit sendFinalDither(tiles);
@@ -365,7 +366,7 @@ void MainWindow::getPCL(QByteArray arr)
     // An engraver job of an earlier job must neither replace out.prn nor be
     // sent with this job's direct print.
     if (m_jobStage < 5) {
-        qDebug() << "Engraver job of an earlier job dropped";
+        qCDebug(lcWindow) << "Engraver job of an earlier job dropped";
         return;
     }
     emit finishedPrep();
@@ -404,7 +405,7 @@ void MainWindow::getPCL(QByteArray arr)
     ui->renderingProgressLabel->setText(QStringLiteral("Done"));
 
     if (m_settings.settings.value(QStringLiteral("directPrint")) == QLatin1String("enabled")) {
-        qDebug() << "Direct Print enabled";
+        qCDebug(lcWindow) << "Direct Print enabled";
         m_settings.settings.remove(QStringLiteral("directPrint"));
         initiateJobTx();
     }

@@ -1,89 +1,77 @@
 // The engraver list of the main window and its file "settings.xml".
+#include "machinelistfile.h"
 #include "mainwindow.h"
 #include "ui_mainwindow.h"
 
-#include <QFile>
 #include <QMessageBox>
-#include <QSaveFile>
-#include <QXmlStreamReader>
-#include <QXmlStreamWriter>
 
 void MainWindow::loadMachineList()
 {
-    QFile file(m_supportDir.absolutePath() + QStringLiteral("/settings.xml"));
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) {
-        errorString(QStringLiteral("Problem opening image file: settings.xml"));
+    const QString path = m_supportDir.absolutePath() + QStringLiteral("/settings.xml");
+    const Vexlor::machineListRead read = Vexlor::readMachineList(path);
+    if (read.status == Vexlor::machineListRead::Missing) {
+        infoString(
+            QStringLiteral("No engraver list yet: %1 does not exist; it is made when the application quits")
+                .arg(path));
         return;
     }
     infoString(QStringLiteral("Reading settings from: settings.xml"));
+    for (const QString &line : read.log)
+        infoString(line);
 
-    int defaultIndex = 0;
-    QXmlStreamReader reader(&file);
-    while (!reader.atEnd() && !reader.hasError()) {
-        const QXmlStreamReader::TokenType token = reader.readNext();
-        if (token == QXmlStreamReader::StartElement) {
-            infoString(QStringLiteral("Name: ") + reader.name().toString());
-            const QXmlStreamAttributes attributes = reader.attributes();
-            if (reader.name() == QLatin1String("Machine")) {
-                Vexlor::vexlorMachine machine;
-                machine.name = attributes.value(QLatin1String("name")).toString();
-                machine.type
-                    = static_cast<Vexlor::vexlorMachineType>(attributes.value(QLatin1String("type")).toInt());
-                QHostAddress address;
-                if (address.setAddress(attributes.value(QLatin1String("addr")).toString()))
-                    machine.addr = address;
-                machines.append(machine);
-                ui->machineList->addItem(machine.name);
-            } else if (reader.name() == QLatin1String("ListStart")) {
-                defaultIndex = attributes.value(QLatin1String("default")).toInt();
-            }
-        } else if (!reader.hasError()) {
-            infoString(reader.tokenString());
-        }
+    for (const Vexlor::vexlorMachine &machine : read.machines) {
+        machines.append(machine);
+        ui->machineList->addItem(machine.name);
     }
-    if (reader.hasError())
-        errorString(QStringLiteral("XML error: ") + reader.errorString());
-    else
+
+    if (read.status == Vexlor::machineListRead::Damaged) {
+        errorString(QStringLiteral("XML error: ") + read.problem);
+        // Writing the list at exit would replace the damaged file with the
+        // part of it that could be read: it goes aside first, where the user
+        // can still get at the rest.
+        QString why;
+        const QString aside = Vexlor::keepAside(path, &why);
+        const QString found = read.machines.isEmpty()
+            ? QStringLiteral("The list starts empty: no engraver could be read before the fault.")
+            : read.machines.size() == 1
+            ? QStringLiteral("The list starts with the 1 engraver that could be read before the fault.")
+            : QStringLiteral("The list starts with the %1 engravers that could be read before the fault.")
+                  .arg(read.machines.size());
+        QString text;
+        if (!aside.isEmpty()) {
+            text = QStringLiteral(
+                "The engraver list %1 could not be read whole (%2).\n\nIt was kept as %3.\n\n%4")
+                       .arg(path, read.problem, aside, found);
+        } else {
+            text = QStringLiteral(
+                "The engraver list %1 could not be read whole (%2).\n\nIt could not be moved "
+                "aside (%3), so it will not be overwritten: changes to the engraver list are not "
+                "saved until the file is repaired or removed.\n\n%4")
+                       .arg(path, read.problem, why, found);
+        }
+        // One log line per failure.
+        errorString(QString(text).replace(QStringLiteral("\n\n"), QStringLiteral(" ")));
+        showMessage(QMessageBox::Warning, QStringLiteral("Engraver List"), text, this);
+    } else {
         infoString(QStringLiteral("Reached xml end... done"));
-    file.close();
+    }
 
     if (!machines.isEmpty())
-        ui->machineList->setCurrentRow(defaultIndex);
+        ui->machineList->setCurrentRow(read.defaultIndex);
 }
 
 void MainWindow::saveMachineList()
 {
-    // Written whole under a temporary name and renamed over the old file only
-    // once every byte is on disk: a failed write (full disk, no permission)
-    // keeps the old list intact.
-    QSaveFile file(m_supportDir.absolutePath() + QStringLiteral("/settings.xml"));
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Text)) {
-        errorString(QStringLiteral("Problem opening option file: settings.xml"));
-        return;
-    }
-    QByteArray document;
-    QXmlStreamWriter writer(&document);
-    writer.setAutoFormatting(true);
-    writer.writeStartDocument();
-    writer.writeStartElement(QStringLiteral("ListStart"));
-    writer.writeAttribute(QStringLiteral("default"), QString::number(ui->machineList->currentRow()));
-    for (const Vexlor::vexlorMachine &machine : qAsConst(machines)) {
-        writer.writeStartElement(QStringLiteral("Machine"));
-        writer.writeAttribute(QStringLiteral("name"), machine.name);
-        writer.writeAttribute(
-            QStringLiteral("addr"), machine.addr.isNull() ? QString() : machine.addr.toString());
-        writer.writeAttribute(QStringLiteral("type"), QString::number(machine.type));
-        writer.writeEndElement();
-    }
-    writer.writeEndElement();
-    writer.writeEndDocument();
-    // QSaveFile buffers; a failure that only shows when the buffer is flushed
-    // would otherwise still let commit() replace the old file.
-    if (file.write(document) != document.size() || !file.flush() || !file.commit()) {
-        errorString(QStringLiteral("Problem writing settings.xml: %1; the previous file was kept")
-                        .arg(file.errorString()));
-        file.cancelWriting();
-    }
+    const QString path = m_supportDir.absolutePath() + QStringLiteral("/settings.xml");
+    QString why;
+    QString keptAs;
+    const bool written
+        = Vexlor::writeMachineList(path, machines, ui->machineList->currentRow(), &why, &keptAs);
+    if (!keptAs.isEmpty())
+        errorString(QStringLiteral("%1 could not be read whole; it was kept as %2").arg(path, keptAs));
+    if (!written)
+        errorString(
+            QStringLiteral("Problem writing settings.xml: %1; the file on disk was not changed").arg(why));
 }
 
 void MainWindow::getMachine(Vexlor::vexlorMachine mac)

@@ -3,6 +3,7 @@
 #include "mainwindow.h"
 #include "previewtile.h"
 #include "ui_mainwindow.h"
+#include "vexlorlog.h"
 
 #include <QDebug>
 #include <QDoubleValidator>
@@ -278,7 +279,7 @@ void MainWindow::updateGfx()
         if (item.type != previous)
             m_finalPreviewNeeded = true;
     }
-    qDebug() << "Children in update:" << overlayItems;
+    qCDebug(lcWindow) << "Children in update:" << overlayItems;
 
     m_scene->addItem(m_vectorGroup);
     m_vectorGroup->setVisible(ui->finalChkBx->isChecked());
@@ -296,5 +297,5 @@ void MainWindow::on_finalChkBx_toggled(bool checked)
     m_finalGroup->show();
     m_vectorGroup->show();
     m_vectorGroup->setZValue(m_finalGroup->zValue() + 1);
-    qDebug() << "Children in chkbx" << m_vectorGroup->childItems().size();
+    qCDebug(lcWindow) << "Children in chkbx" << m_vectorGroup->childItems().size();
 }

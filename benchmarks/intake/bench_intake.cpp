@@ -9,6 +9,7 @@
 // far: it must stay far below the sizes handled.
 
 #include "gsmanager.h"
+#include "jobboundary.h"
 #include "printlistener.h"
 #include "psoptionparser.h"
 #include "securefs.h"
@@ -223,6 +224,43 @@ void BM_ListenerSpool(benchmark::State &state)
     thread.wait();
 }
 BENCHMARK(BM_ListenerSpool)->ArgName("MiB")->Arg(64)->Arg(1024)->Unit(benchmark::kMillisecond)->Iterations(1);
+
+// The search for the end of a job in the bytes of a connection, in reads of
+// 64 KiB: PostScript lines with embedded figures, and binary data.
+void BM_JobBoundary(benchmark::State &state)
+{
+    const bool binary = state.range(0) != 0;
+    QByteArray data(64 << 20, Qt::Uninitialized);
+    if (binary) {
+        QRandomGenerator random(5);
+        random.fillRange(reinterpret_cast<quint32 *>(data.data()), data.size() / 4);
+        data.replace("%%EOF\n", "%%EOF.");
+    } else {
+        const QByteArray figure = "%%BeginDocument: f.eps\n%!PS-Adobe-3.0 EPSF-3.0\n0 0 9 9 rectfill\n%%EOF\n"
+                                  "%%EndDocument\n";
+        QByteArray text;
+        while (text.size() < data.size())
+            text += "0 0 moveto 100 100 lineto stroke % a comment line of PostScript\n" + figure;
+        data = text.left(data.size());
+    }
+    qint64 ends = 0;
+    for (auto _ : state) {
+        jobBoundary scanner;
+        for (qint64 pos = 0; pos < data.size(); pos += 65536) {
+            const qint64 length = qMin<qint64>(65536, data.size() - pos);
+            qint64 at = 0, end;
+            while (at < length && (end = scanner.scan(data.constData() + pos + at, length - at)) >= 0) {
+                at += end;
+                ++ends;
+            }
+        }
+        benchmark::DoNotOptimize(ends);
+    }
+    state.SetBytesProcessed(state.iterations() * data.size());
+    if (ends != 0)
+        state.SkipWithError("an inner or broken marker ended the job");
+}
+BENCHMARK(BM_JobBoundary)->ArgName("binary")->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 
 // An options file with many keys; the per-token log lines go queued to this
 // thread, as they go to the window, and are delivered before the clock stops.

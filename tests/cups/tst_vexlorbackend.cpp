@@ -155,6 +155,9 @@ private slots:
     void sends_data();
     void sends();
     void appendsMissingMarker();
+    void recognisesBitmapPages_data();
+    void recognisesBitmapPages();
+    void warnsOfBitmapPages();
     void retriesUntilServerAppears();
     void givesUpAfterRetryPeriod_data();
     void givesUpAfterRetryPeriod();
@@ -470,6 +473,64 @@ void tst_vexlorbackend::appendsMissingMarker()
     QTRY_COMPARE(server.jobs.size(), 1);
     QCOMPARE(server.jobs.at(0), job + "\n%%EOF\n");
     QVERIFY2(log.contains("INFO: The job had no %%EOF at its end; one was added"), log.constData());
+}
+
+void tst_vexlorbackend::recognisesBitmapPages_data()
+{
+    QTest::addColumn<QByteArray>("head");
+    QTest::addColumn<bool>("bitmaps");
+    // The first lines of jobs as Debian's PDF filter writes them with each of
+    // its renderers.
+    QTest::newRow("Ghostscript's writer") << QByteArray("%!PS-Adobe-3.0\n%%Invocation: gs -q -dNOPAUSE "
+                                                        "-sDEVICE=ps2write\n%%Creator: GPL Ghostscript 10000 "
+                                                        "(ps2write)\n%%LanguageLevel: 2\n%%EndComments\n")
+                                          << true;
+    QTest::newRow("Ghostscript's writer, Windows line ends")
+        << QByteArray("%!PS-Adobe-3.0\r\n%%Creator: GPL Ghostscript 10000 (ps2write)\r\n") << true;
+    QTest::newRow("Poppler") << QByteArray("%!PS-Adobe-3.0\n%Produced by poppler pdftops version: 22.12.0\n"
+                                           "%%LanguageLevel: 3\n%%EndComments\n")
+                             << false;
+    QTest::newRow("another creator") << QByteArray(
+        "%!PS-Adobe-3.0\n%%Creator: groff version 1.22.4\n%%EndComments\n")
+                                     << false;
+    QTest::newRow("only in the body") << QByteArray(
+        "%!PS-Adobe-3.0\n%%EndComments\n%%Creator: GPL Ghostscript "
+        "10000 (ps2write)\n") << false;
+    QTest::newRow("empty") << QByteArray() << false;
+}
+
+void tst_vexlorbackend::recognisesBitmapPages()
+{
+    QFETCH(QByteArray, head);
+    QFETCH(bool, bitmaps);
+    QCOMPARE(convertedByPageRasteriser(head.constData(), static_cast<std::size_t>(head.size())), bitmaps);
+}
+
+// A job whose pages the print system made bitmaps is still sent whole, and the
+// queue's state tells why nothing can be cut.
+void tst_vexlorbackend::warnsOfBitmapPages()
+{
+    jobServer server;
+    QVERIFY(server.listen());
+    const QByteArray job = "%!PS-Adobe-3.0\n%%Creator: GPL Ghostscript 10000 (ps2write)\n%%EndComments\n"
+                           "showpage\n%%EOF\n";
+    QProcess p;
+    QProcessEnvironment env = cleanEnvironment();
+    env.insert("DEVICE_URI", QString("vexlor://127.0.0.1:%1").arg(server.port()));
+    p.setProcessEnvironment(env);
+    p.start(backendPath, { "43", "anna", "drawing.pdf", "1", "", writeFile("bitmaps.ps", job) });
+    QVERIFY(waitForExit(p, 20000));
+    const QByteArray log = p.readAllStandardError();
+    QCOMPARE(p.exitCode(), int(CUPS_BACKEND_OK));
+    QTRY_COMPARE(server.jobs.size(), 1);
+    QCOMPARE(server.jobs.at(0), job);
+    QVERIFY2(log.contains("WARNING: The print system converted this PDF with Ghostscript"), log.constData());
+    QVERIFY2(log.contains("pdftops-renderer-default=pdftops"), log.constData());
+
+    // A job of the queue as set up: no warning.
+    p.start(backendPath, { "44", "anna", "drawing.pdf", "1", "", writeFile("small.ps", smallJob) });
+    QVERIFY(waitForExit(p, 20000));
+    QVERIFY(!p.readAllStandardError().contains("WARNING"));
 }
 
 void tst_vexlorbackend::retriesUntilServerAppears()

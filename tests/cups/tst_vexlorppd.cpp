@@ -3,6 +3,8 @@
 // dialog panel looks up, and make Debian's PostScript filter write each option
 // as a feature block that the application's "Option" pattern reads back.
 
+#include "optionlimits.h"
+
 #include <QProcess>
 #include <QRegularExpression>
 #include <QStandardPaths>
@@ -124,16 +126,60 @@ void tst_vexlorppd::pageSize()
     ppdHandle ppd(ppdOpenFile(qPrintable(ppdPath)));
     QVERIFY(ppd);
     ppdMarkDefaults(ppd.get());
+    // The table is the default page.
     ppd_size_t *size = ppdPageSize(ppd.get(), nullptr);
     QVERIFY(size);
+    QCOMPARE(QString::fromLatin1(size->name), QStringLiteral("28x40Rotated.Fullbleed"));
     QCOMPARE(size->width, 2880.0f);
     QCOMPARE(size->length, 2016.0f);
-    QCOMPARE(size->left, 0.0f);
-    QCOMPARE(size->bottom, 0.0f);
-    QCOMPARE(size->right, 2880.0f);
-    QCOMPARE(size->top, 2016.0f);
-    QCOMPARE(ppd->num_sizes, 1);
     QCOMPARE(ppd->language_level, 3);
+
+    // The usual sizes, portrait and landscape, and engraving sizes up to the
+    // table; every one engraveable to its edges.
+    const QMap<QString, QSizeF> sizes = {
+        { "28x40Rotated.Fullbleed", { 2880, 2016 } },
+        { "Letter.Fullbleed", { 612, 792 } },
+        { "LetterRotated.Fullbleed", { 792, 612 } },
+        { "Legal.Fullbleed", { 612, 1008 } },
+        { "LegalRotated.Fullbleed", { 1008, 612 } },
+        { "Tabloid.Fullbleed", { 792, 1224 } },
+        { "TabloidRotated.Fullbleed", { 1224, 792 } },
+        { "A4.Fullbleed", { 595, 842 } },
+        { "A4Rotated.Fullbleed", { 842, 595 } },
+        { "A3.Fullbleed", { 842, 1191 } },
+        { "A3Rotated.Fullbleed", { 1191, 842 } },
+        { "4x4.Fullbleed", { 288, 288 } },
+        { "4x8Rotated.Fullbleed", { 576, 288 } },
+        { "12x12.Fullbleed", { 864, 864 } },
+        { "12x24Rotated.Fullbleed", { 1728, 864 } },
+        { "18x18.Fullbleed", { 1296, 1296 } },
+        { "ARCHCRotated.Fullbleed", { 1728, 1296 } },
+        { "ARCHDRotated.Fullbleed", { 2592, 1728 } },
+    };
+    QMap<QString, QSizeF> found;
+    for (int i = 0; i < ppd->num_sizes; ++i) {
+        const ppd_size_t &s = ppd->sizes[i];
+        if (QLatin1String(s.name) == QLatin1String("Custom"))
+            continue;
+        found.insert(QString::fromLatin1(s.name), QSizeF(s.width, s.length));
+        QCOMPARE(s.left, 0.0f);
+        QCOMPARE(s.bottom, 0.0f);
+        QCOMPARE(s.right, s.width);
+        QCOMPARE(s.top, s.length);
+        QVERIFY2((s.width <= 2880 && s.length <= 2016) || (s.width <= 2016 && s.length <= 2880), s.name);
+    }
+    QCOMPARE(found, sizes);
+
+    // Custom sizes up to the table, no margins.
+    QVERIFY(ppd->variable_sizes);
+    QCOMPARE(ppd->custom_max[0], 2880.0f);
+    QCOMPARE(ppd->custom_max[1], 2016.0f);
+    for (float margin : ppd->custom_margins)
+        QCOMPARE(margin, 0.0f);
+    ppd_size_t *custom = ppdPageSize(ppd.get(), "Custom.720x360");
+    QVERIFY(custom);
+    QCOMPARE(custom->width, 720.0f);
+    QCOMPARE(custom->length, 360.0f);
 }
 
 void tst_vexlorppd::options_data()
@@ -256,6 +302,18 @@ void tst_vexlorppd::customParameters()
         QCOMPARE(double(param->minimum.custom_real), minimum);
         QCOMPARE(double(param->maximum.custom_real), maximum);
     }
+
+    // The application checks job values against the same range, and puts the
+    // queue's default in place of a value that is no number.
+    const Vexlor::OptionRange *range = Vexlor::optionRange(QStringLiteral("Custom") + key);
+    QVERIFY(range);
+    QCOMPARE(range->minimum, minimum);
+    QCOMPARE(range->maximum, maximum);
+    QCOMPARE(range->integer, type == PPD_CUSTOM_INT);
+    ppdMarkDefaults(ppd.get());
+    ppd_choice_t *choice = ppdFindMarkedChoice(ppd.get(), qPrintable(key));
+    QVERIFY(choice);
+    QCOMPARE(QString::fromLatin1(range->fallback), QString::fromLatin1(choice->choice));
 }
 
 QString tst_vexlorppd::filterJob(const QStringList &options)

@@ -42,6 +42,7 @@ private slots:
 
     void argumentList_data();
     void argumentList();
+    void jobOptionNamesCannotReplaceTheApplicationsKeys();
     void nothingLaunchedWithoutGroup_data();
     void nothingLaunchedWithoutGroup();
     void elementBeforeAnyGroupIsDropped();
@@ -103,6 +104,19 @@ Answer tst_GsManager::process(const QByteArray *content)
     return a;
 }
 
+// Whether the message of a value taken into the queue's range names every
+// part of expected (the option, the value as it came, the range and the value
+// used, separated by \x1f); any other expected text must be the message.
+static bool reportsAdjustment(const QString &message, const QString &expected)
+{
+    const QStringList parts = expected.split(QLatin1Char('\x1f'));
+    for (const QString &part : parts) {
+        if (!message.contains(part))
+            return false;
+    }
+    return true;
+}
+
 void tst_GsManager::argumentList_data()
 {
     QTest::addColumn<QByteArray>("body");
@@ -110,59 +124,90 @@ void tst_GsManager::argumentList_data()
     QTest::addColumn<int>("dpi");
     QTest::addColumn<QString>("dithering");
     QTest::addColumn<QString>("file");
-    QTest::addColumn<bool>("incomplete");
+    // Each expected error: the exact text, or the parts an adjustment names
+    // separated by \x1f.
+    QTest::addColumn<QStringList>("errors");
 
     const QByteArray ps = "    <PostScriptFile>/tmp/PSLib/job.txt</PostScriptFile>\n";
     const QString psPath = "/tmp/PSLib/job.txt";
+    const QString incomplete = "The input options do not have the proper options set.";
+    auto range = [](const char *key, const char *value, const char *from, const char *to, const char *used) {
+        return QStringList { QString::fromLatin1(key), QStringLiteral("\"%1\"").arg(QLatin1String(value)),
+            QStringLiteral("from %1 to %2").arg(QLatin1String(from), QLatin1String(to)),
+            QStringLiteral(": %1 is used").arg(QLatin1String(used)) }
+            .join(QLatin1Char('\x1f'));
+    };
     QTest::newRow("plain resolution wins over custom") << (ps
         + "<cResolution>600</cResolution><CustomcResolution>1200</CustomcResolution><dithering>floyd</"
           "dithering>") << "600" << 600 << "floyd" << psPath
-                                                       << false;
-    QTest::newRow("empty plain resolution still wins") << (ps
-        + "<cResolution></cResolution><CustomcResolution>1200</CustomcResolution><dithering>floyd</"
-          "dithering>") << "" << 0 << "floyd" << psPath << false;
+                                                       << QStringList();
+    QTest::newRow("empty plain resolution still wins, at the default")
+        << (ps
+               + "<cResolution></cResolution><CustomcResolution>1200</CustomcResolution><dithering>floyd</"
+                 "dithering>")
+        << "600" << 600 << "floyd" << psPath << QStringList { range("cResolution", "", "75", "1200", "600") };
     QTest::newRow("custom resolution")
         << (ps + "<CustomcResolution>1200</CustomcResolution><dithering>jarvis</dithering>") << "1200" << 1200
-        << "jarvis" << psPath << false;
-    QTest::newRow("one-character custom resolution")
-        << (ps + "<CustomcResolution>5</CustomcResolution><dithering>x</dithering>") << "200" << 200 << "x"
-        << psPath << false;
-    QTest::newRow("two-character custom resolution")
-        << (ps + "<CustomcResolution>50</CustomcResolution><dithering>x</dithering>") << "50" << 50 << "x"
-        << psPath << false;
-    QTest::newRow("no resolution") << (ps + "<dithering>stucki</dithering>") << "200" << 200 << "stucki"
-                                   << psPath << true;
+        << "jarvis" << psPath << QStringList();
+    QTest::newRow("custom resolution below the range")
+        << (ps + "<CustomcResolution>5</CustomcResolution><dithering>x</dithering>") << "75" << 75 << "x"
+        << psPath << QStringList { range("CustomcResolution", "5", "75", "1200", "75") };
+    QTest::newRow("custom resolution above the range")
+        << (ps + "<CustomcResolution>99999</CustomcResolution><dithering>x</dithering>") << "1200" << 1200
+        << "x" << psPath << QStringList { range("CustomcResolution", "99999", "75", "1200", "1200") };
+    QTest::newRow("fractional resolution rounded")
+        << (ps + "<CustomcResolution>300.6</CustomcResolution><dithering>x</dithering>") << "301" << 301
+        << "x" << psPath << QStringList { range("CustomcResolution", "300.6", "75", "1200", "301") };
+    QTest::newRow("whole resolution written as a decimal")
+        << (ps + "<CustomcResolution>600.0</CustomcResolution><dithering>x</dithering>") << "600" << 600
+        << "x" << psPath << QStringList();
+    QTest::newRow("no resolution: the queue's default")
+        << (ps + "<dithering>stucki</dithering>") << "600" << 600 << "stucki" << psPath
+        << QStringList { incomplete };
     QTest::newRow("no dithering") << (ps + "<cResolution>300</cResolution>") << "300" << 300 << "" << psPath
-                                  << true;
+                                  << QStringList { incomplete };
     QTest::newRow("no file") << QByteArray("<cResolution>300</cResolution><dithering>floyd</dithering>")
                              << "300" << 300 << "floyd"
-                             << "" << true;
+                             << "" << QStringList { incomplete };
     QTest::newRow("resolution not a number")
-        << (ps + "<cResolution>high</cResolution><dithering>floyd</dithering>") << "high" << 0 << "floyd"
-        << psPath << false;
+        << (ps + "<cResolution>high</cResolution><dithering>floyd</dithering>") << "600" << 600 << "floyd"
+        << psPath << QStringList { range("cResolution", "high", "75", "1200", "600") };
+    QTest::newRow("other options out of range are reported")
+        << (ps
+               + "<cResolution>300</cResolution><dithering>floyd</dithering>"
+                 "<CustomrasterPower>150</CustomrasterPower><CustomrasterSpeed>0</CustomrasterSpeed>"
+                 "<CustommaterialThickness>-1</CustommaterialThickness><CustomvectorFreq>7</CustomvectorFreq>"
+                 "<CustomvectorPower>-3</CustomvectorPower><CustomvectorSpeed>abc</CustomvectorSpeed>"
+                 "<vectorSpeed>75</vectorSpeed>")
+        << "300" << 300 << "floyd" << psPath
+        << QStringList { range("CustommaterialThickness", "-1", "0", "100", "0"),
+               range("CustomrasterPower", "150", "0", "100", "100"),
+               range("CustomrasterSpeed", "0", "1", "100", "1"),
+               range("CustomvectorPower", "-3", "0", "100", "0"),
+               range("CustomvectorSpeed", "abc", "1", "100", "50") };
+    QTest::newRow("decimal thickness in range is kept") << (ps
+        + "<cResolution>300</cResolution><dithering>floyd</dithering>"
+          "<CustommaterialThickness>3.174999952316</CustommaterialThickness>")
+                                                        << "300" << 300 << "floyd" << psPath << QStringList();
     QTest::newRow("white space kept")
         << QByteArray("<PostScriptFile> /a b.txt </PostScriptFile><cResolution> 600</cResolution>"
                       "<dithering> floyd </dithering>")
         << " 600" << 600 << " floyd "
-        << " /a b.txt " << false;
+        << " /a b.txt " << QStringList();
     QTest::newRow("keys are case-sensitive")
         << (ps + "<CResolution>900</CResolution><Dithering>floyd</Dithering><cResolution>300</cResolution>")
-        << "300" << 300 << "" << psPath << true;
+        << "300" << 300 << "" << psPath << QStringList { incomplete };
     QTest::newRow("repeated key, last wins")
         << (ps + "<cResolution>300</cResolution><cResolution>400</cResolution><dithering>a</dithering>")
-        << "400" << 400 << "a" << psPath << false;
+        << "400" << 400 << "a" << psPath << QStringList();
     QTest::newRow("escaped text") << QByteArray(
         "<PostScriptFile>/tmp/Tom &amp; Jerry.txt</PostScriptFile><cResolution>300</cResolution>"
         "<dithering>floyd</dithering>")
                                   << "300" << 300 << "floyd"
-                                  << "/tmp/Tom & Jerry.txt" << false;
-    QTest::newRow("second group ignored") << (ps
-        + "<cResolution>300</cResolution><dithering>floyd</dithering>"
-          "<OtherSettings><cResolution>999</cResolution><dithering>jarvis</dithering></OtherSettings>")
-                                          << "300" << 300 << "floyd" << psPath << false;
-    QTest::newRow("element named like a group starts a new one")
+                                  << "/tmp/Tom & Jerry.txt" << QStringList();
+    QTest::newRow("option named like a group is an option")
         << (ps + "<cResolution>300</cResolution><JobSettings>x</JobSettings><dithering>floyd</dithering>")
-        << "300" << 300 << "" << psPath << true;
+        << "300" << 300 << "floyd" << psPath << QStringList();
 }
 
 void tst_GsManager::argumentList()
@@ -172,7 +217,7 @@ void tst_GsManager::argumentList()
     QFETCH(int, dpi);
     QFETCH(QString, dithering);
     QFETCH(QString, file);
-    QFETCH(bool, incomplete);
+    QFETCH(QStringList, errors);
 
     const QByteArray content = optionsFile(body);
     const Answer a = process(&content);
@@ -181,11 +226,40 @@ void tst_GsManager::argumentList()
     QCOMPARE(a.resolutions, QList<int> { dpi });
     QCOMPARE(a.ditherings, QStringList { dithering });
     QStringList order = { "gsResolution", "sendDitheringType", "launchGS" };
-    if (incomplete)
+    for (int i = 0; i < errors.size(); ++i)
         order.prepend(QStringLiteral("error"));
     QCOMPARE(a.signalOrder, order);
-    if (incomplete)
-        QCOMPARE(a.errors, QStringList { "The input options do not have the proper options set." });
+    QCOMPARE(a.errors.size(), errors.size());
+    for (int i = 0; i < errors.size(); ++i)
+        QVERIFY2(reportsAdjustment(a.errors.at(i), errors.at(i)), qPrintable(a.errors.at(i)));
+}
+
+// A job's option named "PostScriptFile" or containing "Settings" changes
+// neither the file Ghostscript runs nor the options read after it.
+void tst_GsManager::jobOptionNamesCannotReplaceTheApplicationsKeys()
+{
+    const QByteArray content = optionsFile("    <PostScriptFile>/tmp/PSLib/job.txt</PostScriptFile>\n"
+                                           "    <AASettings>x</AASettings>\n"
+                                           "    <PostScriptFile>/etc/passwd</PostScriptFile>\n"
+                                           "    <cResolution>300</cResolution>\n"
+                                           "    <dithering>jarvis</dithering>\n");
+    const Answer a = process(&content);
+    QCOMPARE(a.argumentLists.size(), 1);
+    QCOMPARE(a.argumentLists.at(0), gsArguments("300", "jarvis", "/tmp/PSLib/job.txt"));
+    QCOMPARE(a.errors.size(), 1);
+    QVERIFY2(a.errors.at(0).contains("/etc/passwd") || a.errors.at(0).contains("PostScriptFile"),
+        qPrintable(a.errors.at(0)));
+
+    // A group inside the group is no option: an XML error, and what was read
+    // before it is used.
+    const QByteArray nested = optionsFile("    <PostScriptFile>/tmp/PSLib/job.txt</PostScriptFile>\n"
+                                          "<cResolution>300</cResolution><dithering>floyd</dithering>"
+                                          "<OtherSettings><cResolution>999</cResolution></OtherSettings>");
+    const Answer b = process(&nested);
+    QCOMPARE(b.argumentLists.size(), 1);
+    QCOMPARE(b.argumentLists.at(0), gsArguments("300", "floyd", "/tmp/PSLib/job.txt"));
+    QCOMPARE(b.errors.size(), 1);
+    QVERIFY2(b.errors.at(0).startsWith("XML error: "), qPrintable(b.errors.at(0)));
 }
 
 void tst_GsManager::nothingLaunchedWithoutGroup_data()
@@ -317,13 +391,19 @@ void tst_GsManager::readsTheParsersOptionsFile()
     QVERIFY(file.open(QIODevice::WriteOnly));
     file.write(
         "%!PS-Adobe-3.0\n%%Title: (Sign)\n%%BeginFeature: *CustomcResolution True\n1200\n%%EndFeature\n"
+        "%%BeginFeature: *PostScriptFile other\n%%EndFeature\n"
+        "%%BeginFeature: *ASettings x\n%%EndFeature\n"
         "%%BeginFeature: *dithering jarvis\n%%EndFeature\n%%EOF\n");
     file.close();
 
+    // The job's features named like the application's own keys are reported
+    // by the parser and have no effect on the command line.
     psOptionParser parser { QDir(options) };
     QSignalSpy done(&parser, qOverload<QString>(&psOptionParser::done));
+    QSignalSpy parserErrors(&parser, &psOptionParser::error);
     parser.name2Parse(job);
     QCOMPARE(done.count(), 1);
+    QCOMPARE(parserErrors.count(), 2);
 
     gsManager manager;
     QSignalSpy launches(&manager, &gsManager::launchGS);

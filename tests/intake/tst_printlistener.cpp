@@ -11,8 +11,13 @@
 #include <QThread>
 #include <QtTest>
 
+#include <arpa/inet.h>
+#include <cerrno>
 #include <csignal>
+#include <cstring>
+#include <netinet/in.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -68,6 +73,12 @@ private slots:
     void refusesUnsafeSpoolFolder_data();
     void refusesUnsafeSpoolFolder();
     void writeFailureIsReported();
+    void embeddedDocumentKeepsItsMarker_data();
+    void embeddedDocumentKeepsItsMarker();
+    void unclosedEmbeddedDocumentEndsWithConnection();
+    void idleSenderIsDropped_data();
+    void idleSenderIsDropped();
+    void thousandIdleConnectionsThenRealJob();
 
 private:
     bool startListener(const QString &spoolDir, bool mustListen = true);
@@ -87,10 +98,14 @@ private:
     QSignalSpy *m_infos = nullptr;
     QSignalSpy *m_listenFailed = nullptr;
     QList<QTcpSocket *> m_clients;
+    int m_idleTimeout = 0;
+    int m_maxConnections = 0;
 };
 
 void tst_PrintListener::init()
 {
+    m_idleTimeout = 0;
+    m_maxConnections = 0;
     m_tmp = new QTemporaryDir;
     QVERIFY(m_tmp->isValid());
     m_spool = m_tmp->path() + QStringLiteral("/PSLib");
@@ -128,6 +143,10 @@ bool tst_PrintListener::startListener(const QString &spoolDir, bool mustListen)
 {
     m_thread = new QThread;
     m_listener = new printListener(QDir(spoolDir));
+    if (m_idleTimeout > 0)
+        m_listener->setIdleTimeout(m_idleTimeout);
+    if (m_maxConnections > 0)
+        m_listener->setMaxConnections(m_maxConnections);
     m_listener->moveToThread(m_thread);
     connect(m_thread, SIGNAL(started()), m_listener, SLOT(start()));
     connect(m_thread, &QThread::finished, m_listener, &QObject::deleteLater);
@@ -538,11 +557,163 @@ void tst_PrintListener::writeFailureIsReported()
     QCOMPARE(readFile(m_recived->at(0).at(0).toString()), fits);
     QVERIFY(m_errors->count() >= 1);
     const QString text = m_errors->at(0).at(0).toString();
+    // The system's own reason, not the toolkit's "Unknown error".
     QVERIFY2(text.startsWith(QStringLiteral("Could not write the spool file "))
-            && text.endsWith("the job is dropped"),
+            && text.endsWith(
+                QStringLiteral(": %1; the job is dropped").arg(QString::fromLocal8Bit(std::strerror(EFBIG)))),
         qPrintable(text));
     // The truncated job is not left behind.
     QCOMPARE(spoolFiles().size(), 1);
+}
+
+void tst_PrintListener::embeddedDocumentKeepsItsMarker_data()
+{
+    QTest::addColumn<int>("piece"); // bytes per write, 0 for all at once
+    QTest::newRow("one write") << 0;
+    QTest::newRow("pieces of 7 bytes") << 7;
+}
+
+void tst_PrintListener::embeddedDocumentKeepsItsMarker()
+{
+    QFETCH(int, piece);
+    QVERIFY(startListener(m_spool));
+    const QByteArray figure
+        = "%!PS-Adobe-3.0 EPSF-3.0\n%%BoundingBox: 0 0 72 72\n0 0 72 72 rectfill\n%%EOF\n";
+    const QByteArray withFigure = "%!PS-Adobe-3.0\n%%Title: (figure)\nsave\n%%BeginDocument: a.eps\n" + figure
+        + "%%BeginDocument: b.eps\n" + figure + "%%EndDocument\n%%EndDocument\nrestore\nshowpage\n%%EOF\n";
+    const QByteArray after = job("after the figure");
+    QTcpSocket *client = connectClient();
+    const QByteArray all = withFigure + after;
+    if (piece == 0) {
+        QVERIFY(sendAndWait(client, all));
+    } else {
+        for (int pos = 0; pos < all.size(); pos += piece)
+            QVERIFY(sendAndWait(client, all.mid(pos, piece)));
+    }
+    QTRY_COMPARE(m_recived->count(), 2);
+    QCOMPARE(readFile(m_recived->at(0).at(0).toString()), withFigure);
+    QCOMPARE(readFile(m_recived->at(1).at(0).toString()), after);
+    QCOMPARE(spoolFiles().size(), 2);
+    QCOMPARE(m_errors->count(), 0);
+}
+
+void tst_PrintListener::unclosedEmbeddedDocumentEndsWithConnection()
+{
+    QVERIFY(startListener(m_spool));
+    const QByteArray body = "%!PS-Adobe-3.0\n%%BeginDocument: broken.eps\n%!PS-Adobe-3.0 EPSF-3.0\n"
+                            "0 0 9 9 rectfill\n%%EOF\nshowpage\n%%EOF\n";
+    QTcpSocket *client = connectClient();
+    QVERIFY(sendAndWait(client, body + "\x04"));
+    QCOMPARE(m_recived->count(), 0);
+    client->disconnectFromHost();
+    QTRY_COMPARE(m_recived->count(), 1);
+    // A complete job up to its last marker; the print system's closing byte
+    // after it is not part of it.
+    QCOMPARE(readFile(m_recived->at(0).at(0).toString()), body);
+    QCOMPARE(m_errors->count(), 0);
+    bool told = false;
+    for (const auto &args : qAsConst(*m_infos))
+        told = told
+            || args.at(0).toString().startsWith(
+                QStringLiteral("The job's embedded documents never closed (1 left open)"));
+    QVERIFY(told);
+}
+
+void tst_PrintListener::idleSenderIsDropped_data()
+{
+    QTest::addColumn<QByteArray>("partial");
+    QTest::newRow("silent from the start") << QByteArray();
+    QTest::newRow("silent in the middle of a job")
+        << QByteArray("%!PS-Adobe-3.0\n%%Title: (stalled)\n0 0 moveto\n");
+}
+
+void tst_PrintListener::idleSenderIsDropped()
+{
+    QFETCH(QByteArray, partial);
+    m_idleTimeout = 400;
+    QVERIFY(startListener(m_spool));
+    QTcpSocket *idle = connectClient();
+    if (!partial.isEmpty()) {
+        QVERIFY(sendAndWait(idle, partial));
+        QCOMPARE(spoolFiles().size(), 1);
+    }
+    // The listener closes the connection from its side.
+    QTRY_COMPARE_WITH_TIMEOUT(idle->state(), QAbstractSocket::UnconnectedState, 10000);
+    QCOMPARE(m_recived->count(), 0);
+    QVERIFY(spoolFiles().isEmpty());
+    if (partial.isEmpty()) {
+        QCOMPARE(m_errors->count(), 0);
+    } else {
+        QTRY_COMPARE(m_errors->count(), 1);
+        const QString text = m_errors->at(0).at(0).toString();
+        QVERIFY2(text.startsWith(QStringLiteral("The sender sent nothing for 400 ms"))
+                && text.contains(QStringLiteral("unfinished job (%1 bytes) discarded").arg(partial.size())),
+            qPrintable(text));
+    }
+
+    // A sender that keeps sending, with pauses shorter than the idle time,
+    // is served in full.
+    const QByteArray data = job(QByteArray(3000, 's'));
+    QTcpSocket *client = connectClient();
+    for (int pos = 0; pos < data.size(); pos += 1000) {
+        QTest::qWait(150);
+        QVERIFY(sendAndWait(client, data.mid(pos, 1000)));
+    }
+    QTRY_COMPARE(m_recived->count(), 1);
+    QCOMPARE(readFile(m_recived->at(0).at(0).toString()), data);
+}
+
+void tst_PrintListener::thousandIdleConnectionsThenRealJob()
+{
+    const int idleCount = 1000;
+    // Room for the idle clients, what the listener may hold at most and a
+    // little more, but not for a listener that keeps every connection: this
+    // process is both sides.
+    const rlim_t inUse
+        = rlim_t(QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::Files | QDir::System).size());
+    const rlim_t allowed = inUse + idleCount + 64 + 40;
+    struct rlimit files;
+    QCOMPARE(::getrlimit(RLIMIT_NOFILE, &files), 0);
+    if (files.rlim_max < allowed)
+        QSKIP("the hard limit on open files is too low for this test");
+    const struct rlimit previous = files;
+    files.rlim_cur = allowed;
+    QCOMPARE(::setrlimit(RLIMIT_NOFILE, &files), 0);
+    auto restore = qScopeGuard([&previous] { ::setrlimit(RLIMIT_NOFILE, &previous); });
+    QVERIFY(startListener(m_spool));
+
+    QVector<int> idle;
+    sockaddr_in address = {};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(55000);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    for (int i = 0; i < idleCount; ++i) {
+        const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        QVERIFY(fd >= 0);
+        idle << fd;
+        QVERIFY2(
+            ::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0, std::strerror(errno));
+    }
+
+    const QByteArray data = job(QByteArray(100000, 'r'));
+    QTcpSocket *client = connectClient();
+    QCOMPARE(client->state(), QAbstractSocket::ConnectedState);
+    client->write(data);
+    QTRY_COMPARE_WITH_TIMEOUT(m_recived->count(), 1, 30000);
+    QCOMPARE(readFile(m_recived->at(0).at(0).toString()), data);
+    // The idle ones made room: at least all but the limit's worth were
+    // closed by the listener, and none of that was an error.
+    int madeRoom = 0;
+    for (const auto &args : qAsConst(*m_infos))
+        madeRoom += args.at(0).toString().contains(QStringLiteral("makes room for a new one")) ? 1 : 0;
+    QVERIFY2(madeRoom >= idleCount + 1 - 64, qPrintable(QString::number(madeRoom)));
+    QCOMPARE(m_errors->count(), 0);
+    for (int fd : qAsConst(idle))
+        ::close(fd);
+    // The listener's side of the connections it still holds is gone before
+    // the limit is put back.
+    cleanup();
+    init();
 }
 
 QTEST_GUILESS_MAIN(tst_PrintListener)

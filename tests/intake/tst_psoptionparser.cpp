@@ -96,30 +96,30 @@ QByteArray readFile(const QString &path)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-// What one search over the whole text gives, pattern after pattern: the
-// reference the piecewise scan must agree with.
+// What one search over the whole text gives for the feature blocks and the
+// bounding box, pattern after pattern: the reference the piecewise scan must
+// agree with. Features named like the application's own keys are left out.
 Options wholeTextScan(const QString &text)
 {
     const QList<QRegularExpression> res = {
-        QRegularExpression(QStringLiteral("%%Title: \\({0,1}([^\\(][.\\w\\s]*[^\\)])\\){0,1}\\s+")),
         QRegularExpression(
             QStringLiteral("%%BeginFeature: \\*(\\w*) (\\w*)\\s{1}([.\\w]*){0,1}\\s{0,1}%%EndFeature")),
         QRegularExpression(QStringLiteral("%%BoundingBox: (\\d+ \\d+ \\d+ \\d+)\\s")),
     };
-    const QStringList names
-        = { QStringLiteral("Title"), QStringLiteral("Option"), QStringLiteral("BoundingBox") };
+    const QStringList reserved = { "PostScriptFile", "Title", "BoundingBox", "PageCount" };
     Options options;
     for (int p = 0; p < res.size(); ++p) {
         auto it = res.at(p).globalMatch(text);
         while (it.hasNext()) {
             const QRegularExpressionMatch m = it.next();
             if (res.at(p).captureCount() == 1) {
-                options.insert(names.at(p), m.captured(1));
+                options.insert(QStringLiteral("BoundingBox"), m.captured(1));
             } else {
                 int n = 0;
                 for (int i = 1; i <= res.at(p).captureCount(); ++i)
                     n += m.captured(i).isEmpty() ? 0 : 1;
-                options.insert(m.captured(1), m.captured(n));
+                if (!reserved.contains(m.captured(1)) && !m.captured(1).contains("Settings"))
+                    options.insert(m.captured(1), m.captured(n));
             }
         }
     }
@@ -138,6 +138,13 @@ private slots:
 
     void comments_data();
     void comments();
+    void titles_data();
+    void titles();
+    void titleWrittenByThePrintSystem();
+    void pageCount_data();
+    void pageCount();
+    void featuresNamedLikeTheApplicationsKeys();
+    void valuesOutsideTheRanges();
     void optionsFileBytes();
     void doneSignalsPathFirst();
     void optionsFileNamedAfterSpoolFile_data();
@@ -210,13 +217,10 @@ void tst_PsOptionParser::comments_data()
         << QByteArray("%!PS\n%%Title: (My Job)\n%%Creator: x\n") << Options { { "Title", "My Job" } };
     QTest::newRow("title without parentheses") << QByteArray("%!PS\n%%Title: hello world.ps\n%%Creator: x\n")
                                                << Options { { "Title", "hello world.ps" } };
-    QTest::newRow("title with a hyphen inside")
-        << QByteArray("%!PS\n%%Title: my-job\n%%Creator: x\n") << Options {};
-    QTest::newRow("title of one character") << QByteArray("%!PS\n%%Title: a\n%%Creator: x\n") << Options {};
     QTest::newRow("title with Windows line ends")
         << QByteArray("%!PS\r\n%%Title: (Plate)\r\n%%Creator: x\r\n") << Options { { "Title", "Plate" } };
-    QTest::newRow("last title wins") << QByteArray("%%Title: First\n%%Title: Second\n%%X\n")
-                                     << Options { { "Title", "Second" } };
+    QTest::newRow("the document's first title wins")
+        << QByteArray("%%Title: First\n%%Title: Second\n%%X\n") << Options { { "Title", "First" } };
     QTest::newRow("bounding box deferred, then given")
         << QByteArray("%%BoundingBox: (atend)\n%%EndComments\n%%Trailer\n%%BoundingBox: 0 0 612 792\n%%EOF\n")
         << Options { { "BoundingBox", "0 0 612 792" } };
@@ -240,12 +244,6 @@ void tst_PsOptionParser::comments_data()
     QTest::newRow("repeated option, last wins") << QByteArray(
         "%%BeginFeature: *dithering floyd\n%%EndFeature\n%%BeginFeature: *dithering jarvis\n%%EndFeature\n")
                                                 << Options { { "dithering", "jarvis" } };
-    QTest::newRow("feature named Title replaces the title comment")
-        << QByteArray("%%BeginFeature: *Title Feature\n%%EndFeature\n%%Title: Comment\n%%X\n")
-        << Options { { "Title", "Feature" } };
-    QTest::newRow("bounding box comment replaces a feature of that name")
-        << QByteArray("%%BoundingBox: 1 2 3 4\n%%BeginFeature: *BoundingBox Feature\n%%EndFeature\n")
-        << Options { { "BoundingBox", "1 2 3 4" } };
     QTest::newRow("empty file") << QByteArray() << Options {};
     QTest::newRow("no comments") << QByteArray("newpath 0 0 moveto 10 10 lineto stroke showpage\n")
                                  << Options {};
@@ -276,6 +274,173 @@ void tst_PsOptionParser::comments()
     QCOMPARE(settings, expected);
 }
 
+void tst_PsOptionParser::titles_data()
+{
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<QString>("title"); // empty: no title
+
+    QTest::newRow("hyphen, no parentheses") << QByteArray("%%Title: groff-man.ps\n") << "groff-man.ps";
+    QTest::newRow("one character") << QByteArray("%%Title: a\n") << "a";
+    QTest::newRow("one character in parentheses") << QByteArray("%%Title: (a)\n") << "a";
+    QTest::newRow("quotes kept") << QByteArray("%%Title: He said \"hi\"\n") << "He said \"hi\"";
+    QTest::newRow("quotes kept in a string") << QByteArray("%%Title: (He said \"hi\")\n") << "He said \"hi\"";
+    QTest::newRow("balanced parentheses") << QByteArray("%%Title: (Plan (v2) final)\n") << "Plan (v2) final";
+    QTest::newRow("escaped parentheses") << QByteArray("%%Title: (a \\) b \\( c)\n") << "a ) b ( c";
+    QTest::newRow("escaped backslash") << QByteArray("%%Title: (C:\\\\jobs)\n") << "C:\\jobs";
+    QTest::newRow("octal UTF-8 bytes") << QByteArray("%%Title: (Caf\\303\\251 \\342\\202\\254)\n")
+                                       << QString::fromUtf8("Caf\xc3\xa9 \xe2\x82\xac");
+    QTest::newRow("octal byte that is no UTF-8")
+        << QByteArray("%%Title: (Caf\\351)\n") << QString::fromUtf8("Caf\xc3\xa9");
+    QTest::newRow("short octal escapes") << QByteArray("%%Title: (\\61\\0622)\n") << "122";
+    QTest::newRow("control escapes") << QByteArray("%%Title: (two\\nlines\\tand tab)\n")
+                                     << "two\nlines\tand tab";
+    QTest::newRow("UTF-8 as it stands")
+        << QByteArray("%%Title: (Caf\xc3\xa9)\n") << QString::fromUtf8("Caf\xc3\xa9");
+    QTest::newRow("string followed by words") << QByteArray("%%Title: (draft) notes\n") << "(draft) notes";
+    QTest::newRow("string never closed") << QByteArray("%%Title: (open\n") << "(open";
+    QTest::newRow("Windows line end") << QByteArray("%%Title: (Plate)\r\n%%X\r\n") << "Plate";
+    QTest::newRow("no blank after the colon") << QByteArray("%%Title:(Plate)\n") << "Plate";
+    QTest::newRow("at the end of the file, no line end") << QByteArray("%!PS\n%%Title: last") << "last";
+    QTest::newRow("empty") << QByteArray("%%Title: \n") << "";
+    QTest::newRow("empty string") << QByteArray("%%Title: ()\n") << "";
+    QTest::newRow("embedded document's title is not the job's")
+        << QByteArray("%!PS\n%%BeginDocument: logo.eps\n%%Title: (Logo)\n%%EndDocument\n%%Title: (Sign)\n")
+        << "Sign";
+}
+
+void tst_PsOptionParser::titles()
+{
+    QFETCH(QByteArray, content);
+    QFETCH(QString, title);
+    Options settings;
+    QCOMPARE(parse(content, &settings), QStringList());
+    QCOMPARE(settings.value("Title"), title);
+    QCOMPARE(settings.contains("Title"), !title.isEmpty());
+    // The options file carries the same title.
+    QFile file(m_options + QStringLiteral("/job.xml"));
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QXmlStreamReader xml(&file);
+    QString written;
+    while (xml.readNextStartElement()) {
+        if (xml.name() == QLatin1String("Title"))
+            written = xml.readElementText();
+        else if (xml.name() != QLatin1String("InitialSettings"))
+            xml.skipCurrentElement();
+    }
+    QCOMPARE(written, title);
+}
+
+// The print system writes the job's name as the title of a document that has
+// none, with its own escapes.
+void tst_PsOptionParser::titleWrittenByThePrintSystem()
+{
+    const QString cupsfilter
+        = QStandardPaths::findExecutable(QStringLiteral("cupsfilter"), { QStringLiteral("/usr/sbin") });
+    const QString ppd = QStringLiteral(VEXLOR_SOURCE_DIR "/tools/ppd/vexlor.ppd");
+    if (cupsfilter.isEmpty())
+        QSKIP("cupsfilter is not available");
+    const QString input = m_tmp->path() + QStringLiteral("/untitled.ps");
+    QVERIFY(writeFile(input,
+        "%!PS-Adobe-3.0\n%%Pages: 2\n%%EndComments\n%%Page: 1 1\nshowpage\n%%Page: 2 2\nshowpage\n%%EOF\n"));
+    const QString name = QString::fromUtf8("Caf\xc3\xa9 (draft) \"hi\" \\ \xe2\x82\xac-x");
+    QProcess filter;
+    filter.start(cupsfilter, { "-p", ppd, "-m", "application/vnd.cups-postscript", "-t", name, input });
+    QVERIFY(filter.waitForFinished(60000));
+    QCOMPARE(filter.exitCode(), 0);
+    const QByteArray job = filter.readAllStandardOutput();
+    // Written with octal escapes, not as it stands.
+    QVERIFY2(job.contains("%%Title: (Caf\\303\\251"), job.left(400).constData());
+    Options settings;
+    QCOMPARE(parse(job, &settings), QStringList());
+    QCOMPARE(settings.value("Title"), name);
+    QCOMPARE(settings.value("PageCount"), QStringLiteral("2"));
+}
+
+void tst_PsOptionParser::pageCount_data()
+{
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<QString>("pages"); // empty: unknown
+
+    QTest::newRow("given in the header")
+        << QByteArray("%!PS\n%%Pages: 3\n%%EndComments\n%%Page: 1 1\n") << "3";
+    QTest::newRow("with a page order") << QByteArray("%%Pages: 4 1\n") << "4";
+    QTest::newRow("deferred to the trailer")
+        << QByteArray("%%Pages: (atend)\n%%Page: 1 1\n%%Page: 2 2\n%%Trailer\n%%Pages: 6\n%%EOF\n") << "6";
+    QTest::newRow("deferred and never given: counted")
+        << QByteArray("%%Pages: (atend)\n%%Page: 1 1\n%%Page: 2 2\n%%EOF\n") << "2";
+    QTest::newRow("no page total: counted") << QByteArray("%%Page: a 1\n%%Page: b 2\n%%Page: c 3\n") << "3";
+    QTest::newRow("pages of an embedded document are not the job's") << QByteArray(
+        "%%Page: 1 1\n%%BeginDocument: f.eps\n%%Pages: 5\n%%Page: 1 1\n%%Page: 2 2\n"
+        "%%EndDocument\n%%Page: 2 2\n%%EOF\n") << "2";
+    QTest::newRow("page bounding boxes are not pages")
+        << QByteArray("%%Page: 1 1\n%%PageBoundingBox: 0 0 1 1\n%%PageTrailer\n") << "1";
+    QTest::newRow("no page comments") << QByteArray("%!PS\nshowpage\n") << "";
+}
+
+void tst_PsOptionParser::pageCount()
+{
+    QFETCH(QByteArray, content);
+    QFETCH(QString, pages);
+    Options settings;
+    QCOMPARE(parse(content, &settings), QStringList());
+    QCOMPARE(settings.value("PageCount"), pages);
+    QCOMPARE(settings.contains("PageCount"), !pages.isEmpty());
+    if (!pages.isEmpty()) {
+        const QByteArray file = readFile(m_options + QStringLiteral("/job.xml"));
+        QVERIFY2(file.contains("<PageCount>" + pages.toLatin1() + "</PageCount>"), file.constData());
+    }
+}
+
+// Features of the job never replace the keys the application sets itself.
+void tst_PsOptionParser::featuresNamedLikeTheApplicationsKeys()
+{
+    Options settings;
+    const QStringList errors = parse("%!PS\n%%Title: (Sign)\n%%BoundingBox: 1 2 3 4\n"
+                                     "%%BeginFeature: *PostScriptFile other\n%%EndFeature\n"
+                                     "%%BeginFeature: *Title Feature\n%%EndFeature\n"
+                                     "%%BeginFeature: *PageCount 9\n%%EndFeature\n"
+                                     "%%BeginFeature: *BoundingBox Feature\n%%EndFeature\n"
+                                     "%%BeginFeature: *JobSettings x\n%%EndFeature\n"
+                                     "%%BeginFeature: *cResolution 300\n%%EndFeature\n"
+                                     "%%Page: 1 1\n",
+        &settings);
+    QCOMPARE(errors.size(), 5);
+    for (const char *key : { "PostScriptFile", "Title", "PageCount", "BoundingBox", "JobSettings" }) {
+        QVERIFY2(errors.filter(QStringLiteral("\"%1\"").arg(QLatin1String(key))).size() == 1,
+            qPrintable(errors.join('\n')));
+    }
+    const Options expected = { { "PostScriptFile", m_spool + QStringLiteral("/job.txt") },
+        { "Title", "Sign" }, { "BoundingBox", "1 2 3 4" }, { "PageCount", "1" }, { "cResolution", "300" } };
+    QCOMPARE(settings, expected);
+    const QByteArray file = readFile(m_options + QStringLiteral("/job.xml"));
+    QCOMPARE(file.count("<PostScriptFile>"), 1);
+    QVERIFY(!file.contains("<JobSettings>"));
+}
+
+// The settings carry the values the job is made with; the options file keeps
+// what the job asked for, so that the option processor can report the change.
+void tst_PsOptionParser::valuesOutsideTheRanges()
+{
+    Options settings;
+    QCOMPARE(parse("%%BeginFeature: *CustomcResolution True\n99999\n%%EndFeature\n"
+                   "%%BeginFeature: *CustomrasterPower True\n150\n%%EndFeature\n"
+                   "%%BeginFeature: *CustomvectorSpeed True\nabc\n%%EndFeature\n"
+                   "%%BeginFeature: *CustomvectorFreq True\n0\n%%EndFeature\n"
+                   "%%BeginFeature: *CustommaterialThickness True\n3.174999952316\n%%EndFeature\n"
+                   "%%BeginFeature: *rasterSpeed 25\n%%EndFeature\n",
+                 &settings),
+        QStringList());
+    QCOMPARE(settings.value("CustomcResolution"), QStringLiteral("1200"));
+    QCOMPARE(settings.value("CustomrasterPower"), QStringLiteral("100"));
+    QCOMPARE(settings.value("CustomvectorSpeed"), QStringLiteral("50"));
+    QCOMPARE(settings.value("CustomvectorFreq"), QStringLiteral("1"));
+    QCOMPARE(settings.value("CustommaterialThickness"), QStringLiteral("3.174999952316"));
+    QCOMPARE(settings.value("rasterSpeed"), QStringLiteral("25"));
+    const QByteArray file = readFile(m_options + QStringLiteral("/job.xml"));
+    QVERIFY2(file.contains("<CustomcResolution>99999</CustomcResolution>"), file.constData());
+    QVERIFY2(file.contains("<CustomvectorSpeed>abc</CustomvectorSpeed>"), file.constData());
+}
+
 void tst_PsOptionParser::optionsFileBytes()
 {
     const QByteArray content = "%!PS-Adobe-3.0\n"
@@ -284,8 +449,7 @@ void tst_PsOptionParser::optionsFileBytes()
                                "%%BeginFeature: *vectorSort none\n%%EndFeature\n"
                                "%%BeginFeature: *JobType combo\n%%EndFeature\n"
                                "%%BeginFeature: *CustomrasterPower True\n80\n%%EndFeature\n";
-    // The ampersand is no title character: the title ends with it and a
-    // blank ("Tom &"), and the writer escapes it.
+    // The writer escapes the ampersand.
     Options settings;
     QCOMPARE(parse(content, &settings, QStringLiteral("Tue Dec 8 01:04:34 2026.txt")), QStringList());
 
@@ -297,7 +461,7 @@ void tst_PsOptionParser::optionsFileBytes()
           "    <BoundingBox>0 0 200 100</BoundingBox>\n"
           "    <CustomrasterPower>80</CustomrasterPower>\n"
           "    <JobType>combo</JobType>\n"
-          "    <Title>Tom &amp;</Title>\n"
+          "    <Title>Tom &amp; Jerry.ps</Title>\n"
           "    <vectorSort>none</vectorSort>\n"
           "</InitialSettings>\n";
     QCOMPARE(readFile(m_options + QStringLiteral("/Tue Dec 8 01:04:34 2026.xml")), expected);
@@ -365,6 +529,7 @@ void tst_PsOptionParser::cupsfilterOutput()
         { "CustomrasterSpeed", "37" },
         { "vectorPowerComp", "enabled" },
         { "CustommaterialThickness", "3.174999952316" },
+        { "PageCount", "1" },
     };
     Options settings;
     QCOMPARE(parse(QByteArray(kCupsJob, sizeof(kCupsJob) - 1), &settings), QStringList());
@@ -432,7 +597,7 @@ void tst_PsOptionParser::piecewiseScanAgreesWithWholeText()
         "%%BeginFeature: *JobType vector\n%%EndFeature\n",
         "%%BeginFeature: *JobType raster\n%%EndFeature\n",
         "%%BeginFeature: *CustomrasterSpeed True\n37\n%%EndFeature\n",
-        "%%BeginFeature: *CustomrasterSpeed True\n3.25\n%%EndFeature\n",
+        "%%BeginFeature: *CustommaterialThickness True\n3.25\n%%EndFeature\n",
         "%%BeginFeature: *PageSize A4\n<</PageSize[595 842]>>setpagedevice\n%%EndFeature\n",
         "%%BeginFeature: *Title FromFeature\n%%EndFeature\n",
         "%%BeginFeature: *",
@@ -443,6 +608,12 @@ void tst_PsOptionParser::piecewiseScanAgreesWithWholeText()
         "\n",
         "   \t \n",
         "%%Trailer\n",
+        "%%Pages: (atend)\n",
+        "%%Pages: 3\n",
+        "%%Page: 1 1\n",
+        "%%BeginDocument: figure.eps\n",
+        "%%EndDocument\n",
+        "%%Title: (nested (parentheses\\) and \\303\\251scapes)\n",
         "( words and . dots )\n",
         "%%Title: (Caf\xc3\xa9 \xf0\x9f\x98\x80)\n",
         "\xf0\x9f\x98\x80\xf0\x9f\x98\x80 \xc3\xa9\n",
@@ -459,13 +630,25 @@ void tst_PsOptionParser::piecewiseScanAgreesWithWholeText()
 
     const QString path = m_spool + QStringLiteral("/job.txt");
     QVERIFY(writeFile(path, content));
-    psOptionParser parser { QDir(m_options) };
-    parser.setBlockSize(blockSize);
-    Options settings;
-    connect(&parser, qOverload<vexlorSettings>(&psOptionParser::done), this,
-        [&settings](const vexlorSettings &s) { settings = s.settings; });
-    parser.name2Parse(path);
-    QCOMPARE(settings, expected);
+    auto parseInBlocks = [&](int size) {
+        psOptionParser parser { QDir(m_options) };
+        parser.setBlockSize(size);
+        Options settings;
+        connect(&parser, qOverload<vexlorSettings>(&psOptionParser::done), this,
+            [&settings](const vexlorSettings &s) { settings = s.settings; });
+        parser.name2Parse(path);
+        return settings;
+    };
+    Options settings = parseInBlocks(blockSize);
+    // Title and page count are read line by line: the same in any blocks as
+    // in one.
+    const Options whole = parseInBlocks(1 << 24);
+    for (const char *key : { "Title", "PageCount" }) {
+        QCOMPARE(settings.value(key), whole.value(key));
+        settings.remove(key);
+    }
+    QCOMPARE(settings.keys(), expected.keys());
+    QCOMPARE(settings.values(), expected.values());
 }
 
 // An element name that is no XML name, or a character XML does not allow,
@@ -473,7 +656,7 @@ void tst_PsOptionParser::piecewiseScanAgreesWithWholeText()
 void tst_PsOptionParser::unusableKeysAndCharactersKeepTheFileReadable()
 {
     Options settings;
-    const QStringList errors = parse("%%Title: \x01Sign\x0c\n%%X\n"
+    const QStringList errors = parse("%%Title: \x01Sign\x02\n%%X\n"
                                      "%%BeginFeature: *3D yes\n%%EndFeature\n"
                                      "%%BeginFeature: * \n%%EndFeature\n"
                                      "%%BeginFeature: *dithering floyd\n%%EndFeature\n",

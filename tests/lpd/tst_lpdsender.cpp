@@ -13,9 +13,15 @@
 #include <QtTest>
 
 #include <arpa/inet.h>
+#include <atomic>
+#include <chrono>
+#include <mutex>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
+#include <thread>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -134,6 +140,131 @@ QStringList successEvents(int jobSize)
         QStringLiteral("info:End of print job"), QStringLiteral("finished") };
 }
 
+// An engraver on a slow network: it answers each protocol step at once but
+// takes the job data a few kilobytes at a time, with a receive buffer so
+// small that the data waits on the sender's side. Told to stall, it stops
+// reading after some bytes and never answers.
+class slowEngraver
+{
+public:
+    slowEngraver(int chunk, int pauseMs, qint64 stallAfter = -1)
+        : m_chunk(chunk)
+        , m_pauseMs(pauseMs)
+        , m_stallAfter(stallAfter)
+    {
+        m_listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        const int small = 4096;
+        ::setsockopt(m_listener, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+        sockaddr_in address = {};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        if (::bind(m_listener, reinterpret_cast<sockaddr *>(&address), length) == 0
+            && ::listen(m_listener, 1) == 0
+            && ::getsockname(m_listener, reinterpret_cast<sockaddr *>(&address), &length) == 0)
+            m_port = ntohs(address.sin_port);
+        m_thread = std::thread([this] { serve(); });
+    }
+
+    ~slowEngraver()
+    {
+        m_stop = true;
+        ::shutdown(m_listener, SHUT_RDWR);
+        m_thread.join();
+        ::close(m_listener);
+    }
+
+    quint16 port() const { return m_port; }
+    // Everything received, once the exchange is over.
+    QByteArray received()
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_received;
+    }
+    bool done() const { return m_done; }
+
+private:
+    bool readSome(int fd, char *buffer, int size, int *got)
+    {
+        while (!m_stop) {
+            pollfd p = { fd, POLLIN, 0 };
+            if (::poll(&p, 1, 50) <= 0)
+                continue;
+            const ssize_t n = ::read(fd, buffer, size_t(size));
+            if (n <= 0)
+                return false;
+            *got = int(n);
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_received.append(buffer, int(n));
+            return true;
+        }
+        return false;
+    }
+
+    // Reads one byte at a time up to and including the delimiter.
+    bool readThrough(int fd, char delimiter, QByteArray *line)
+    {
+        char c = 0;
+        int got = 0;
+        while (readSome(fd, &c, 1, &got)) {
+            *line += c;
+            if (c == delimiter)
+                return true;
+        }
+        return false;
+    }
+
+    void serve()
+    {
+        const int fd = ::accept(m_listener, nullptr, nullptr);
+        if (fd < 0)
+            return;
+        const char zero = 0;
+        QByteArray line;
+        bool ok = readThrough(fd, '\n', &line) && ::write(fd, &zero, 1) == 1; // receive job
+        line.clear();
+        ok = ok && readThrough(fd, '\n', &line) && ::write(fd, &zero, 1) == 1; // control file line
+        QByteArray control;
+        ok = ok && readThrough(fd, '\0', &control) && ::write(fd, &zero, 1) == 1;
+        line.clear();
+        ok = ok && readThrough(fd, '\n', &line) && ::write(fd, &zero, 1) == 1; // data file line
+        const qint64 size = ok ? line.mid(1, line.indexOf(' ') - 1).toLongLong() : 0;
+        std::vector<char> buffer(static_cast<size_t>(m_chunk), 0);
+        qint64 taken = 0;
+        while (ok && taken < size) {
+            if (m_stallAfter >= 0 && taken >= m_stallAfter) {
+                while (!m_stop)
+                    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+                ok = false;
+                break;
+            }
+            int got = 0;
+            ok = readSome(fd, buffer.data(), int(qMin<qint64>(m_chunk, size - taken)), &got);
+            taken += got;
+            std::this_thread::sleep_for(std::chrono::milliseconds(m_pauseMs));
+        }
+        if (ok)
+            ok = ::write(fd, &zero, 1) == 1; // the job is in
+        // Wait for the sender to close.
+        char c;
+        int got;
+        while (ok && readSome(fd, &c, 1, &got)) { }
+        m_done = true;
+        ::close(fd);
+    }
+
+    int m_chunk;
+    int m_pauseMs;
+    qint64 m_stallAfter;
+    int m_listener = -1;
+    quint16 m_port = 0;
+    std::atomic<bool> m_stop { false };
+    std::atomic<bool> m_done { false };
+    std::mutex m_mutex;
+    QByteArray m_received;
+    std::thread m_thread;
+};
+
 } // namespace
 
 class tst_lpdSender : public QObject
@@ -152,6 +283,8 @@ private slots:
     void connectionTimeout();
     void twoSendersAtOnce();
     void largeJob();
+    void slowNetwork();
+    void engraverStopsTakingData();
 };
 
 void tst_lpdSender::protocolText_data()
@@ -439,6 +572,45 @@ void tst_lpdSender::largeJob()
     QCryptographicHash hash(QCryptographicHash::Sha256);
     QVERIFY(hash.addData(&stored));
     QCOMPARE(hash.result(), QCryptographicHash::hash(job, QCryptographicHash::Sha256));
+}
+
+void tst_lpdSender::slowNetwork()
+{
+    // About 1.5 s to take the data, against half a second of waiting for the
+    // answer: the wait must start when the data has gone out.
+    const int ackMs = 500;
+    slowEngraver engraver(16 * 1024, 20);
+    QVERIFY(engraver.port() != 0);
+    QByteArray job(1024 * 1024, Qt::Uninitialized);
+    for (int i = 0; i < job.size(); ++i)
+        job[i] = static_cast<char>((i * 7) % 253);
+    job += smallJob();
+
+    QElapsedTimer clock;
+    clock.start();
+    senderRun run(engraver.port(), job, QStringLiteral("Slow"), ackMs);
+    QTRY_COMPARE_WITH_TIMEOUT(run.recorder.finishedCount, 1, 60000);
+    QCOMPARE(run.recorder.errors, QStringList());
+    QCOMPARE(run.recorder.events, successEvents(job.size()));
+    QVERIFY2(clock.elapsed() > 2 * ackMs, "the engraver took the data too fast to test the wait");
+
+    run.release();
+    QTRY_VERIFY_WITH_TIMEOUT(engraver.done(), 10000);
+    const QList<QByteArray> pieces = expectedPieces("Slow", job);
+    QCOMPARE(engraver.received(), joined(pieces, pieces.size()));
+}
+
+void tst_lpdSender::engraverStopsTakingData()
+{
+    // Stopping half-way is still a failure, reported after the waiting time
+    // without progress rather than never.
+    slowEngraver engraver(16 * 1024, 0, 64 * 1024);
+    QVERIFY(engraver.port() != 0);
+    const QByteArray job = QByteArray(8 * 1024 * 1024, 'x') + smallJob();
+    senderRun run(engraver.port(), job, QStringLiteral("Stalled"), 500);
+    QTRY_COMPARE_WITH_TIMEOUT(run.recorder.finishedCount, 1, 60000);
+    QCOMPARE(run.recorder.errors, QStringList { QStringLiteral("Problem with Sending Job") });
+    QVERIFY(!run.recorder.events.contains(QStringLiteral("info:End of print job")));
 }
 
 QTEST_GUILESS_MAIN(tst_lpdSender)

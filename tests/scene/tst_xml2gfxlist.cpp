@@ -186,6 +186,9 @@ private slots:
     void brokenScenes();
     void missingSceneEmitsNothing();
     void manyItems();
+    void beyondTheRange_data();
+    void beyondTheRange();
+    void imagesBeyondTheRange();
 };
 
 void tst_Xml2GfxList::pointSegments_data()
@@ -913,6 +916,78 @@ void tst_Xml2GfxList::manyItems()
     QCOMPARE(result.widths.size(), count / 2);
     QVERIFY(!result.outOfBounds);
     QVERIFY(result.errors.isEmpty());
+}
+
+void tst_Xml2GfxList::beyondTheRange_data()
+{
+    QTest::addColumn<QByteArray>("scene");
+    QTest::addColumn<QRectF>("kept"); // bounding rectangle of the one item kept; null when left out
+
+    const QByteArray tableClip = squareSegments(0, 0, 4000, 2800);
+    // A page-filling background drawn far beyond the page and clipped to it
+    // is ordinary PostScript and stays.
+    QTest::newRow("large but in range, clipped to the table")
+        << fillPath(squareSegments(-1e6, -1e6, 2e6, 2e6), tableClip) << QRectF(-1e6, -1e6, 2e6, 2e6);
+    QTest::newRow("past the int range, clipped to the table")
+        << fillPath(squareSegments(10, 10, 3e9, 100), tableClip) << QRectF();
+    QTest::newRow("astronomic, clipped to the table")
+        << fillPath(squareSegments(-1e30, -1e30, 2e30, 2e30), tableClip) << QRectF();
+    // A clip of two elements is a line the renderer does not apply; it does
+    // not keep an outline that is itself off the table.
+    QTest::newRow("huge outline, clip the renderer ignores") << fillPath(squareSegments(10, 10, 5e9, 5e9),
+        "<moveto>10,10</moveto><lineto>100,100</lineto>") << QRectF();
+    QTest::newRow("line on the table, pen wider than the range") << QByteArray(
+        "<stroke_path color=\"0x0\" width=\"1e12\"><path><moveto>5,5</moveto>"
+        "<lineto>60,5</lineto></path><clippath/></stroke_path>") << QRectF();
+    QTest::newRow("rect of huge size") << QByteArray(
+        "<rect x=\"10\" y=\"10\" width=\"4e9\" height=\"4e9\" fill=\"#000000\" stroke=\"none\"/>")
+                                       << QRectF();
+}
+
+void tst_Xml2GfxList::beyondTheRange()
+{
+    QFETCH(QByteArray, scene);
+    QFETCH(QRectF, kept);
+    SceneFixture fixture;
+    const SceneResult result = fixture.runScene(scene);
+    if (kept.isNull()) {
+        QVERIFY(result.items.isEmpty());
+        QVERIFY(result.outOfBounds);
+    } else {
+        QCOMPARE(result.items.size(), 1);
+        QCOMPARE(result.items.first().path.boundingRect(), kept);
+        QVERIFY(!result.outOfBounds);
+    }
+}
+
+void tst_Xml2GfxList::imagesBeyondTheRange()
+{
+    SceneFixture fixture;
+    QImage picture(30, 15, QImage::Format_ARGB32);
+    picture.fill(Qt::black);
+    fixture.writeSideFile("img.png", pngBytes(picture));
+    const QByteArray base64 = pngBytes(picture).toBase64();
+    RasterRecord far { 2000000000, 20, 3, { 0xff000000, 0xff000000, 0xff000000 } };
+    fixture.writeSideFile("far.raw", rasterFile({ far }));
+    RasterRecord near { 1000, 20, 3, { 0xff000000, 0xff000000, 0xff000000 } };
+    fixture.writeSideFile("near.raw", rasterFile({ near }));
+
+    // Only their sizes are tested against the table, but a placement beyond
+    // the range is left out like an item off the table.
+    const SceneResult result = fixture.runScene("<pathImage x=\"3e9\" y=\"10\">" + base64
+        + "</pathImage><raster>far.raw</raster>"
+          "<path>"
+        + squareSegments(0, 0, 4000, 2800)
+        + "<newclippath/></path><image xx=\"30\" xy=\"0\" yx=\"0\" yy=\"15\" tx=\"-1e12\" ty=\"0\" "
+          "width=\"30\" height=\"15\"/><imfile>img.png</imfile>"
+          "<raster>near.raw</raster><pathImage x=\"1e6\" y=\"10\">"
+        + base64 + "</pathImage>");
+    QVERIFY(result.outOfBounds);
+    // What stays: the raster on the table and the embedded image within the range.
+    QCOMPARE(result.items.size(), 2);
+    QCOMPARE(result.items.at(0).transform, QTransform::fromTranslate(1000, 20));
+    QCOMPARE(result.items.at(0).pixmap.size(), QSize(3, 1));
+    QCOMPARE(result.items.at(1).transform, QTransform::fromTranslate(1e6, 10));
 }
 
 QTEST_MAIN(tst_Xml2GfxList)

@@ -30,6 +30,11 @@ void error(const std::string &text)
     line("ERROR", text);
 }
 
+void warning(const std::string &text)
+{
+    line("WARNING", text);
+}
+
 void debug(const std::string &text)
 {
     line("DEBUG", text);

@@ -99,6 +99,13 @@ int jobSender::send(int inputFd, std::uint64_t inputSize)
         return CUPS_BACKEND_FAILED;
     }
 
+    // The job is sent all the same: the user learns why it has no cut lines.
+    if (convertedByPageRasteriser(buffer.data(), static_cast<std::size_t>(n)))
+        backendLog::warning(
+            "The print system converted this PDF with Ghostscript, which turns each page into "
+            "one bitmap: nothing can be cut. Set up the queue with "
+            "-o pdftops-renderer-default=pdftops (see docs/cups.md)");
+
     int fd = -1;
     const int connected = connectWithRetry(fd);
     if (connected != CUPS_BACKEND_OK)

@@ -100,3 +100,22 @@ void jobStream::emit(const char *data, std::size_t size, std::string &out)
     m_lastOut = data[size - 1];
     m_anyOut = true;
 }
+
+bool convertedByPageRasteriser(const char *data, std::size_t size)
+{
+    const std::string head(data, std::min<std::size_t>(size, 64 * 1024));
+    std::size_t at = 0;
+    while (at < head.size()) {
+        std::size_t end = head.find_first_of("\r\n", at);
+        if (end == std::string::npos)
+            end = head.size();
+        const std::string line = head.substr(at, end - at);
+        if (line.compare(0, 13, "%%EndComments") == 0)
+            return false;
+        if (line.compare(0, 10, "%%Creator:") == 0)
+            return line.find("Ghostscript") != std::string::npos
+                && line.find("(ps2write)") != std::string::npos;
+        at = end + 1;
+    }
+    return false;
+}

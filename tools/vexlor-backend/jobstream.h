@@ -46,3 +46,9 @@ private:
     std::size_t m_markersEscaped = 0;
     std::uint64_t m_bytesIn = 0;
 };
+
+// Whether the start of a job shows that the print system converted a PDF with
+// Ghostscript's PostScript writer ("%%Creator: ... Ghostscript ... (ps2write)"
+// among the header comments): the print system's pages then arrive as one
+// bitmap each, with no line left to cut.
+bool convertedByPageRasteriser(const char *data, std::size_t size);

@@ -1,5 +1,7 @@
 #include "gsmanager.h"
 
+#include "optionlimits.h"
+
 #include <QFile>
 #include <QXmlStreamReader>
 
@@ -26,26 +28,42 @@ void gsManager::importXMLOptions(QString path)
     }
     emit info(QStringLiteral("Reading options from: ") + path);
 
+    // The document element is the group ("InitialSettings"); every element
+    // inside it is an option, whatever its name: an option of the job named
+    // like a group must not hide the options after it. The job's own file
+    // path is the first "PostScriptFile" of the group and is never replaced.
     QXmlStreamReader xml(&file);
+    bool inGroup = false;
     while (!xml.atEnd() && !xml.hasError()) {
         const QXmlStreamReader::TokenType token = xml.readNext();
         emit info(xml.tokenString());
+        if (token == QXmlStreamReader::EndElement && inGroup) {
+            // Only the group's own end element comes here: options are read whole.
+            inGroup = false;
+            continue;
+        }
         if (token != QXmlStreamReader::StartElement)
             continue;
         const QString name = xml.name().toString();
-        if (name.contains(QLatin1String("Settings"))) {
+        if (!inGroup && name.contains(QLatin1String("Settings"))) {
             m_groups.append(OptionGroup(name, QMap<QString, QString>()));
+            inGroup = true;
             continue;
         }
         const QString text = xml.readElementText();
         if (xml.hasError())
             break;
-        if (m_groups.isEmpty()) {
-            // No group to hold it yet.
+        if (!inGroup) {
             emit info(QStringLiteral("Option %1 comes before any settings group and is left out").arg(name));
             continue;
         }
-        m_groups.last().second.insert(name, text);
+        QMap<QString, QString> &options = m_groups.last().second;
+        if (name == kPostScriptFile && options.contains(kPostScriptFile)) {
+            emit error(QStringLiteral("A second \"%1\" in the options file is ignored: the job stays %2")
+                           .arg(name, options.value(kPostScriptFile)));
+            continue;
+        }
+        options.insert(name, text);
     }
     if (xml.hasError())
         emit error(QStringLiteral("XML error: ") + xml.errorString());
@@ -81,15 +99,25 @@ void gsManager::processOptions(QString path)
     arguments << QStringLiteral("-dDOINTERPOLATE") << QStringLiteral("-dBATCH") << QStringLiteral("-dSAFER")
               << QStringLiteral("-dNOPAUSE") << QStringLiteral("-sDEVICE=vexlor");
 
-    QString resolution;
-    if (options.contains(kCResolution)) {
-        resolution = options.value(kCResolution);
-    } else {
-        resolution = options.value(kCustomCResolution);
-        if (resolution.size() < 2)
-            resolution = QStringLiteral("200");
+    // Numeric options outside the queue's ranges are taken to the nearest
+    // allowed value, and the user is told. The resolution used goes to
+    // Ghostscript; the others are checked here so that every change is
+    // reported once, with the job (the settings carry the same values).
+    for (auto it = options.constBegin(); it != options.constEnd(); ++it) {
+        QString message;
+        Vexlor::checkedOptionValue(it.key(), it.value(), &message);
+        if (!message.isEmpty())
+            emit error(message);
     }
-    emit gsResolution(resolution.toInt(nullptr, 10));
+
+    QString resolution;
+    if (options.contains(kCResolution))
+        resolution = Vexlor::checkedOptionValue(kCResolution, options.value(kCResolution));
+    else if (options.contains(kCustomCResolution))
+        resolution = Vexlor::checkedOptionValue(kCustomCResolution, options.value(kCustomCResolution));
+    else
+        resolution = QLatin1String(Vexlor::optionRange(kCResolution)->fallback);
+    emit gsResolution(resolution.trimmed().toInt(nullptr, 10));
     arguments << QStringLiteral("-r") + resolution;
 
     const QString dithering = options.value(kDithering);

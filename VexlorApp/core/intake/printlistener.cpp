@@ -1,6 +1,8 @@
 #include "printlistener.h"
 
+#include "jobboundary.h"
 #include "securefs.h"
+#include "vexlorlog.h"
 
 #include <QByteArray>
 #include <QDebug>
@@ -12,34 +14,21 @@
 #include <QSettings>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QTimer>
 
 namespace {
 
 constexpr quint16 kListenPort = 55000;
 
-// The end of a job: the PostScript end-of-file comment and a line feed.
-const QByteArray kMarker = QByteArrayLiteral("%%EOF\n");
-
 // What one read takes from the connection at most, so that a huge job passes
 // through a bounded buffer on its way to the disk.
 constexpr qint64 kMaxChunk = 1024 * 1024;
 
-// Finds the first marker in data[pos, length) or one that begins in the tail
-// (the last bytes of the job received before) and ends in data. Returns the
-// offset in data just past the marker, or -1.
-qint64 markerEnd(const QByteArray &tail, const char *data, qint64 length, qint64 pos)
+int positiveFromEnvironment(const char *name, int fallback)
 {
-    if (!tail.isEmpty()) {
-        // The tail never holds a whole marker (the job would have ended), so
-        // a marker found starting inside it is one split between two reads.
-        const QByteArray joint
-            = tail + QByteArray(data + pos, int(qMin<qint64>(kMarker.size() - 1, length - pos)));
-        const int at = joint.indexOf(kMarker);
-        if (at >= 0 && at < tail.size())
-            return pos + at + kMarker.size() - tail.size();
-    }
-    const int at = QByteArray::fromRawData(data + pos, int(length - pos)).indexOf(kMarker);
-    return at < 0 ? -1 : pos + at + kMarker.size();
+    bool ok = false;
+    const int value = qEnvironmentVariableIntValue(name, &ok);
+    return ok && value > 0 ? value : fallback;
 }
 
 } // namespace
@@ -54,12 +43,15 @@ struct printListener::Connection
     // system ends its jobs with "%%EOF", a line feed and one 0x04 byte, and a
     // single byte after the last job is not a job of its own.
     QByteArray held;
-    // The last bytes of the job so far (at most one less than the marker), so
-    // that a marker split between two reads is found.
-    QByteArray tail;
+    // Where the job ends, across reads.
+    jobBoundary boundary;
     // The job was refused or could not be written: its bytes are read and
     // thrown away up to its marker, so that the next job starts clean.
     bool dropping = false;
+    // Closes the connection when its sender stays silent.
+    QTimer *idleTimer = nullptr;
+    quint64 lastActivity = 0;
+    bool sentAnything = false;
 };
 
 printListener::printListener(QDir spoolDir, QObject *parent)
@@ -67,7 +59,9 @@ printListener::printListener(QDir spoolDir, QObject *parent)
     , stamp(QDateTime::currentDateTime())
     , m_spoolDir(spoolDir)
 {
-    qDebug() << "printListener created, spooling jobs into" << m_spoolDir.absolutePath();
+    m_idleTimeout = positiveFromEnvironment("VEXLOR_LISTEN_IDLE_TIMEOUT_MS", m_idleTimeout);
+    m_maxConnections = positiveFromEnvironment("VEXLOR_LISTEN_MAX_CONNECTIONS", m_maxConnections);
+    qCDebug(lcListener) << "printListener created, spooling jobs into" << m_spoolDir.absolutePath();
 }
 
 printListener::~printListener()
@@ -75,6 +69,18 @@ printListener::~printListener()
     // Jobs still open are left as partial files; the sockets go with the
     // server, after the connections to our slots are gone.
     m_connections.clear();
+}
+
+void printListener::setIdleTimeout(int msecs)
+{
+    if (msecs > 0)
+        m_idleTimeout = msecs;
+}
+
+void printListener::setMaxConnections(int count)
+{
+    if (count > 0)
+        m_maxConnections = count;
 }
 
 void printListener::start()
@@ -143,13 +149,79 @@ void printListener::getSomething()
 {
     emit info(QStringLiteral("We have got something!"));
     while (server && server->hasPendingConnections()) {
+        if (int(m_connections.size()) >= m_maxConnections)
+            makeRoom();
         QTcpSocket *socket = server->nextPendingConnection();
+        if (!socket)
+            break;
         connection = socket;
-        m_connections[socket] = std::make_unique<Connection>();
+        auto state = std::make_unique<Connection>();
+        state->lastActivity = ++m_tick;
+        state->idleTimer = new QTimer(socket);
+        state->idleTimer->setSingleShot(true);
+        state->idleTimer->setInterval(m_idleTimeout);
+        connect(state->idleTimer, &QTimer::timeout, socket, [this, socket]() {
+            closeConnection(socket, QStringLiteral("The sender sent nothing for %1 ms").arg(m_idleTimeout));
+        });
+        state->idleTimer->start();
+        m_connections[socket] = std::move(state);
         connect(socket, &QTcpSocket::readyRead, this, &printListener::actuallyGetSomething);
         connect(socket, &QTcpSocket::disconnected, this, &printListener::connectionClosed);
         connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
     }
+}
+
+void printListener::makeRoom()
+{
+    // The one to go: a connection that never sent a byte, else the one that
+    // has been quiet longest. A job that is streaming in is never the
+    // quietest for long.
+    QTcpSocket *victim = nullptr;
+    const Connection *chosen = nullptr;
+    for (const auto &entry : m_connections) {
+        const Connection *candidate = entry.second.get();
+        const bool better = !chosen || (!candidate->sentAnything && chosen->sentAnything)
+            || (candidate->sentAnything == chosen->sentAnything
+                && candidate->lastActivity < chosen->lastActivity);
+        if (better) {
+            victim = entry.first;
+            chosen = candidate;
+        }
+    }
+    if (victim)
+        closeConnection(victim,
+            QStringLiteral("%1 connections are open, the most the listener serves at once; the one quiet "
+                           "longest makes room for a new one")
+                .arg(m_maxConnections));
+}
+
+void printListener::closeConnection(QTcpSocket *socket, const QString &why)
+{
+    const auto it = m_connections.find(socket);
+    if (it == m_connections.end())
+        return;
+    Connection &state = *it->second;
+    if (state.file) {
+        const QString name = state.file->fileName();
+        const qint64 size = state.boundary.scanned();
+        state.file->close();
+        state.file->remove();
+        emit error(
+            QStringLiteral("%1: the connection was closed and its unfinished job (%2 bytes) discarded; "
+                           "the partial spool file %3 was removed")
+                .arg(why)
+                .arg(size)
+                .arg(name));
+    } else {
+        emit info(QStringLiteral("%1: the connection was closed").arg(why));
+    }
+    m_connections.erase(it);
+    if (connection == socket)
+        connection = nullptr;
+    // Nothing of this connection reaches us any more, whatever abort() emits.
+    socket->disconnect(this);
+    socket->abort();
+    socket->deleteLater();
 }
 
 void printListener::actuallyGetSomething()
@@ -158,7 +230,10 @@ void printListener::actuallyGetSomething()
     const auto it = m_connections.find(socket);
     if (it == m_connections.end())
         return;
-    receive(socket, *it->second);
+    Connection &state = *it->second;
+    state.lastActivity = ++m_tick;
+    state.idleTimer->start();
+    receive(socket, state);
 }
 
 void printListener::connectionClosed()
@@ -172,6 +247,26 @@ void printListener::connectionClosed()
     if (socket->bytesAvailable() > 0)
         receive(socket, state);
 
+    if (state.file && state.boundary.depth() > 0 && state.boundary.lastInnerMarkerEnd() > 0) {
+        // The job's own marker was taken for one of an embedded document
+        // that never closed. The sender is done, so the job is: it ends at
+        // its last "%%EOF" line, which is where it would have ended anyway.
+        const qint64 end = state.boundary.lastInnerMarkerEnd();
+        const qint64 dropped = state.boundary.scanned() - end;
+        const int open = state.boundary.depth();
+        if (!state.file->resize(end)) {
+            dropJob(state,
+                QStringLiteral("Could not write the spool file %1: %2; the job is dropped")
+                    .arg(state.file->fileName(), state.file->errorString()));
+        } else {
+            emit info(
+                QStringLiteral("The job's embedded documents never closed (%1 left open); the job ends at "
+                               "its last %%EOF line as the connection ended (%2 bytes after it dropped)")
+                    .arg(open)
+                    .arg(dropped));
+            finishJob(state);
+        }
+    }
     if (state.file) {
         const QString name = state.file->fileName();
         state.file->close();
@@ -197,7 +292,7 @@ void printListener::receive(QTcpSocket *socket, Connection &state)
 
         qint64 pos = 0;
         while (pos < length) {
-            const qint64 end = markerEnd(state.tail, data, length, pos);
+            const qint64 end = state.boundary.scan(data + pos, length - pos);
             if (end < 0) {
                 if (pos == 0)
                     emit info(QStringLiteral("No %%EOF"));
@@ -205,57 +300,44 @@ void printListener::receive(QTcpSocket *socket, Connection &state)
                 break;
             }
             emit info(QStringLiteral("%%EOF Found!"));
-            appendToJob(state, data + pos, end - pos);
+            appendToJob(state, data + pos, end);
             finishJob(state);
-            pos = end;
+            pos += end;
             if (length - pos >= 2)
                 emit info(QStringLiteral("Writing remaining data of length %1").arg(length - pos));
         }
+        if (length > 0)
+            state.sentAnything = true;
     }
     emit info(QStringLiteral("We have gotten all of the data for this connection"));
-    // Put what came so far on the disk, so that a full disk is noticed now
-    // and a partial job is visible as it stands.
-    if (state.file && !state.file->flush())
-        dropJob(state,
-            QStringLiteral("Could not write the spool file %1: %2; the job is dropped")
-                .arg(state.file->fileName(), state.file->errorString()));
     emit info(QStringLiteral("Closing the port..."));
 }
 
 void printListener::appendToJob(Connection &state, const char *data, qint64 length)
 {
-    if (length <= 0)
+    if (length <= 0 || state.dropping)
         return;
-
-    if (!state.dropping) {
-        bool write = true;
-        if (!state.file) {
-            if (state.held.size() + length < 2) {
-                state.held.append(data, int(length));
-                write = false;
-            } else {
-                write = openSpoolFile(state);
-            }
+    if (!state.file) {
+        if (state.held.size() + length < 2) {
+            state.held.append(data, int(length));
+            return;
         }
-        if (write) {
-            bool ok = true;
-            if (!state.held.isEmpty()) {
-                ok = state.file->write(state.held) == state.held.size();
-                state.held.clear();
-            }
-            ok = ok && state.file->write(data, length) == length;
-            if (!ok)
-                dropJob(state,
-                    QStringLiteral("Could not write the spool file %1: %2; the job is dropped")
-                        .arg(state.file->fileName(), state.file->errorString()));
-        }
+        if (!openSpoolFile(state))
+            return;
     }
-
-    const int keep = kMarker.size() - 1;
-    if (length >= keep)
-        state.tail = QByteArray(data + length - keep, keep);
-    else
-        state.tail = (state.tail + QByteArray(data, int(length))).right(keep);
+    // Written past the toolkit's buffer, so that a full disk is noticed at
+    // once and named by the system's own words.
+    QString why;
+    bool ok = true;
+    if (!state.held.isEmpty()) {
+        ok = Vexlor::writeAll(*state.file, state.held.constData(), state.held.size(), &why);
+        state.held.clear();
+    }
+    ok = ok && Vexlor::writeAll(*state.file, data, length, &why);
+    if (!ok)
+        dropJob(state,
+            QStringLiteral("Could not write the spool file %1: %2; the job is dropped")
+                .arg(state.file->fileName(), why));
 }
 
 void printListener::finishJob(Connection &state)
@@ -264,21 +346,13 @@ void printListener::finishJob(Connection &state)
         emit info(QStringLiteral("The end of a dropped job has arrived; its bytes were discarded"));
     } else if (state.file) {
         const QString name = state.file->fileName();
-        const bool flushed = state.file->flush();
-        const QString why = state.file->errorString();
         state.file->close();
-        if (!flushed || state.file->error() != QFileDevice::NoError) {
-            emit error(QStringLiteral("Could not write the spool file %1: %2; the job is dropped")
-                           .arg(name, flushed ? state.file->errorString() : why));
-            state.file->remove();
-        } else {
-            stamp = QDateTime::currentDateTime();
-            emit recived(name);
-        }
+        stamp = QDateTime::currentDateTime();
+        emit recived(name);
     }
     state.file.reset();
     state.held.clear();
-    state.tail.clear();
+    state.boundary.reset();
     state.dropping = false;
 }
 
@@ -295,7 +369,7 @@ bool printListener::openSpoolFile(Connection &state)
         return false;
     }
     auto file = std::make_unique<QFile>(uniqueSpoolName());
-    if (!Vexlor::openPrivateFile(*file, QIODevice::WriteOnly, &reason)) {
+    if (!Vexlor::openPrivateFile(*file, QIODevice::WriteOnly | QIODevice::Unbuffered, &reason)) {
         dropJob(state,
             QStringLiteral("Could not create a spool file in %1: %2; the job is dropped")
                 .arg(folder, reason));

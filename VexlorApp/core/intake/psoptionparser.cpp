@@ -1,11 +1,14 @@
 #include "psoptionparser.h"
 
+#include "optionlimits.h"
 #include "securefs.h"
+#include "vexlorlog.h"
 
 #include <QDebug>
 #include <QFile>
 #include <QFileInfo>
 #include <QStringList>
+#include <QTextCodec>
 #include <QTextStream>
 #include <QVector>
 #include <QXmlStreamWriter>
@@ -52,6 +55,153 @@ QString xmlSafe(const QString &text)
     return safe;
 }
 
+// Keys the application sets itself. A printer feature of the job with one of
+// these names, or with "Settings" in its name (which the option processor
+// reads as the start of a group), would replace what the application found
+// or hide the options after it: such a feature is left out.
+bool isReservedKey(const QString &key)
+{
+    static const char *const reserved[] = { "PostScriptFile", "Title", "BoundingBox", "PageCount" };
+    for (const char *name : reserved) {
+        if (key == QLatin1String(name))
+            return true;
+    }
+    return key.contains(QLatin1String("Settings"));
+}
+
+// The value of a "%%Title:" comment (the text after the colon). A title in
+// parentheses is a PostScript string: nested parentheses balance, and the
+// escapes \n \r \t \b \f \\ \( \) and \ddd (octal, one byte; the print
+// system writes the UTF-8 bytes of other letters so) are decoded. Any other
+// text is the title as it stands.
+QString decodeTitle(const QString &comment)
+{
+    const QString text = comment.trimmed();
+    if (!text.startsWith(QLatin1Char('(')))
+        return text;
+
+    QByteArray bytes; // the string's bytes, read as UTF-8 at the end
+    QString asLatin1; // the same with each escaped byte taken as Latin-1
+    auto addByte = [&](int byte) {
+        bytes.append(char(byte));
+        asLatin1.append(QChar(byte));
+    };
+    int depth = 1;
+    int i = 1;
+    for (; i < text.size() && depth > 0; ++i) {
+        const QChar c = text.at(i);
+        if (c == QLatin1Char('\\') && i + 1 < text.size()) {
+            const QChar e = text.at(++i);
+            switch (e.unicode()) {
+            case 'n':
+                addByte('\n');
+                break;
+            case 'r':
+                addByte('\r');
+                break;
+            case 't':
+                addByte('\t');
+                break;
+            case 'b':
+                addByte('\b');
+                break;
+            case 'f':
+                addByte('\f');
+                break;
+            default:
+                if (e >= QLatin1Char('0') && e <= QLatin1Char('7')) {
+                    int value = 0;
+                    int digits = 0;
+                    while (digits < 3 && i < text.size() && text.at(i) >= QLatin1Char('0')
+                        && text.at(i) <= QLatin1Char('7')) {
+                        value = value * 8 + (text.at(i).unicode() - '0');
+                        ++digits;
+                        ++i;
+                    }
+                    --i;
+                    addByte(value & 0xff);
+                } else {
+                    // "\(", "\)", "\\" and a backslash before any other
+                    // character: the character itself.
+                    bytes.append(QString(e).toUtf8());
+                    asLatin1.append(e);
+                }
+            }
+            continue;
+        }
+        if (c == QLatin1Char('('))
+            ++depth;
+        else if (c == QLatin1Char(')') && --depth == 0)
+            break;
+        if (c.isHighSurrogate() && i + 1 < text.size()) {
+            const QString pair = text.mid(i, 2);
+            bytes.append(pair.toUtf8());
+            asLatin1.append(pair);
+            ++i;
+        } else {
+            bytes.append(QString(c).toUtf8());
+            asLatin1.append(c);
+        }
+    }
+    // Not one string ("(draft) notes", or no closing parenthesis): the
+    // comment's text is the title.
+    if (depth != 0 || !text.mid(i + 1).trimmed().isEmpty())
+        return text;
+
+    QTextCodec::ConverterState state;
+    const QString utf8
+        = QTextCodec::codecForName("UTF-8")->toUnicode(bytes.constData(), bytes.size(), &state);
+    return state.invalidChars == 0 && state.remainingChars == 0 ? utf8 : asLatin1;
+}
+
+// Reads the document structuring comments that depend on the document's
+// structure, one line at a time: the title and the page count of the
+// document itself, not of a document embedded in it ("%%BeginDocument" to
+// "%%EndDocument").
+class commentLines
+{
+public:
+    void line(const QStringRef &line)
+    {
+        if (!line.startsWith(QLatin1String("%%")))
+            return;
+        if (line.startsWith(QLatin1String("%%BeginDocument"))) {
+            ++m_depth;
+        } else if (line.startsWith(QLatin1String("%%EndDocument"))) {
+            m_depth = qMax(0, m_depth - 1);
+        } else if (m_depth > 0) {
+            return;
+        } else if (line.startsWith(QLatin1String("%%Title:"))) {
+            if (m_title.isEmpty())
+                m_title = decodeTitle(line.mid(8).toString());
+        } else if (line.startsWith(QLatin1String("%%Pages:"))) {
+            // "(atend)" in the header defers to the trailer; the first number wins.
+            bool ok = false;
+            const int pages = line.mid(8).trimmed().split(QLatin1Char(' ')).value(0).toInt(&ok);
+            if (ok && pages >= 0 && m_pages < 0)
+                m_pages = pages;
+        } else if (line.startsWith(QLatin1String("%%Page:"))) {
+            ++m_pageComments;
+        }
+    }
+
+    void addTo(QMap<QString, QString> &options) const
+    {
+        if (!m_title.isEmpty())
+            options.insert(QStringLiteral("Title"), m_title);
+        if (m_pages >= 0)
+            options.insert(QStringLiteral("PageCount"), QString::number(m_pages));
+        else if (m_pageComments > 0)
+            options.insert(QStringLiteral("PageCount"), QString::number(m_pageComments));
+    }
+
+private:
+    int m_depth = 0;
+    QString m_title;
+    int m_pages = -1;
+    int m_pageComments = 0;
+};
+
 } // namespace
 
 psOptionParser::psOptionParser(QDir optionsDir, QObject *parent)
@@ -59,8 +209,6 @@ psOptionParser::psOptionParser(QDir optionsDir, QObject *parent)
     , m_optionsDir(optionsDir)
     , m_blockSize(kDefaultBlockSize)
 {
-    patterns.append(qMakePair(QStringLiteral("Title"),
-        QRegularExpression(QStringLiteral("%%Title: \\({0,1}([^\\(][.\\w\\s]*[^\\)])\\){0,1}\\s+"))));
     patterns.append(qMakePair(QStringLiteral("Option"),
         QRegularExpression(
             QStringLiteral("%%BeginFeature: \\*(\\w*) (\\w*)\\s{1}([.\\w]*){0,1}\\s{0,1}%%EndFeature"))));
@@ -107,7 +255,14 @@ void psOptionParser::parseFile(QFile &device)
     QVector<QMap<QString, QString>> found(patterns.size());
     QVector<int> next(patterns.size(), 0);
 
+    // The comments read line by line start at lineStart; a line longer than
+    // kMaxPending (image data, never a comment) is skipped to its end.
+    commentLines comments;
+    int lineStart = 0;
+    bool skippingLine = false;
+
     QTextStream in(&device);
+    in.setCodec("UTF-8");
     QString text;
     bool atEnd = false;
     while (!atEnd) {
@@ -148,11 +303,33 @@ void psOptionParser::parseFile(QFile &device)
             }
         }
 
-        // Keep only what some pattern has yet to search.
-        const int keepFrom = *std::min_element(next.constBegin(), next.constEnd());
+        for (;;) {
+            int end = lineStart;
+            while (
+                end < text.size() && text.at(end) != QLatin1Char('\n') && text.at(end) != QLatin1Char('\r'))
+                ++end;
+            if (end == text.size() && !atEnd) {
+                if (end - lineStart > kMaxPending) {
+                    skippingLine = true;
+                    lineStart = end;
+                }
+                break;
+            }
+            if (!skippingLine)
+                comments.line(text.midRef(lineStart, end - lineStart));
+            skippingLine = false;
+            lineStart = end + 1;
+            if (end >= text.size())
+                break;
+        }
+        lineStart = qMin(lineStart, text.size());
+
+        // Keep only what some pattern or the line reader has yet to search.
+        const int keepFrom = qMin(lineStart, *std::min_element(next.constBegin(), next.constEnd()));
         text.remove(0, keepFrom);
         for (int &n : next)
             n -= keepFrom;
+        lineStart -= keepFrom;
     }
 
     if (device.error() != QFileDevice::NoError) {
@@ -166,6 +343,7 @@ void psOptionParser::parseFile(QFile &device)
         for (auto it = map.constBegin(); it != map.constEnd(); ++it)
             options.insert(it.key(), it.value());
     }
+    comments.addTo(options);
     options2XML(options);
 }
 
@@ -186,6 +364,12 @@ void psOptionParser::storeMatch(
     } else {
         emit info(QStringLiteral("Parser: ") + name + QStringLiteral(" - ") + match.captured(1)
             + QStringLiteral(", ") + match.captured(n));
+        if (isReservedKey(match.captured(1))) {
+            emit error(
+                QStringLiteral("The job's option \"%1\" is ignored: the application sets that name itself")
+                    .arg(match.captured(1)));
+            return;
+        }
         found.insert(match.captured(1), match.captured(n));
     }
 }
@@ -227,9 +411,12 @@ void psOptionParser::options2XML(const QMap<QString, QString> &options)
             emit error(QStringLiteral("The option \"%1\" has no usable name and is left out").arg(it.key()));
             continue;
         }
-        qDebug() << it.key();
+        qCDebug(lcParser) << it.key();
         const QString value = xmlSafe(it.value());
-        settings.settings.insert(it.key(), value);
+        // The options file keeps what the job asked for; the option processor
+        // reports values outside the queue's ranges. The settings carry the
+        // values that are used.
+        settings.settings.insert(it.key(), Vexlor::checkedOptionValue(it.key(), value));
         writer.writeTextElement(it.key(), value);
     }
     writer.writeEndElement();

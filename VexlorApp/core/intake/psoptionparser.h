@@ -13,10 +13,12 @@
 #include <QString>
 
 // Reads the document structuring comments of a spooled PostScript job (its
-// title, bounding box and the printer features the print system wrote in
-// "%%BeginFeature:" blocks) and writes them as the job's options file in the
-// options folder. Answers done(QString) with the file's path, then
-// done(vexlorSettings) with the same options.
+// title, bounding box, number of pages ("PageCount") and the printer features
+// the print system wrote in "%%BeginFeature:" blocks) and writes them as the
+// job's options file in the options folder. Answers done(QString) with the
+// file's path, then done(vexlorSettings) with the same options, numeric ones
+// taken into the queue's ranges. Features named like the keys the application
+// sets itself are left out and reported.
 class psOptionParser : public QObject
 {
     Q_OBJECT

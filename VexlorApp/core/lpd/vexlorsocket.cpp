@@ -1,7 +1,13 @@
 #include "vexlorsocket.h"
 
+#include <QElapsedTimer>
 #include <QHostInfo>
 #include <QTcpSocket>
+
+#ifdef Q_OS_LINUX
+#include <linux/sockios.h>
+#include <sys/ioctl.h>
+#endif
 
 namespace {
 
@@ -96,9 +102,45 @@ void vexlorSocket::failedConnect()
 
 bool vexlorSocket::acknowledged()
 {
-    m_socket->waitForReadyRead(m_ackTimeout);
+    // An answer that came while the data was still going out is already here.
+    if (m_socket->bytesAvailable() == 0)
+        m_socket->waitForReadyRead(m_ackTimeout);
     const QByteArray answer = m_socket->readAll();
     return answer.size() == 1 && answer.at(0) == 0;
+}
+
+bool vexlorSocket::dataSent()
+{
+    // First out of our own buffer into the system. A write that makes no
+    // progress for the answer's waiting time is an engraver that stopped
+    // taking data.
+    while (m_socket->bytesToWrite() > 0) {
+        if (!m_socket->waitForBytesWritten(m_ackTimeout))
+            return false;
+    }
+#ifdef Q_OS_LINUX
+    // Then out of the system's send queue: the bytes still there have not
+    // reached the engraver. A slow engraver drains it slowly, which is not a
+    // failure as long as it keeps taking bytes.
+    const int fd = int(m_socket->socketDescriptor());
+    int queued = 0;
+    int lastQueued = -1;
+    QElapsedTimer sinceProgress;
+    while (::ioctl(fd, SIOCOUTQ, &queued) == 0 && queued > 0) {
+        if (queued != lastQueued) {
+            lastQueued = queued;
+            sinceProgress.start();
+        } else if (sinceProgress.hasExpired(m_ackTimeout)) {
+            return false;
+        }
+        // An answer (or a closed connection) ends the wait: the engraver
+        // has said what it thinks of the job.
+        if (m_socket->bytesAvailable() > 0 || m_socket->state() != QAbstractSocket::ConnectedState)
+            break;
+        m_socket->waitForReadyRead(50);
+    }
+#endif
+    return true;
 }
 
 void vexlorSocket::fail(const QString &message)
@@ -163,9 +205,15 @@ void vexlorSocket::socketConnected()
     emit info(QStringLiteral("Writing Data"));
     emit totalBytes(m_jobData.size());
 
-    // The job already ends in zero bytes; no terminating zero follows it. The
-    // socket hands the data to the system while we wait for the answer below.
+    // The job already ends in zero bytes; no terminating zero follows it.
     m_socket->write(m_jobData);
+    // The wait for the engraver's answer starts once the last byte has gone
+    // out: a job that takes longer than that wait to send over a slow network
+    // is not a failed one (a resend would engrave it twice).
+    if (!dataSent()) {
+        fail(QStringLiteral("Problem with Sending Job"));
+        return;
+    }
 
     emit info(QStringLiteral("Engraver Processing"));
     emit totalBytes(0);

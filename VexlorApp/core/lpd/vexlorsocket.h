@@ -55,6 +55,9 @@ private slots:
 
 private:
     bool acknowledged();
+    // Waits until the whole job has left for the engraver; false when the
+    // engraver stops taking bytes for the answer's waiting time.
+    bool dataSent();
     void fail(const QString &message);
     void finish();
 

@@ -1,6 +1,7 @@
 #include "pclgenerator.h"
 
 #include "settingslookup.h"
+#include "vexlorlog.h"
 
 #include <QDebug>
 #include <QImage>
@@ -182,7 +183,7 @@ void pclGenerator::writeSettings()
                                 .toFloat();
     const float thousandths = thickness * 1000.0f;
     const QString focusValue = formatThickness(thousandths);
-    qDebug() << focusValue;
+    qCDebug(lcOutput) << focusValue;
 
     const bool focusOff = getValue(QStringLiteral("autoFocus"), QStringLiteral("disabled"), QString())
                               .contains(QLatin1String("disabled"));

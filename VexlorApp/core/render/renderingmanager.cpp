@@ -1,6 +1,7 @@
 #include "renderingmanager.h"
 
 #include "renderingthread.h"
+#include "vexlorlog.h"
 
 #include <QCoreApplication>
 #include <QPixmap>
@@ -248,8 +249,8 @@ bool renderingManager::render()
     for (QPair<QRect, QImage> &tile : tiles) {
         if (m_stop)
             break;
-        qDebug() << "Sending rect:" << tile.first;
-        qDebug() << "Sending" << items.size() << "items";
+        qCDebug(lcRender) << "Sending rect:" << tile.first;
+        qCDebug(lcRender) << "Sending" << items.size() << "items";
         // Never more tasks than the pool has threads; each finished task
         // frees a slot. The own events keep flowing while we wait.
         bool haveSlot = m_freeSlots.tryAcquire();

@@ -1,5 +1,7 @@
 #include "renderingthread.h"
 
+#include "vexlorlog.h"
+
 #include <QPainter>
 #include <QSemaphore>
 #include <QtDebug>
@@ -73,8 +75,8 @@ renderingThread::~renderingThread()
 void renderingThread::run()
 {
     const QRect rect = m_tile->first;
-    qDebug() << "Working on rect:" << rect;
-    qDebug() << "Number of Items:" << m_items.size();
+    qCDebug(lcRender) << "Working on rect:" << rect;
+    qCDebug(lcRender) << "Number of Items:" << m_items.size();
 
     QImage &image = m_tile->second;
     image = QImage(rect.size() / m_divisor, QImage::Format_RGB32);

@@ -1,5 +1,7 @@
 #include "xml2gfxlist.h"
 
+#include "vexlorlog.h"
+
 #include <QByteArray>
 #include <QFile>
 #include <QImage>
@@ -519,6 +521,16 @@ bool xml2gfxList::liesOnTable(const QRectF &rect) const
     return tableRect.contains(QRect(QPoint(int(left), int(top)), QPoint(int(right), int(bottom))), false);
 }
 
+bool xml2gfxList::withinRange(const QRectF &rect)
+{
+    const double edges[] = { rect.left(), rect.top(), rect.right(), rect.bottom() };
+    for (double edge : edges) {
+        if (!std::isfinite(edge) || std::fabs(edge) > coordinateRange)
+            return false;
+    }
+    return true;
+}
+
 void xml2gfxList::savePathObject()
 {
     if (itemPath.elementCount() < 2)
@@ -540,21 +552,33 @@ void xml2gfxList::savePathObject()
     }
 
     const QRectF clipRect = currentPath.boundingRect();
-    const bool firstCompare = liesOnTable(clipRect);
+    // Only a clip the renderer applies (three elements or more) keeps what
+    // lies beyond it off the engraver.
+    const bool clipApplies = currentPath.elementCount() >= 3;
+    const double penWidth = currentPen.style() == Qt::NoPen ? 0.0 : currentPen.widthF();
+    const QRectF itemRect = itemPath.boundingRect();
+    if (!std::isfinite(penWidth) || penWidth > coordinateRange
+        || !withinRange(itemRect.adjusted(-penWidth, -penWidth, penWidth, penWidth))
+        || (clipApplies && !withinRange(clipRect))) {
+        outOfBounds = true;
+        qCDebug(lcScene) << "Beyond the engraver's range:"
+                         << "Item Rect:" << itemRect << "Pen width:" << penWidth << "Clip Rect:" << clipRect;
+        return;
+    }
+    const bool firstCompare = clipApplies && liesOnTable(clipRect);
     if (firstCompare) {
         items.append(item);
         return;
     }
-    const QRectF itemRect = itemPath.boundingRect();
     const bool secondCompare = liesOnTable(itemRect);
     if (secondCompare) {
         items.append(item);
         return;
     }
     outOfBounds = true;
-    qDebug() << "The first compare:" << firstCompare;
-    qDebug() << "The second compare:" << secondCompare;
-    qDebug() << "Table Rect:" << tableRect << "Clip Rect:" << clipRect << "Item Rect:" << itemRect;
+    qCDebug(lcScene) << "The first compare:" << firstCompare;
+    qCDebug(lcScene) << "The second compare:" << secondCompare;
+    qCDebug(lcScene) << "Table Rect:" << tableRect << "Clip Rect:" << clipRect << "Item Rect:" << itemRect;
 }
 
 void xml2gfxList::saveImageObject(
@@ -566,8 +590,11 @@ void xml2gfxList::saveImageObject(
         emit error(QStringLiteral("An image has no usable placement and is left out"));
         return;
     }
-    // An image with nothing in it never lies on the table.
-    if (image.isNull() || !liesOnTable(testRect)) {
+    // An image with nothing in it never lies on the table, nor one placed or
+    // clipped beyond the engraver's range (only its size may be tested).
+    const bool inRange = withinRange(transform.mapRect(QRectF(0, 0, image.width(), image.height())))
+        && (clip.elementCount() < 3 || withinRange(clip.boundingRect()));
+    if (image.isNull() || !inRange || !liesOnTable(testRect)) {
         outOfBounds = true;
         return;
     }

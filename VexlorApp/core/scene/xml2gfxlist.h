@@ -33,6 +33,13 @@ public:
     // allocated for it; a QImage cannot hold more than 2 GiB anyway.
     static constexpr qint64 maxRasterPixels = (qint64(1) << 29) - 1;
 
+    // The engraver's coordinate range, in device pixels either side of the
+    // origin: far beyond any table at any resolution (2^28 pixels), yet small
+    // enough that sums of coordinates and sizes never wrap an int further
+    // down the job. An item reaching beyond it is treated like an item off
+    // the table, even when a clip on the table would hide the excess.
+    static constexpr double coordinateRange = double(1 << 28);
+
     explicit xml2gfxList(QDir scratchDir, QObject *parent = nullptr);
 
 signals:
@@ -75,6 +82,7 @@ private:
         const QImage &image, const QTransform &transform, const QRectF &testRect, const QPainterPath &clip);
     bool loadRaster(const QString &fileName, QImage *image, QPoint *origin);
     bool liesOnTable(const QRectF &rect) const;
+    static bool withinRange(const QRectF &rect);
 
     QDir scratchDir;
     QMap<QString, Handler> handlers;

@@ -1,6 +1,7 @@
 #include "locations.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFileInfo>
 
 namespace Vexlor {
@@ -14,6 +15,11 @@ QString ghostscriptProgram()
     if (QFileInfo::exists(installed))
         return installed;
     return QCoreApplication::applicationDirPath() + QStringLiteral("/vexlor-gs");
+}
+
+QString supportFolder()
+{
+    return QDir::homePath() + QStringLiteral("/Library/Vexlor");
 }
 
 } // namespace Vexlor

@@ -10,6 +10,11 @@ namespace Vexlor {
 // with this application, beside its executable.
 QString ghostscriptProgram();
 
+// The folder of the engraver list: the home folder ($HOME) followed by
+// "/Library/Vexlor". It may not exist yet; whoever writes there makes it with
+// its parents.
+QString supportFolder();
+
 } // namespace Vexlor
 
 #endif // LOCATIONS_H

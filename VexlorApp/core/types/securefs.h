@@ -24,6 +24,21 @@ bool isPrivateDir(const QString &path, QString *reason = nullptr);
 // symbolic link and refuses a file owned by someone else.
 bool openPrivateFile(QFile &file, QIODevice::OpenMode mode, QString *reason = nullptr);
 
+// Writes all the bytes to the open file through its descriptor, past the
+// toolkit's buffer, so that a failure keeps the system's own reason ("No space
+// left on device") instead of a generic one. Open the file unbuffered.
+bool writeAll(QFile &file, const char *data, qint64 length, QString *reason = nullptr);
+
+// Creates the folder and every missing parent (mode 0700 for the ones made
+// here). The reason names the system's error.
+bool makeFolderPath(const QString &path, QString *reason = nullptr);
+
+// Replaces the file with the data as one step: the data is written to a new
+// file beside it, put on the disk, and renamed over the old one, so that the
+// old file stays whole when anything fails. A file that exists keeps its mode.
+// The reason names the system's error.
+bool replaceFileAtomically(const QString &path, const QByteArray &data, QString *reason = nullptr);
+
 } // namespace Vexlor
 
 #endif // SECUREFS_H
