@@ -238,7 +238,8 @@ EOF
         : > "$log"
         # The job file of an earlier run must not be taken for this run's.
         rm -f /tmp/GSTemp/out.prn
-        env HOME="$home" QT_QPA_PLATFORM=offscreen TZ=UTC \
+        # The stage lines are the workers' traces, which are off unless asked for.
+        env HOME="$home" QT_QPA_PLATFORM=offscreen TZ=UTC QT_LOGGING_RULES='vexlor.*.debug=true' \
             QT_MESSAGE_PATTERN='%{time yyyy-MM-dd HH:mm:ss.zzz} %{message}' \
             VEXLOR_GS="$dir/gs-wrapper.sh" VEXLOR_ENGRAVER_PORT="${engraver_port:-515}" \
             "$app" > "$log" 2>&1 &
