@@ -6,10 +6,21 @@
 set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${VEXLOR_BUILD_DIR:-$root/build}
-"$root/scripts/setup.sh"
-"$root/scripts/build.sh" >/dev/null
-bin="$build/bin"
 sample=${1:-$root/samples/sample.ps}
+[ -r "$sample" ] || { echo "run-sample.sh: cannot read $sample"; exit 1; }
+step() { echo "==> $*"; }
+
+step "Checking the Debian packages it needs (scripts/packages.txt)"
+"$root/scripts/setup.sh"
+step "Configuring the build in $build"
+mkdir -p "$build"
+cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo > "$build/configure.log" 2>&1 \
+    || { cat "$build/configure.log"; exit 1; }
+# Only the programs of the sample: the application, its Ghostscript device,
+# the queue's backend and the virtual engraver. scripts/build.sh builds all.
+step "Building VexlorApp, vexlor-gs, the backend vexlor and vexlor-engraver"
+cmake --build "$build" --parallel "$(nproc)" --target VexlorApp vexlor-gs vexlor vexlor-engraver
+bin="$build/bin"
 
 work=$(mktemp -d /tmp/vexlor-run.XXXXXX)
 port=${VEXLOR_ENGRAVER_PORT:-5515}
@@ -28,6 +39,7 @@ cleanup() {
 }
 trap cleanup EXIT INT TERM
 
+step "Starting a virtual engraver on port $port and VexlorApp"
 "$bin/vexlor-engraver" --address 127.0.0.1 --port "$port" --spool "$work/engraver" \
     > "$work/engraver.log" 2>&1 &
 engraver_pid=$!
@@ -50,13 +62,14 @@ if grep -q 'Unable to start the PrintListener' "$work/app.log"; then
     exit 1
 fi
 
+step "Printing $(basename "$sample") through the queue's filter and backend"
 # The job as a queue would deliver it: filtered with the engraver's PPD, the
 # chosen options written into it, then handed to the queue's backend.
 cupsfilter -p "$build/share/vexlor.ppd" -m application/vnd.cups-postscript \
     -o directPrint=enabled "$sample" > "$work/job.ps" 2> "$work/cupsfilter.log"
 "$bin/vexlor" 1 "${USER:-$(id -un)}" "$(basename "$sample")" 1 "" "$work/job.ps" 2> "$work/backend.log"
 
-echo "Waiting for the job to be engraved..."
+step "Waiting for the job to be engraved"
 i=0
 while [ $i -lt 120 ]; do
     if ls "$work/engraver"/*/summary.txt >/dev/null 2>&1; then break; fi

@@ -7,6 +7,7 @@
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QDir>
+#include <QIcon>
 #include <QSocketNotifier>
 
 #include <csignal>
@@ -138,6 +139,9 @@ int main(int argc, char *argv[])
     Vexlor::setUpLogging(options.verbose);
     QApplication app(argc, argv);
     QApplication::setApplicationVersion(QStringLiteral(VEXLOR_VERSION));
+    // The menu entry's name and icon, for the task bar and the window.
+    QGuiApplication::setDesktopFileName(QStringLiteral("vexlorapp"));
+    QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("vexlorapp")));
     Vexlor::registerMetaTypes();
     quitOnTerminationSignals(&app);
 

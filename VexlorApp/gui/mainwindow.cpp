@@ -22,6 +22,7 @@
 #include <QScreen>
 #include <QThread>
 
+#include <csignal>
 #include <limits>
 
 // The form's icons live in this static library; without an explicit
@@ -135,12 +136,7 @@ MainWindow::MainWindow(const QString &gsProgram, const QString &spoolDir, const 
     connect(m_optionProcessor, SIGNAL(gsResolution(int)), this, SLOT(gsResolution(int)));
     connect(m_optionProcessor, SIGNAL(sendDitheringType(QString)), this, SLOT(reciveDitheringType(QString)));
     connect(m_optionProcessor, SIGNAL(launchGS(QStringList)), this, SLOT(gsLauncher(QStringList)));
-    connect(&m_gsProcess, SIGNAL(readyReadStandardOutput()), this, SLOT(readGSOutput()));
-    connect(&m_gsProcess, SIGNAL(finished(int, QProcess::ExitStatus)), this,
-        SLOT(gsFinished(int, QProcess::ExitStatus)));
-    connect(&m_gsProcess, SIGNAL(errorOccurred(QProcess::ProcessError)), this,
-        SLOT(gsProcessError(QProcess::ProcessError)));
-    connect(&m_gsProcess, SIGNAL(started()), this, SLOT(gsStarted()));
+    // The Ghostscript process is made anew for every run (see gsLauncher).
 
     // 4. Image processor.
     m_imageProcessor = new imageProcessor(nullptr);
@@ -195,8 +191,9 @@ MainWindow::MainWindow(const QString &gsProgram, const QString &spoolDir, const 
     connect(m_sceneReader, SIGNAL(width(QString)), this, SLOT(getWidth(QString)));
     connect(m_sceneReader, SIGNAL(sendItems(Vexlor::LaserItemList)), this,
         SLOT(getGfxItems(Vexlor::LaserItemList)));
-    connect(
-        m_sceneReader, SIGNAL(sendWidths(Vexlor::WidthList)), this, SLOT(getWidthList(Vexlor::WidthList)));
+    // The widths and the out-of-bounds notice belong to the scene just
+    // received; they pass only when that scene was this job's.
+    connect(m_sceneReader, SIGNAL(sendWidths(Vexlor::WidthList)), this, SLOT(sceneWidths(Vexlor::WidthList)));
     connect(m_sceneReader, SIGNAL(itemOutOfBounds()), this, SLOT(itemOutOfBounds()));
 
     // 7. Preview renderer.
@@ -216,9 +213,15 @@ MainWindow::MainWindow(const QString &gsProgram, const QString &spoolDir, const 
              m_sceneThread, m_renderThread })
         thread->start(QThread::InheritPriority);
 
+    setupJobFlowWidgets();
+    setupMenus();
     loadMachineList();
+    updateMachineHint();
+    // Nothing has been rendered yet: no full bar and no "Done" before a job.
     ui->renderingProgressBar->setRange(0, 100);
-    ui->renderingProgressBar->setValue(100);
+    ui->renderingProgressBar->setValue(0);
+    ui->renderingProgressLabel->setText(QStringLiteral("No job yet"));
+    refreshStatus();
 }
 
 MainWindow::~MainWindow()
@@ -230,9 +233,15 @@ MainWindow::~MainWindow()
     emit killRender();
     saveMachineList();
 
-    if (m_gsProcess.state() != QProcess::NotRunning) {
-        m_gsProcess.kill();
-        m_gsProcess.waitForFinished(5000);
+    // Ghostscript and whatever it started end with the application; there is
+    // no event loop left to wait for them, so it is done here.
+    stopGhostscript();
+    for (const QPointer<QProcess> &process : qAsConst(m_stoppingGs)) {
+        if (!process || process->waitForFinished(2000))
+            continue;
+        if (process->processId() > 0)
+            ::kill(-static_cast<pid_t>(process->processId()), SIGKILL);
+        process->waitForFinished(2000);
     }
 
     // The threads delete themselves through deleteLater once they have ended,

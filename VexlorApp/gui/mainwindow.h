@@ -1,6 +1,7 @@
 #ifndef MAINWINDOW_H
 #define MAINWINDOW_H
 
+#include "jobrecord.h"
 #include "machinedialog.h"
 #include "vexlortypes.h"
 
@@ -13,12 +14,17 @@
 #include <QRect>
 #include <QString>
 #include <QStringList>
+#include <QVector>
 
 class QDoubleValidator;
 class QGraphicsItemGroup;
 class QGraphicsScene;
 class QProgressDialog;
 class QThread;
+class QTimer;
+class QTreeWidget;
+class QPushButton;
+class QLabel;
 
 class EditSettings;
 class gsManager;
@@ -60,6 +66,26 @@ public:
     const Vexlor::LaserItemList &jobItems() const { return m_items; }
     QByteArray jobBytes() const { return m_jobBytes; }
     QRect jobBounds() const { return m_jobBounds; }
+
+    // The jobs of this run of the application, in order of arrival, and the
+    // one the window shows (0 when none).
+    const QVector<JobRecord> &jobs() const { return m_jobs; }
+    int currentJobId() const { return m_currentJob; }
+    // Whether a job is being worked on (from its start to its end, direct
+    // printing included).
+    bool isBusy() const { return m_busy; }
+    // Shows a job of the list again from its spool and options files.
+    bool reopenJob(int id);
+    bool removeJob(int id);
+    // Stops the job being worked on, as the progress dialog's Cancel does.
+    void cancelCurrentJob();
+    // Seconds a Ghostscript run may take (VEXLOR_GS_TIME_LIMIT, default 600).
+    static int gsTimeLimit();
+    // The rectangle the engraver job covers: the union of the items that the
+    // job type engraves, pens included. Items beyond the engraver's range are
+    // left out of the bounds and of the kept list, and reported.
+    static QRect computeJobBounds(const Vexlor::LaserItemList &items, const QString &jobType,
+        Vexlor::LaserItemList *kept = nullptr, bool *outOfRange = nullptr);
 
 signals:
     void finished();
@@ -132,10 +158,18 @@ private slots:
     void optionProcessorError(QString err);
     void sceneReaderError(QString err);
     void gsProcessError(QProcess::ProcessError error);
+    void gsTimedOut();
+    void sceneWidths(Vexlor::WidthList widths);
+    void previewFence(quint64 serial);
+    void jobListSelectionChanged();
+    void openSelectedJob();
+    void removeSelectedJob();
+    void showAbout();
+    void showUserGuide();
 
 private:
     void renderFinal();
-    void initiateJobTx();
+    bool initiateJobTx(int jobId = 0);
     void loadMachineList();
     void saveMachineList();
     void openProgressDialog();
@@ -144,9 +178,34 @@ private:
     void addTiles(QGraphicsItemGroup *group, const Vexlor::SceneTile &tiles);
     void updateFitZoom();
     static QDoubleValidator *decimalValidator(double bottom, double top, int decimals, QObject *parent);
-    void failJob(const QString &what);
     void showMessage(int icon, const QString &title, const QString &text, QWidget *parent);
     QString gsSceneFile() const;
+
+    // The job queue.
+    JobRecord *job(int id);
+    void startNextJob();
+    void startJob(int id);
+    void beginOptions();
+    void finishJob(JobRecord::State state, const QString &reason = QString());
+    void failCurrent(const QString &what);
+    bool isCurrentRun(const JobTicket &ticket) const;
+    void startGhostscript(const QStringList &arguments);
+    void stopGhostscript();
+    void requestPreview(const Vexlor::LaserItemList &items);
+    void withdrawPreview();
+    void sendFinalRendering();
+    bool hasSomethingToEngrave() const;
+    bool sendJob(bool fromQueue);
+    QStringList ghostscriptArguments() const;
+    static void normaliseSettings(vexlorSettings &settings);
+    void addNotice(const QString &text);
+    void refreshJobList();
+    void refreshStatus();
+    void refreshSettingsTable();
+    void closeProgressDialog();
+    void setupJobFlowWidgets();
+    void setupMenus();
+    void updateMachineHint();
 
     Ui::MainWindow *ui;
     MachineDialog machineDialog;
@@ -185,7 +244,8 @@ private:
     QRect m_tableRect;
     QRect m_jobBounds;
     QByteArray m_jobBytes;
-    QProcess m_gsProcess;
+    QPointer<QProcess> m_gsProcess;
+    QTimer *m_gsTimer = nullptr;
     QString m_gsOutput;
     QPointer<QProgressDialog> m_progressDialog;
 
@@ -196,6 +256,34 @@ private:
     QGraphicsItemGroup *m_vectorGroup = nullptr;
 
     QList<Vexlor::vexlorMachine> machines;
+
+    QVector<JobRecord> m_jobs;
+    int m_nextJobId = 1;
+    int m_currentJob = 0;
+    int m_run = 0;
+    bool m_busy = false;
+    bool m_finalDeferred = false;
+    bool m_sceneAccepted = false;
+    int m_pendingResolution = 0;
+    QString m_pendingDithering;
+    QRect m_pendingPage;
+    TicketLine m_parseTickets;
+    TicketLine m_optionTickets;
+    TicketLine m_sceneTickets;
+    TicketLine m_previewTickets;
+    TicketLine m_ditherTickets;
+    TicketLine m_pclTickets;
+    JobTicket m_gsTicket;
+    int m_parsedJob = 0;
+    int m_settingsDialogJob = 0;
+    bool m_finalHasContent = false;
+    VectorList m_finalVectors;
+    QList<QPointer<QProcess>> m_stoppingGs;
+    QTreeWidget *m_jobList = nullptr;
+    QPushButton *m_openJobButton = nullptr;
+    QPushButton *m_removeJobButton = nullptr;
+    QLabel *m_noticeLabel = nullptr;
+    QLabel *m_machineHint = nullptr;
 
     bool m_zoomKey = false;
     double m_fitZoom = 0.1;

@@ -1,15 +1,29 @@
 // The job flow of the main window: from a received spool file through the
 // options, Ghostscript, the scene and the preview to the engraver job and its
-// transmission.
+// transmission, one job at a time, the others waiting in order of arrival.
+//
+// Workers answer in the order they were asked and carry no job of their own.
+// The window therefore asks each worker one thing at a time for a job and
+// keeps a ticket (job, run) per request; an answer is matched with the oldest
+// outstanding ticket of its worker and used only when that ticket belongs to
+// the job and run being worked on. Everything else is drained and dropped, so
+// a cancelled job or an earlier run never reaches the preview, out.prn or the
+// engraver.
+#include "editsettings.h"
+#include "gsmanager.h"
 #include "mainwindow.h"
+#include "renderingmanager.h"
+#include "securefs.h"
 #include "settingslookup.h"
 #include "ui_mainwindow.h"
 #include "vexlorlog.h"
 #include "vexlorsocket.h"
+#include "xml2gfxlist.h"
 
 #include <QDebug>
 #include <QDoubleValidator>
 #include <QFile>
+#include <QFileInfo>
 #include <QGraphicsItemGroup>
 #include <QGraphicsPixmapItem>
 #include <QGraphicsScene>
@@ -17,13 +31,21 @@
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QProgressDialog>
-#include <QSaveFile>
+#include <QPushButton>
 #include <QThread>
 #include <QTimer>
+#include <QTreeWidget>
 #include <QVBoxLayout>
 
+#include <cerrno>
 #include <cmath>
+#include <csignal>
+#include <cstring>
+#include <fcntl.h>
 #include <limits>
+#include <memory>
+#include <sys/prctl.h>
+#include <unistd.h>
 
 namespace {
 
@@ -42,22 +64,160 @@ quint16 engraverPort()
     return ok && port > 0 && port < 65536 ? static_cast<quint16>(port) : 515;
 }
 
+// Coordinates the engraver job can carry: a table of 40 by 28 inches at the
+// highest resolution is far below this, and anything beyond it would wrap the
+// job's integers.
+constexpr double kCoordinateLimit = 1 << 28;
+
+bool withinEngraverRange(const QRectF &rect)
+{
+    return std::isfinite(rect.left()) && std::isfinite(rect.top()) && std::isfinite(rect.right())
+        && std::isfinite(rect.bottom()) && std::fabs(rect.left()) < kCoordinateLimit
+        && std::fabs(rect.right()) < kCoordinateLimit && std::fabs(rect.top()) < kCoordinateLimit
+        && std::fabs(rect.bottom()) < kCoordinateLimit;
+}
+
+// Ghostscript runs in a process group of its own, so that stopping a job ends
+// the interpreter that vexlor-gs starts as well; and it ends when the
+// application dies without a chance to stop it.
+class GhostscriptProcess : public QProcess
+{
+public:
+    using QProcess::QProcess;
+
+protected:
+    void setupChildProcess() override
+    {
+        ::setpgid(0, 0);
+        ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+    }
+};
+
+void signalGroup(QProcess *process, int signal)
+{
+    const qint64 pid = process->processId();
+    if (pid > 0)
+        ::kill(-static_cast<pid_t>(pid), signal);
+}
+
+// The line in Ghostscript's output that names the failure.
+QString ghostscriptErrorLine(const QString &output)
+{
+    const QStringList lines = output.split(QLatin1Char('\n'));
+    for (const QString &line : lines) {
+        const QString trimmed = line.trimmed();
+        if (trimmed.startsWith(QLatin1String("Error:")))
+            return trimmed;
+    }
+    return QString();
+}
+
+// Writes the engraver job under a temporary name and renames it, so that a
+// full disk never leaves a truncated job file in place of a good one. The
+// reason of a failure is the system's own (no space left, permission denied).
+bool writeJobFile(const QString &path, const QByteArray &bytes, QString *reason)
+{
+    const QByteArray target = QFile::encodeName(path);
+    const QByteArray temporary = target + ".part";
+    ::unlink(temporary.constData());
+    const int fd = ::open(temporary.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0) {
+        *reason = QString::fromLocal8Bit(std::strerror(errno));
+        return false;
+    }
+    const char *data = bytes.constData();
+    qint64 left = bytes.size();
+    int failure = 0;
+    while (left > 0) {
+        const ssize_t written = ::write(fd, data, static_cast<size_t>(left));
+        if (written < 0) {
+            if (errno == EINTR)
+                continue;
+            failure = errno;
+            break;
+        }
+        data += written;
+        left -= written;
+    }
+    if (!failure && ::fsync(fd) != 0)
+        failure = errno;
+    if (::close(fd) != 0 && !failure)
+        failure = errno;
+    if (!failure && ::rename(temporary.constData(), target.constData()) != 0)
+        failure = errno;
+    if (failure) {
+        ::unlink(temporary.constData());
+        *reason = QString::fromLocal8Bit(std::strerror(failure));
+        return false;
+    }
+    return true;
+}
+
+bool tilesHaveInk(const Vexlor::SceneTile &tiles)
+{
+    for (const auto &tile : tiles) {
+        const QImage image = tile.second.toImage().convertToFormat(QImage::Format_Grayscale8);
+        for (int y = 0; y < image.height(); ++y) {
+            const uchar *line = image.constScanLine(y);
+            for (int x = 0; x < image.width(); ++x) {
+                if (line[x] < 255)
+                    return true;
+            }
+        }
+    }
+    return false;
+}
+
 } // namespace
+
+int MainWindow::gsTimeLimit()
+{
+    bool ok = false;
+    const int seconds = qEnvironmentVariableIntValue("VEXLOR_GS_TIME_LIMIT", &ok);
+    return ok && seconds > 0 ? seconds : 600;
+}
+
+JobRecord *MainWindow::job(int id)
+{
+    for (JobRecord &record : m_jobs) {
+        if (record.id == id)
+            return &record;
+    }
+    return nullptr;
+}
+
+bool MainWindow::isCurrentRun(const JobTicket &ticket) const
+{
+    return !ticket.withdrawn && ticket.job == m_currentJob && ticket.run == m_run && m_busy;
+}
 
 void MainWindow::openProgressDialog()
 {
-    auto *dialog = new QProgressDialog(QStringLiteral("Preparing new job."), QStringLiteral("Cancel"), 0, 0,
-        this, Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint);
-    dialog->setModal(true);
+    closeProgressDialog();
+    // Not modal: the job list and the rest of the window stay usable while a
+    // job is worked on, and Cancel stops it.
+    auto *dialog = new QProgressDialog(
+        QStringLiteral("Preparing new job."), QStringLiteral("Cancel"), 0, 0, this, Qt::Dialog);
+    dialog->setWindowTitle(QStringLiteral("Processing Job"));
+    dialog->setModal(false);
     dialog->setAttribute(Qt::WA_DeleteOnClose);
-    dialog->setCancelButton(nullptr);
-    dialog->setFixedSize(dialog->sizeHint());
+    dialog->setAutoClose(false);
+    dialog->setAutoReset(false);
     dialog->setMinimumDuration(0);
     connect(dialog, SIGNAL(canceled()), this, SLOT(progressCanceled()));
     connect(this, SIGNAL(finishedPrep()), dialog, SLOT(close()));
     connect(this, SIGNAL(updateProgressString(QString)), dialog, SLOT(setLabelText(QString)));
     dialog->show();
     m_progressDialog = dialog;
+}
+
+void MainWindow::closeProgressDialog()
+{
+    // A progress dialog reports its closing as a cancel: it must not cancel
+    // the job it is closed for.
+    if (m_progressDialog)
+        disconnect(m_progressDialog, SIGNAL(canceled()), this, SLOT(progressCanceled()));
+    emit finishedPrep();
 }
 
 void MainWindow::renewGroup(QGraphicsItemGroup *&group, bool addToScene)
@@ -82,71 +242,270 @@ QDoubleValidator *MainWindow::decimalValidator(double bottom, double top, int de
     return validator;
 }
 
-void MainWindow::failJob(const QString &what)
+void MainWindow::addNotice(const QString &text)
 {
-    // The job cannot go on: close the progress dialog so the window is usable
-    // again and tell the user what happened.
+    if (JobRecord *record = job(m_currentJob)) {
+        if (!record->notices.contains(text))
+            record->notices.append(text);
+        m_noticeLabel->setText(record->notices.join(QLatin1Char('\n')));
+        m_noticeLabel->setVisible(true);
+    }
+}
+
+// --- The queue ------------------------------------------------------------
+
+void MainWindow::newJobRecived(QString filename)
+{
+    qCDebug(lcWindow) << filename;
+    JobRecord record;
+    record.id = m_nextJobId++;
+    record.spoolFile = filename;
+    record.title = QFileInfo(filename).fileName();
+    record.received = QDateTime::currentDateTime();
+    m_jobs.append(record);
+    // The parser takes every spooled job as it comes, in the same order.
+    m_parseTickets.push(record.id, 0);
+    infoString(QStringLiteral("Job received: %1").arg(filename));
+
+    refreshJobList();
+    if (!m_busy)
+        startJob(record.id);
+    else
+        refreshStatus();
+}
+
+void MainWindow::startNextJob()
+{
+    if (m_busy)
+        return;
+    for (const JobRecord &record : qAsConst(m_jobs)) {
+        if (record.state == JobRecord::Waiting) {
+            startJob(record.id);
+            return;
+        }
+    }
+    refreshStatus();
+}
+
+void MainWindow::startJob(int id)
+{
+    JobRecord *record = job(id);
+    if (!record)
+        return;
+
+    // The settings dialog edits the job it was opened on; it goes when
+    // another job takes the window.
+    if (settingsDialog->isVisible() && m_settingsDialogJob != id)
+        settingsDialog->reject();
+
+    m_currentJob = id;
+    ++m_run;
+    m_busy = true;
+    record->state = JobRecord::Processing;
+    record->reason.clear();
+
+    ui->finalChkBx->setEnabled(false);
+    ui->pushButton->setEnabled(false);
+    ui->editSettingsButton->setEnabled(false);
+    ui->finalChkBx->setChecked(false);
+
+    withdrawPreview();
+    m_items.clear();
+    m_jobBytes.clear();
+    m_jobBounds = QRect();
+    m_pageRect = QRect();
+    resetSceneGroups();
+    openProgressDialog();
+    ui->jobLabel->setText(record->title);
+    m_noticeLabel->setText(record->notices.join(QLatin1Char('\n')));
+    m_noticeLabel->setVisible(!record->notices.isEmpty());
+    ui->renderingProgressBar->setRange(0, 0);
+    ui->renderingProgressLabel->setText(QStringLiteral("Processing"));
+
+    m_finalPreviewNeeded = true;
+    m_finalDeferred = false;
+    m_jobStage = 1;
+    refreshJobList();
+    refreshStatus();
+
+    if (record->parsed)
+        beginOptions();
+}
+
+void MainWindow::finishJob(JobRecord::State state, const QString &reason)
+{
+    JobRecord *record = job(m_currentJob);
+    if (record) {
+        record->state = state;
+        record->reason = reason;
+    }
+    if ((state == JobRecord::Failed || state == JobRecord::Cancelled) && m_jobStage < 6) {
+        // Whatever the workers still do for this job is of no use now.
+        ++m_run;
+        stopGhostscript();
+        withdrawPreview();
+        ui->editSettingsButton->setEnabled(false);
+        ui->pushButton->setEnabled(false);
+    }
+    m_busy = false;
+    closeProgressDialog();
+    refreshJobList();
+    refreshStatus();
+    // The next job starts from the event loop, so that a long row of failing
+    // jobs never nests.
+    QTimer::singleShot(0, this, &MainWindow::startNextJob);
+}
+
+void MainWindow::failCurrent(const QString &what)
+{
+    // The job cannot go on: tell the user why, keep the window usable and go
+    // on with the next job.
     errorString(what);
-    emit finishedPrep();
     ui->renderingProgressBar->setRange(0, 1);
     ui->renderingProgressBar->setValue(0);
     ui->renderingProgressLabel->setText(QStringLiteral("Job failed"));
     showMessage(QMessageBox::Critical, QStringLiteral("Job Failed"), what, this);
+    finishJob(JobRecord::Failed, what);
 }
 
-void MainWindow::newJobRecived(QString filename)
+void MainWindow::cancelCurrentJob()
 {
-    ui->finalChkBx->setEnabled(false);
-    ui->pushButton->setEnabled(false);
-    ui->finalChkBx->setChecked(false);
-
-    emit killRender();
-    qCDebug(lcWindow) << filename;
-
-    m_items.clear();
-    resetSceneGroups();
-    openProgressDialog();
-
-    m_finalPreviewNeeded = true;
-    m_jobStage = 1;
+    if (!m_busy)
+        return;
+    JobRecord *record = job(m_currentJob);
+    if (record && record->state == JobRecord::Sending)
+        return; // a transmission under way ends by itself
+    infoString(QStringLiteral("Job cancelled: %1").arg(record ? record->title : QString()));
+    ui->renderingProgressBar->setRange(0, 1);
+    ui->renderingProgressBar->setValue(0);
+    ui->renderingProgressLabel->setText(QStringLiteral("Cancelled"));
+    finishJob(JobRecord::Cancelled, QStringLiteral("Cancelled by the user"));
 }
+
+void MainWindow::progressCanceled()
+{
+    cancelCurrentJob();
+}
+
+bool MainWindow::reopenJob(int id)
+{
+    JobRecord *record = job(id);
+    if (!record || (m_busy && id == m_currentJob) || record->state == JobRecord::Waiting)
+        return false;
+    if (!record->parsed || !QFileInfo::exists(record->spoolFile) || !QFileInfo::exists(record->optionsFile)) {
+        showMessage(QMessageBox::Warning, QStringLiteral("Open Job"),
+            QStringLiteral("The files of \"%1\" are no longer there; the job cannot be opened again.")
+                .arg(record->title),
+            this);
+        return false;
+    }
+    // Opened again to look at, change and print: it is not sent by itself.
+    record->settings.settings.remove(QStringLiteral("directPrint"));
+    record->notices.clear();
+    record->state = JobRecord::Waiting;
+    record->reason.clear();
+    if (m_busy) {
+        // Its turn comes after the jobs that are already waiting.
+        const JobRecord moved = *record;
+        m_jobs.removeAt(static_cast<int>(record - m_jobs.data()));
+        m_jobs.append(moved);
+        refreshJobList();
+        refreshStatus();
+        return true;
+    }
+    startJob(id);
+    return true;
+}
+
+bool MainWindow::removeJob(int id)
+{
+    JobRecord *record = job(id);
+    if (!record || (m_busy && id == m_currentJob) || record->state == JobRecord::Sending)
+        return false;
+    QFile::remove(record->spoolFile);
+    if (!record->optionsFile.isEmpty())
+        QFile::remove(record->optionsFile);
+    m_jobs.removeAt(static_cast<int>(record - m_jobs.data()));
+    refreshJobList();
+    refreshStatus();
+    return true;
+}
+
+// --- Options --------------------------------------------------------------
 
 void MainWindow::optionHandler(QString path2XML)
 {
-    ui->widthTextBox->setValidator(decimalValidator(0, 1, 2, ui->widthTextBox));
-    ui->widthDial->setMaximum(1);
-    m_smallestStrokeWidth = std::numeric_limits<double>::infinity();
-
-    m_jobStage = 2;
+    const JobTicket ticket = m_parseTickets.take();
+    m_parsedJob = ticket.job;
     qCDebug(lcWindow) << path2XML;
-
-    emit updateProgressString(QStringLiteral("Running Processing Engine."));
-    emit startGS(path2XML);
+    if (JobRecord *record = job(ticket.job))
+        record->optionsFile = path2XML;
 }
 
 void MainWindow::optionHandler(vexlorSettings es)
 {
-    m_settings = es;
-    sanitizeSettings();
+    JobRecord *record = job(m_parsedJob);
+    m_parsedJob = 0;
+    if (!record)
+        return;
+    normaliseSettings(es);
+    record->settings = es;
+    record->parsed = true;
+    record->title
+        = Vexlor::lookupSetting(es.settings, QStringLiteral("Title"), QStringLiteral("Untitled"), QString());
+    const int pages = es.settings.value(QStringLiteral("PageCount")).toInt();
+    if (pages > 1)
+        record->notices.append(
+            QStringLiteral("The document has %1 pages; only page 1 is engraved.").arg(pages));
+    refreshJobList();
 
+    if (record->id == m_currentJob && m_busy && m_jobStage == 1)
+        beginOptions();
+}
+
+void MainWindow::beginOptions()
+{
+    JobRecord *record = job(m_currentJob);
+    if (!record)
+        return;
+
+    ui->widthTextBox->setValidator(decimalValidator(0, 1, 2, ui->widthTextBox));
+    ui->widthDial->setMaximum(1);
+    m_smallestStrokeWidth = std::numeric_limits<double>::infinity();
+
+    m_settings = record->settings;
     for (auto it = m_settings.settings.constBegin(); it != m_settings.settings.constEnd(); ++it)
         qCDebug(lcWindow) << it.key() << it.value();
     m_jobStage = 2;
-
     m_resolution
         = getValue(QStringLiteral("cResolution"), QStringLiteral("600"), QStringLiteral("CustomcResolution"))
               .toInt();
-    updateSettings();
-    ui->jobLabel->setText(getValue(QStringLiteral("Title"), QStringLiteral("Untitled"), QString()));
+    refreshSettingsTable();
+    ui->jobLabel->setText(record->title);
+    m_noticeLabel->setText(record->notices.join(QLatin1Char('\n')));
+    m_noticeLabel->setVisible(!record->notices.isEmpty());
+
+    emit updateProgressString(QStringLiteral("Running Processing Engine."));
+    m_optionTickets.push(m_currentJob, m_run);
+    emit startGS(record->optionsFile);
 }
 
 void MainWindow::gsResolution(int res)
 {
-    m_resolution = res;
+    // The option processor's answer waits for its command line, which says
+    // whether it is this job's.
+    if (sender() == m_optionProcessor)
+        m_pendingResolution = res;
+    else
+        m_resolution = res;
 }
 
 void MainWindow::reciveDitheringType(QString dType)
 {
+    if (sender() == m_optionProcessor) {
+        m_pendingDithering = dType;
+        return;
+    }
     static const struct
     {
         const char *name;
@@ -157,20 +516,117 @@ void MainWindow::reciveDitheringType(QString dType)
         if (dType.contains(QLatin1String(method.name)))
             type |= method.type;
     }
+    // Handed to the image processor with the next final rendering, never
+    // while it may still be busy with another one.
     m_ditheringType = type;
-    emit setDithering(m_ditheringType);
 }
 
 void MainWindow::gsLauncher(QStringList arguments)
 {
-    qCDebug(lcGs) << "Starting GS..." << arguments << m_gsProgram << m_gsOutputDir.absolutePath();
+    if (sender() == m_optionProcessor) {
+        const JobTicket ticket = m_optionTickets.take();
+        if (!isCurrentRun(ticket) || m_jobStage != 2) {
+            qCDebug(lcWindow) << "Ghostscript command line of an earlier job dropped";
+            return;
+        }
+        m_resolution = m_pendingResolution;
+        const QString dithering = m_pendingDithering;
+        reciveDitheringType(dithering);
+        JobRecord *record = job(m_currentJob);
+        const int wanted = getValue(
+            QStringLiteral("cResolution"), QStringLiteral("600"), QStringLiteral("CustomcResolution"))
+                               .toInt();
+        if (record && record->edited && wanted != m_resolution) {
+            // Opened again after its settings were changed: the options file
+            // still holds what the job arrived with.
+            m_resolution = wanted;
+            arguments = ghostscriptArguments();
+        }
+    }
+    startGhostscript(arguments);
+}
 
+QStringList MainWindow::ghostscriptArguments() const
+{
+    return {
+        QStringLiteral("-dDOINTERPOLATE"),
+        QStringLiteral("-dBATCH"),
+        QStringLiteral("-dSAFER"),
+        QStringLiteral("-dNOPAUSE"),
+        QStringLiteral("-sDEVICE=vexlor"),
+        QStringLiteral("-r")
+            + getValue(
+                QStringLiteral("cResolution"), QStringLiteral("600"), QStringLiteral("CustomcResolution")),
+        QStringLiteral("-sDitheringType=") + m_settings.settings.value(QStringLiteral("dithering")),
+        QStringLiteral("-sJobType=mono"),
+        QStringLiteral("-sOutputFile=/tmp/GSTemp/o.xml"),
+        m_settings.settings.value(QStringLiteral("PostScriptFile")),
+    };
+}
+
+// --- Ghostscript ----------------------------------------------------------
+
+void MainWindow::startGhostscript(const QStringList &arguments)
+{
+    qCDebug(lcGs) << "Starting GS..." << arguments << m_gsProgram << m_gsOutputDir.absolutePath();
+    stopGhostscript();
+
+    if (m_resolution <= 0 || m_resolution > 10000) {
+        failCurrent(QStringLiteral("The job asks for a resolution of %1 dpi, which the engraver cannot use.")
+                        .arg(m_resolution));
+        return;
+    }
+    // The scene, its images and out.prn are written there: only into a real
+    // folder of ours that nobody else can open.
+    QString reason;
+    if (!Vexlor::isPrivateDir(m_gsOutputDir.absolutePath(), &reason)) {
+        failCurrent(QStringLiteral("Refusing to write the page description into %1: %2")
+                        .arg(m_gsOutputDir.absolutePath(), reason));
+        return;
+    }
     // A scene left by an earlier job must never be taken for this job's.
     QFile::remove(gsSceneFile());
 
-    m_gsProcess.setWorkingDirectory(m_gsOutputDir.absolutePath());
-    m_gsProcess.start(m_gsProgram, arguments, QIODevice::ReadWrite);
+    auto *process = new GhostscriptProcess(this);
+    process->setProcessChannelMode(QProcess::MergedChannels);
+    process->setWorkingDirectory(m_gsOutputDir.absolutePath());
+    connect(process, SIGNAL(readyReadStandardOutput()), this, SLOT(readGSOutput()));
+    connect(process, SIGNAL(finished(int, QProcess::ExitStatus)), this,
+        SLOT(gsFinished(int, QProcess::ExitStatus)));
+    connect(process, SIGNAL(errorOccurred(QProcess::ProcessError)), this,
+        SLOT(gsProcessError(QProcess::ProcessError)));
+    connect(process, SIGNAL(started()), this, SLOT(gsStarted()));
+    m_gsProcess = process;
+    m_gsTicket = JobTicket { m_currentJob, m_run, false, 0 };
+    m_gsOutput.clear();
+    m_gsTimer->start(gsTimeLimit() * 1000);
     m_jobStage = 3;
+    emit updateProgressString(QStringLiteral("Running Processing Engine."));
+    process->start(m_gsProgram, arguments, QIODevice::ReadWrite);
+}
+
+void MainWindow::stopGhostscript()
+{
+    m_gsTimer->stop();
+    QPointer<QProcess> process = m_gsProcess;
+    m_gsProcess = nullptr;
+    if (!process)
+        return;
+    disconnect(process, nullptr, this, nullptr);
+    if (process->state() == QProcess::NotRunning) {
+        process->deleteLater();
+        return;
+    }
+    // Asked politely first, so that vexlor-gs can clean up; whoever is still
+    // there after a moment is killed.
+    signalGroup(process, SIGTERM);
+    m_stoppingGs.removeAll(nullptr);
+    m_stoppingGs.append(process);
+    connect(process, SIGNAL(finished(int, QProcess::ExitStatus)), process, SLOT(deleteLater()));
+    QTimer::singleShot(2000, process, [process]() {
+        if (process->state() != QProcess::NotRunning)
+            signalGroup(process, SIGKILL);
+    });
 }
 
 void MainWindow::gsStarted()
@@ -180,38 +636,74 @@ void MainWindow::gsStarted()
 
 void MainWindow::readGSOutput()
 {
-    const QByteArray output = m_gsProcess.readAllStandardOutput();
+    auto *process = qobject_cast<QProcess *>(sender());
+    if (!process || process != m_gsProcess)
+        return;
+    const QByteArray output = process->readAllStandardOutput();
     const int zero = output.indexOf('\0');
     m_gsOutput += QString::fromLocal8Bit(zero < 0 ? output : output.left(zero));
 }
 
 void MainWindow::gsProcessError(QProcess::ProcessError error)
 {
-    if (error != QProcess::FailedToStart)
+    auto *process = qobject_cast<QProcess *>(sender());
+    if (error != QProcess::FailedToStart || !process || process != m_gsProcess)
         return;
-    failJob(QStringLiteral("The processing engine could not be started (%1): %2")
-                .arg(m_gsProgram, m_gsProcess.errorString()));
+    const QString why = process->errorString();
+    failCurrent(QStringLiteral("The processing engine could not be started (%1): %2").arg(m_gsProgram, why));
+}
+
+void MainWindow::gsTimedOut()
+{
+    if (!m_gsProcess || !isCurrentRun(m_gsTicket))
+        return;
+    failCurrent(QStringLiteral("Ghostscript did not finish the job within %1 seconds and was stopped. "
+                               "The time limit is set with VEXLOR_GS_TIME_LIMIT.")
+                    .arg(gsTimeLimit()));
 }
 
 void MainWindow::gsFinished(int exitCode, QProcess::ExitStatus exitStatus)
 {
+    auto *process = qobject_cast<QProcess *>(sender());
+    if (!process || process != m_gsProcess) {
+        if (process)
+            process->deleteLater();
+        return;
+    }
     readGSOutput();
+    m_gsTimer->stop();
+    m_gsProcess = nullptr;
+    process->deleteLater();
+
     qCDebug(lcGs) << "GS exited with code: " << exitCode;
     qCDebug(lcGs).noquote() << m_gsOutput;
+    const QString output = m_gsOutput;
+    m_gsOutput.clear();
+    if (!isCurrentRun(m_gsTicket))
+        return;
+
+    for (const QString &line : output.split(QLatin1Char('\n'))) {
+        const QString trimmed = line.trimmed();
+        if (trimmed.startsWith(QLatin1String("Not drawn: "))) {
+            infoString(trimmed);
+            addNotice(trimmed);
+        }
+    }
 
     // A failed run has left no scene of its own; reading on would show nothing
     // or, worse, a stale picture, so the job stops here with the reason.
     if (exitStatus != QProcess::NormalExit || exitCode != 0 || !QFile::exists(gsSceneFile())) {
-        const QStringList lines = m_gsOutput.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        const QStringList lines = output.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
         const QString tail = lines.mid(qMax(0, lines.size() - 8)).join(QLatin1Char('\n'));
-        failJob(
-            QStringLiteral("The processing engine could not read the print job (exit code %1).\n%2")
-                .arg(exitStatus == QProcess::NormalExit ? QString::number(exitCode) : QStringLiteral("crash"),
-                    tail));
-        m_gsOutput.clear();
+        const QString errorLine = ghostscriptErrorLine(output);
+        QString text = QStringLiteral("The processing engine could not read the print job (exit code %1).")
+                           .arg(exitStatus == QProcess::NormalExit ? QString::number(exitCode)
+                                                                   : QStringLiteral("crash"));
+        if (!errorLine.isEmpty())
+            text = errorLine + QLatin1Char('\n') + text;
+        failCurrent(text + QLatin1Char('\n') + tail);
         return;
     }
-    m_gsOutput.clear();
 
     const double zoom = 100.0 / m_resolution;
     m_tableRect = QRect(QPoint(0, 0), QPoint(40 * m_resolution, 28 * m_resolution));
@@ -219,50 +711,63 @@ void MainWindow::gsFinished(int exitCode, QProcess::ExitStatus exitStatus)
     ui->lineEdit->setText(QString::number(zoom * 100, 'f', 1));
 
     emit updateProgressString(QStringLiteral("Rendering Scene."));
+    m_pageRect = QRect();
     emit setTableRect(m_tableRect);
+    m_sceneTickets.push(m_currentJob, m_run);
     emit startGsXMLProc();
     m_jobStage = 4;
 }
 
+// --- Scene and preview ----------------------------------------------------
+
 void MainWindow::getWidth(QString width)
 {
-    m_pageRect.setRight(width.toInt());
+    const JobTicket *ticket = m_sceneTickets.front();
+    if (ticket && isCurrentRun(*ticket))
+        m_pageRect.setRight(width.toInt());
 }
 
 void MainWindow::getHeight(QString height)
 {
-    m_pageRect.setBottom(height.toInt());
+    const JobTicket *ticket = m_sceneTickets.front();
+    if (ticket && isCurrentRun(*ticket))
+        m_pageRect.setBottom(height.toInt());
 }
 
 void MainWindow::getGfxItems(Vexlor::LaserItemList laserList)
 {
-    infoString(QStringLiteral("graphics items recived"));
-    emit killRender();
-    emit renderList(laserList);
-    emit startRender();
-
-    m_items = laserList;
-
-    if (getValue(QStringLiteral("CenterEngraving"), QStringLiteral("none"), QString())
-            .contains(QLatin1String("page"))) {
-        m_jobBounds = m_pageRect;
-        emit sendBoundingRect(m_pageRect);
+    const JobTicket ticket = m_sceneTickets.take();
+    m_sceneAccepted = isCurrentRun(ticket) && m_jobStage == 4;
+    if (!m_sceneAccepted) {
+        qCDebug(lcWindow) << "Scene of an earlier job dropped";
         return;
     }
+    infoString(QStringLiteral("graphics items recived"));
+    m_items.clear();
 
+    bool outOfRange = false;
     const QString jobType = getValue(QStringLiteral("JobType"), QStringLiteral("combo"), QString());
+    const QRect bounds = computeJobBounds(laserList, jobType, &m_items, &outOfRange);
+    requestPreview(m_items);
+    emit updateProgressString(QStringLiteral("Rendering preview."));
+    if (outOfRange)
+        itemOutOfBounds();
+
+    m_jobBounds = getValue(QStringLiteral("CenterEngraving"), QStringLiteral("none"), QString())
+                      .contains(QLatin1String("page"))
+        ? m_pageRect
+        : bounds;
+}
+
+QRect MainWindow::computeJobBounds(
+    const Vexlor::LaserItemList &items, const QString &jobType, Vexlor::LaserItemList *kept, bool *outOfRange)
+{
     QRectF bounds;
-    for (const LaserOp::LaserOp &item : qAsConst(m_items)) {
-        if (item.type == LaserOp::Hidden)
-            continue;
+    for (const LaserOp::LaserOp &item : items) {
         QRectF rect;
         if (item.type == LaserOp::Image) {
-            if (jobType == QLatin1String("vector"))
-                continue;
-            rect = QRectF(item.transform.mapRect(item.pixmap.rect()));
+            rect = item.transform.mapRect(QRectF(item.pixmap.rect()));
         } else {
-            if (jobType == QLatin1String("raster"))
-                continue;
             rect = item.path.boundingRect();
             if (item.pen.style() != Qt::NoPen) {
                 const double w = item.pen.widthF();
@@ -271,26 +776,83 @@ void MainWindow::getGfxItems(Vexlor::LaserItemList laserList)
         }
         if (item.clipPath.elementCount() >= 3)
             rect = rect.intersected(item.clipPath.boundingRect());
+        // Beyond what the engraver job can express: left out like an item
+        // off the table, never wrapped into a wrong place.
+        if (!withinEngraverRange(rect)) {
+            if (outOfRange)
+                *outOfRange = true;
+            continue;
+        }
+        if (kept)
+            kept->append(item);
+
+        if (item.type == LaserOp::Hidden)
+            continue;
+        if (item.type == LaserOp::Image && jobType == QLatin1String("vector"))
+            continue;
+        if (item.type != LaserOp::Image && jobType == QLatin1String("raster"))
+            continue;
         bounds = bounds.united(rect);
     }
-    m_jobBounds = QRect(roundHalfUp(bounds.x()), roundHalfUp(bounds.y()), roundHalfUp(bounds.width()),
+    return QRect(roundHalfUp(bounds.x()), roundHalfUp(bounds.y()), roundHalfUp(bounds.width()),
         roundHalfUp(bounds.height()));
-    emit sendBoundingRect(m_jobBounds);
+}
+
+void MainWindow::sceneWidths(Vexlor::WidthList widths)
+{
+    if (m_sceneAccepted)
+        getWidthList(widths);
 }
 
 void MainWindow::itemOutOfBounds()
 {
-    qCDebug(lcWindow) << "Item Out Of Bounds: some items did not fit the table and were removed";
+    if (sender() == m_sceneReader && !m_sceneAccepted)
+        return;
+    // Part of the page is not engraved: that belongs in the user's record.
+    infoString(QStringLiteral("Item Out Of Bounds: some items did not fit the table and were removed"));
+    addNotice(QStringLiteral("Some items were outside of the engravable area and were removed."));
     showMessage(QMessageBox::Warning, QStringLiteral("Item Out Of Bounds"),
         QStringLiteral("Grapical items were outside of the engravable area and removed"), this);
 }
 
+void MainWindow::requestPreview(const Vexlor::LaserItemList &items)
+{
+    withdrawPreview();
+    m_previewTickets.push(m_currentJob, m_run);
+    emit renderList(items);
+    emit startRender();
+}
+
+void MainWindow::withdrawPreview()
+{
+    if (m_previewTickets.isEmpty())
+        return;
+    // A stopped render never answers, but one that finished just before the
+    // stop has answered already. A marker sent after the stop comes back
+    // behind any such answer; from then on nothing of the withdrawn renders
+    // can arrive.
+    const quint64 serial = m_previewTickets.withdrawAll();
+    emit killRender();
+    QPointer<MainWindow> window(this);
+    QMetaObject::invokeMethod(
+        m_renderer,
+        [window, serial]() {
+            if (window)
+                QMetaObject::invokeMethod(
+                    window, [window, serial]() { window->previewFence(serial); }, Qt::QueuedConnection);
+        },
+        Qt::QueuedConnection);
+}
+
+void MainWindow::previewFence(quint64 serial)
+{
+    m_previewTickets.forgetWithdrawn(serial);
+}
+
 void MainWindow::getSceneTiles(Vexlor::SceneTile tiles)
 {
-    // Results carry no job of their own. What arrives before this job's scene
-    // has been read was asked for by an earlier job (or an earlier run at
-    // another resolution) and must not land in this job's preview.
-    if (m_jobStage < 4) {
+    const JobTicket ticket = m_previewTickets.take();
+    if (!isCurrentRun(ticket) || m_jobStage != 4) {
         qCDebug(lcWindow) << "Preview tiles of an earlier job dropped";
         return;
     }
@@ -311,11 +873,10 @@ void MainWindow::getSceneTiles(Vexlor::SceneTile tiles)
         const QPoint centre = m_jobBounds.center();
         QTimer::singleShot(0, ui->graphicsView, [this, centre]() { ui->graphicsView->centerOn(centre); });
     }
-
-    emit finishedPrep();
-    activateWindow();
     ui->editSettingsButton->setEnabled(true);
 }
+
+// --- Final rendering, job generation, out.prn ----------------------------
 
 void MainWindow::renderFinal()
 {
@@ -323,8 +884,23 @@ void MainWindow::renderFinal()
         ui->finalChkBx->setEnabled(true);
         return;
     }
+    if (!m_ditherTickets.isEmpty()) {
+        // The image processor still works on an earlier request; this one
+        // goes out when that answer is in.
+        m_finalDeferred = true;
+        return;
+    }
     m_finalPreviewNeeded = false;
+    m_finalDeferred = false;
     m_jobStage = 5;
+    if (!m_busy) {
+        // A regeneration of the job on show: the queue waits for it.
+        m_busy = true;
+        if (JobRecord *record = job(m_currentJob))
+            record->state = JobRecord::Processing;
+        refreshJobList();
+    }
+    refreshStatus();
     ui->pushButton->setEnabled(false);
     renewGroup(m_finalGroup);
 
@@ -339,21 +915,42 @@ void MainWindow::renderFinal()
     }
 
     const QString jobType = getValue(QStringLiteral("JobType"), QStringLiteral("combo"), QString());
-    emit sendRasters(jobType == QLatin1String("vector") ? VectorList() : rasters);
+    m_finalVectors = jobType == QLatin1String("raster") ? VectorList() : vectors;
+    const VectorList rasterList = jobType == QLatin1String("vector") ? VectorList() : rasters;
+    m_finalHasContent = !m_finalVectors.items.isEmpty();
+    m_ditherTickets.push(m_currentJob, m_run);
+    emit updateProgressString(QStringLiteral("Rendering the final job."));
+    emit sendRasters(rasterList);
     emit setDithering(m_ditheringType);
-    emit sendSettings(m_settings);
-    emit sendVectors(jobType == QLatin1String("raster") ? VectorList() : vectors);
     emit startImgProc();
 }
 
 void MainWindow::reciveDitheredTiles(Vexlor::SceneTile tiles)
 {
-    if (m_jobStage < 5) {
+    const JobTicket ticket = m_ditherTickets.take();
+    if (!isCurrentRun(ticket) || m_jobStage != 5) {
         qCDebug(lcWindow) << "Dithered tiles of an earlier job dropped";
+        if (m_finalDeferred && m_ditherTickets.isEmpty() && m_busy)
+            renderFinal();
         return;
     }
+    if (m_finalDeferred) {
+        // Asked again since: this answer is already out of date.
+        renderFinal();
+        return;
+    }
+    if (!m_finalHasContent)
+        m_finalHasContent = tilesHaveInk(tiles);
+
+    // Everything the job generator needs goes with the request, so that it
+    // never mixes the pieces of two runs.
+    m_pclTickets.push(m_currentJob, m_run);
+    emit sendBoundingRect(m_jobBounds);
+    emit sendSettings(m_settings);
+    emit sendVectors(m_finalVectors);
     emit sendFinalDither(tiles);
     infoString(QStringLiteral("Starting PCL Generation."));
+    emit updateProgressString(QStringLiteral("Generating the engraver job."));
     emit startPCLProc();
 
     addTiles(m_finalGroup, tiles);
@@ -363,55 +960,84 @@ void MainWindow::reciveDitheredTiles(Vexlor::SceneTile tiles)
 
 void MainWindow::getPCL(QByteArray arr)
 {
-    // An engraver job of an earlier job must neither replace out.prn nor be
-    // sent with this job's direct print.
-    if (m_jobStage < 5) {
+    const JobTicket ticket = m_pclTickets.take();
+    if (!isCurrentRun(ticket) || m_jobStage != 5) {
         qCDebug(lcWindow) << "Engraver job of an earlier job dropped";
         return;
     }
-    emit finishedPrep();
     ui->renderingProgressBar->setRange(0, 1);
     ui->renderingProgressBar->setValue(1);
-    activateWindow();
 
     infoString(QStringLiteral("Finished PCL Generation."));
     m_jobBytes = arr;
     infoString(QStringLiteral("In the PCL there were %1 bytes").arg(m_jobBytes.size()));
 
-    // Written under a temporary name and renamed, so that a full disk never
-    // leaves a truncated job file in place of a good one.
-    const QString path = m_gsOutputDir.absolutePath() + QStringLiteral("/out.prn");
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) {
-        errorString(QStringLiteral("Unable to open file."));
-        errorString(file.errorString());
-        showMessage(QMessageBox::Critical, QStringLiteral("Job Failed"),
-            QStringLiteral("The engraver job could not be written to %1: %2").arg(path, file.errorString()),
-            this);
+    const QString folder = m_gsOutputDir.absolutePath();
+    const QString path = folder + QStringLiteral("/out.prn");
+    QString reason;
+    if (!Vexlor::isPrivateDir(folder, &reason)) {
+        failCurrent(QStringLiteral("Refusing to write the engraver job into %1: %2").arg(folder, reason));
         return;
     }
-    if (file.write(m_jobBytes) != m_jobBytes.size() || !file.flush() || !file.commit()) {
-        file.cancelWriting();
-        errorString(QStringLiteral("Unable to write file."));
-        errorString(file.errorString());
-        showMessage(QMessageBox::Critical, QStringLiteral("Job Failed"),
-            QStringLiteral("The engraver job could not be written to %1: %2").arg(path, file.errorString()),
-            this);
+    QString why;
+    if (!writeJobFile(path, m_jobBytes, &why)) {
+        failCurrent(QStringLiteral("Unable to write file. %1: %2").arg(path, why));
         return;
     }
 
     m_jobStage = 6;
     ui->pushButton->setEnabled(true);
-    ui->renderingProgressLabel->setText(QStringLiteral("Done"));
+    ui->renderingProgressLabel->setText(QStringLiteral("Ready"));
+    activateWindow();
 
-    if (m_settings.settings.value(QStringLiteral("directPrint")) == QLatin1String("enabled")) {
-        qCDebug(lcWindow) << "Direct Print enabled";
-        m_settings.settings.remove(QStringLiteral("directPrint"));
-        initiateJobTx();
+    JobRecord *record = job(m_currentJob);
+    const bool direct = m_settings.settings.value(QStringLiteral("directPrint")) == QLatin1String("enabled");
+    if (!direct) {
+        finishJob(JobRecord::Ready);
+        return;
     }
+    qCDebug(lcWindow) << "Direct Print enabled";
+    // A later regeneration of the same job is not sent again.
+    m_settings.settings.remove(QStringLiteral("directPrint"));
+    if (record)
+        record->settings.settings.remove(QStringLiteral("directPrint"));
+    if (!hasSomethingToEngrave()) {
+        const QString text
+            = QStringLiteral("The page of \"%1\" is empty: there is nothing to engrave, so it was not sent.")
+                  .arg(record ? record->title : QString());
+        infoString(text);
+        showMessage(QMessageBox::Information, QStringLiteral("Empty Page"), text, this);
+        finishJob(JobRecord::Ready, QStringLiteral("Empty page, not sent"));
+        return;
+    }
+    closeProgressDialog();
+    if (!sendJob(true))
+        finishJob(JobRecord::Ready, QStringLiteral("No engraver selected, not sent"));
 }
 
-void MainWindow::initiateJobTx()
+bool MainWindow::hasSomethingToEngrave() const
+{
+    return m_finalHasContent;
+}
+
+// --- Sending --------------------------------------------------------------
+
+bool MainWindow::sendJob(bool fromQueue)
+{
+    const int jobId = m_currentJob;
+    if (!initiateJobTx(jobId))
+        return false;
+    if (JobRecord *record = job(jobId))
+        record->state = JobRecord::Sending;
+    // A press of Print never holds up the queue; a direct print does, until
+    // the engraver has the job (see initiateJobTx).
+    Q_UNUSED(fromQueue)
+    refreshJobList();
+    refreshStatus();
+    return true;
+}
+
+bool MainWindow::initiateJobTx(int jobId)
 {
     infoString(QStringLiteral("Attempting to send information."));
     const int row = ui->machineList->currentRow();
@@ -419,7 +1045,7 @@ void MainWindow::initiateJobTx()
         errorString(QStringLiteral("No engraver selected!"));
         showMessage(QMessageBox::Critical, QStringLiteral("Connection Error"),
             QStringLiteral("No Engraver Selected!"), this);
-        return;
+        return false;
     }
     const Vexlor::vexlorMachine machine = machines.at(row);
     const QString title = m_settings.settings.value(QStringLiteral("Title"), QStringLiteral("Untitled"));
@@ -458,8 +1084,33 @@ void MainWindow::initiateJobTx()
     connect(sender, SIGNAL(bytesWritten(int)), progress, SLOT(setValue(int)));
     connect(sender, SIGNAL(totalBytes(int)), progress, SLOT(setMaximum(int)));
 
+    // The job's state follows its transmission; a direct print holds the
+    // queue until the engraver has it, so jobs reach it in their order.
+    if (jobId > 0) {
+        auto failure = std::make_shared<QString>();
+        connect(sender, &vexlorSocket::error, this, [failure](const QString &text) {
+            if (failure->isEmpty())
+                *failure = text;
+        });
+        connect(sender, &vexlorSocket::finished, this, [this, jobId, failure]() {
+            JobRecord *record = job(jobId);
+            const JobRecord::State state = failure->isEmpty() ? JobRecord::Sent : JobRecord::Failed;
+            if (record && record->state == JobRecord::Sending) {
+                if (m_busy && m_currentJob == jobId) {
+                    finishJob(state, *failure);
+                    return;
+                }
+                record->state = state;
+                record->reason = *failure;
+            }
+            refreshJobList();
+            refreshStatus();
+        });
+    }
+
     sender->moveToThread(thread);
     thread->start(QThread::InheritPriority);
+    return true;
 }
 
 void MainWindow::socketError(QString err)
@@ -467,12 +1118,29 @@ void MainWindow::socketError(QString err)
     showMessage(QMessageBox::Critical, QStringLiteral("Socket Error"), err, this);
 }
 
-void MainWindow::progressCanceled() { }
-
 void MainWindow::on_pushButton_clicked()
 {
-    initiateJobTx();
+    if (hasSomethingToEngrave()) {
+        sendJob(false);
+        return;
+    }
+    // An empty page is sent only when the user says so.
+    auto *box = new QMessageBox(QMessageBox::Question, QStringLiteral("Empty Page"),
+        QStringLiteral("The page of \"%1\" is empty: there is nothing to engrave. Send it anyway?")
+            .arg(ui->jobLabel->text()),
+        QMessageBox::Yes | QMessageBox::No, this);
+    box->setDefaultButton(QMessageBox::No);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    const int jobId = m_currentJob;
+    connect(box, &QMessageBox::finished, this, [this, box, jobId](int) {
+        if (box->clickedButton() == box->button(QMessageBox::Yes) && jobId == m_currentJob
+            && ui->pushButton->isEnabled())
+            sendJob(false);
+    });
+    box->open();
 }
+
+// --- Failures reported by the workers -------------------------------------
 
 void MainWindow::listenFailed(QString serverError)
 {
@@ -490,29 +1158,60 @@ void MainWindow::listenerError(QString err)
 
 void MainWindow::parserError(QString err)
 {
-    // Only the failures that leave the job without options stop it; a single
-    // unusable option is left out and the job goes on.
+    // Only the failures that leave the job without options end its parse; a
+    // single unusable option is left out and the job goes on.
     static const char *const fatal[] = { "The file could not be opened in name2Parse",
         "The file could not be read", "Problem opening option file", "Refusing to write the options file",
         "Could not write the option file" };
-    if (m_jobStage != 1)
-        return;
     for (const char *prefix : fatal) {
-        if (err.startsWith(QLatin1String(prefix))) {
-            failJob(QStringLiteral("The print job could not be read.\n%1").arg(err));
+        if (!err.startsWith(QLatin1String(prefix)))
+            continue;
+        const JobTicket ticket = m_parseTickets.take();
+        JobRecord *record = job(ticket.job);
+        if (!record)
             return;
+        const QString what = QStringLiteral("The print job could not be read.\n%1").arg(err);
+        if (record->id == m_currentJob && m_busy) {
+            // The worker has logged its error already.
+            showMessage(QMessageBox::Critical, QStringLiteral("Job Failed"), what, this);
+            finishJob(JobRecord::Failed, what);
+        } else if (record->state == JobRecord::Waiting) {
+            record->state = JobRecord::Failed;
+            record->reason = what;
+            refreshJobList();
         }
+        return;
     }
 }
 
 void MainWindow::optionProcessorError(QString err)
 {
-    if (err == QLatin1String("The xml input options were not parsed properly.") && m_jobStage <= 2)
-        failJob(QStringLiteral("The options of the print job could not be read.\n%1").arg(err));
+    if (err == QLatin1String("The xml input options were not parsed properly.")) {
+        const JobTicket ticket = m_optionTickets.take();
+        if (isCurrentRun(ticket) && m_jobStage == 2) {
+            const QString what
+                = QStringLiteral("The options of the print job could not be read.\n%1").arg(err);
+            showMessage(QMessageBox::Critical, QStringLiteral("Job Failed"), what, this);
+            finishJob(JobRecord::Failed, what);
+        }
+        return;
+    }
+    // Values taken to the nearest allowed one and the like: the user sees
+    // them with the job.
+    if (m_busy && !m_optionTickets.isEmpty() && isCurrentRun(*m_optionTickets.front()))
+        addNotice(err);
 }
 
 void MainWindow::sceneReaderError(QString err)
 {
-    if (m_jobStage == 4 && err.startsWith(QLatin1String("Problem opening image file")))
-        failJob(QStringLiteral("The page description of the print job could not be read.\n%1").arg(err));
+    if (!err.startsWith(QLatin1String("Problem opening image file")))
+        return;
+    // The reader gives up on this scene: its request is answered.
+    const JobTicket ticket = m_sceneTickets.take();
+    if (isCurrentRun(ticket) && m_jobStage == 4) {
+        const QString what
+            = QStringLiteral("The page description of the print job could not be read.\n%1").arg(err);
+        showMessage(QMessageBox::Critical, QStringLiteral("Job Failed"), what, this);
+        finishJob(JobRecord::Failed, what);
+    }
 }

@@ -2,6 +2,7 @@
 // settings table, and the reaction to edited settings.
 #include "editsettings.h"
 #include "mainwindow.h"
+#include "settingslookup.h"
 #include "ui_mainwindow.h"
 
 #include <QGraphicsItemGroup>
@@ -11,23 +12,28 @@
 
 void MainWindow::sanitizeSettings()
 {
+    normaliseSettings(m_settings);
+}
+
+void MainWindow::normaliseSettings(vexlorSettings &settings)
+{
     static const char *const numericKeys[] = { "rasterSpeed", "rasterPower", "vectorSpeed", "vectorPower",
         "vectorFreq", "cResolution", "materialThickness" };
-    const QStringList keys = m_settings.settings.keys();
+    const QStringList keys = settings.settings.keys();
     for (const QString &key : keys) {
         for (const char *numeric : numericKeys) {
             if (key == QLatin1String(numeric)) {
-                m_settings.settings.insert(QStringLiteral("Custom") + key, m_settings.settings.value(key));
-                m_settings.settings.remove(key);
+                settings.settings.insert(QStringLiteral("Custom") + key, settings.settings.value(key));
+                settings.settings.remove(key);
                 break;
             }
         }
     }
-    if (!m_settings.settings.contains(QStringLiteral("Title")))
-        m_settings.settings.insert(QStringLiteral("Title"), QStringLiteral("Untitled"));
+    if (!settings.settings.contains(QStringLiteral("Title")))
+        settings.settings.insert(QStringLiteral("Title"), QStringLiteral("Untitled"));
 }
 
-void MainWindow::updateSettings()
+void MainWindow::refreshSettingsTable()
 {
     reciveDitheringType(m_settings.settings.value(QStringLiteral("dithering")));
 
@@ -79,46 +85,68 @@ void MainWindow::updateSettings()
             (*it)->setText(1, values[index++]);
         }
     }
+}
 
+void MainWindow::updateSettings()
+{
+    refreshSettingsTable();
+
+    // The dialog's OK changes the job it was opened on; when that job is no
+    // longer on show, its record keeps the change for when it is opened again.
+    if (m_settingsDialogJob != m_currentJob) {
+        if (JobRecord *record = job(m_settingsDialogJob)) {
+            record->settings = m_settings;
+            record->edited = true;
+        }
+        return;
+    }
+    JobRecord *record = job(m_currentJob);
+    if (record) {
+        record->settings = m_settings;
+        record->edited = true;
+        record->title = getValue(QStringLiteral("Title"), QStringLiteral("Untitled"), QString());
+    }
+    // Before the preview is in, the final stages have not started: they take
+    // the changed settings when they do.
+    if (m_jobStage <= 4)
+        return;
+
+    // A new run of the job: whatever the workers still do for the earlier
+    // one is dropped when it comes.
+    ++m_run;
     const int resolution
         = getValue(QStringLiteral("cResolution"), QStringLiteral("600"), QStringLiteral("CustomcResolution"))
               .toInt();
     if (resolution == m_resolution) {
-        if (m_jobStage > 3) {
-            m_finalPreviewNeeded = true;
-            updateGfx();
-            renderFinal();
-        }
+        m_jobStage = 5;
+        m_finalPreviewNeeded = true;
+        updateGfx();
+        renderFinal();
         return;
     }
 
     // A new resolution needs a new page description: run Ghostscript again.
     renewGroup(m_rulerGroup);
     renewGroup(m_previewGroup);
+    withdrawPreview();
 
     m_resolution = resolution;
-    const QStringList arguments {
-        QStringLiteral("-dDOINTERPOLATE"),
-        QStringLiteral("-dBATCH"),
-        QStringLiteral("-dSAFER"),
-        QStringLiteral("-dNOPAUSE"),
-        QStringLiteral("-sDEVICE=vexlor"),
-        QStringLiteral("-r")
-            + getValue(
-                QStringLiteral("cResolution"), QStringLiteral("600"), QStringLiteral("CustomcResolution")),
-        QStringLiteral("-sDitheringType=") + m_settings.settings.value(QStringLiteral("dithering")),
-        QStringLiteral("-sJobType=mono"),
-        QStringLiteral("-sOutputFile=/tmp/GSTemp/o.xml"),
-        m_settings.settings.value(QStringLiteral("PostScriptFile")),
-    };
+    m_busy = true;
+    if (record)
+        record->state = JobRecord::Processing;
+    refreshJobList();
+    refreshStatus();
+    ui->pushButton->setEnabled(false);
+    ui->editSettingsButton->setEnabled(false);
     openProgressDialog();
     m_finalPreviewNeeded = true;
-    gsLauncher(arguments);
+    startGhostscript(ghostscriptArguments());
 }
 
 void MainWindow::on_editSettingsButton_released()
 {
     ui->finalChkBx->setChecked(false);
+    m_settingsDialogJob = m_currentJob;
     settingsDialog->setSettings();
     settingsDialog->show();
 }

@@ -26,15 +26,27 @@ void messageHandler(QtMsgType type, const QMessageLogContext &, const QString &m
     std::fprintf(stderr, "%s\n", qUtf8Printable(message));
 }
 
+// The options that Qt's application object takes for itself: accepted on the
+// command line, left for it, and not listed in the help.
+void addQtOptions(QCommandLineParser *parser)
+{
+    for (const char *name : { "platform", "platformpluginpath", "platformtheme", "plugin", "qwindowgeometry",
+             "qwindowicon", "qwindowtitle", "session", "display", "geometry", "style", "stylesheet" }) {
+        QCommandLineOption option(QString::fromLatin1(name), QString(), QStringLiteral("value"));
+        option.setFlags(QCommandLineOption::HiddenFromHelp);
+        parser->addOption(option);
+    }
+    for (const char *name : { "reverse", "widgetcount" }) {
+        QCommandLineOption option(QString::fromLatin1(name));
+        option.setFlags(QCommandLineOption::HiddenFromHelp);
+        parser->addOption(option);
+    }
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
 {
-    QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("vexlor-options"));
-    QApplication::setApplicationVersion(QStringLiteral("1.0"));
-    qInstallMessageHandler(messageHandler);
-
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
         "Shows the engraving options of an engraver queue and stores them as your default options of the "
@@ -62,6 +74,27 @@ int main(int argc, char *argv[])
         QStringLiteral("verbose"), QStringLiteral("Log what the panel does on standard error."));
     parser.addOptions(
         { ppdOption, setOption, acceptOption, summaryOption, printOption, screenshotOption, verboseOption });
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    addQtOptions(&parser);
+
+    // The help, the version and mistakes in the command line are answered
+    // before the window system is opened, so they work without a display.
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    if (!parser.parse(arguments) || parser.isSet(QStringLiteral("help"))
+        || parser.isSet(QStringLiteral("version"))) {
+        QCoreApplication core(argc, argv);
+        QCoreApplication::setApplicationName(QStringLiteral("vexlor-options"));
+        QCoreApplication::setApplicationVersion(QStringLiteral(VEXLOR_VERSION));
+        parser.process(core); // prints and ends the program
+        return 2;
+    }
+
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("vexlor-options"));
+    QApplication::setApplicationVersion(QStringLiteral(VEXLOR_VERSION));
+    qInstallMessageHandler(messageHandler);
     parser.process(app);
     g_verbose = parser.isSet(verboseOption);
 

@@ -91,7 +91,7 @@ QString VirtualEngraver::log() const
     return QString::fromUtf8(m_output);
 }
 
-int printThroughQueue(
+QString filterForQueue(
     const QString &postScript, const QStringList &options, const QString &workDir, QString *log)
 {
     QStringList filterArguments { QStringLiteral("-p"), ppdFile(), QStringLiteral("-m"),
@@ -100,20 +100,64 @@ int printThroughQueue(
         filterArguments << QStringLiteral("-o") << option;
     filterArguments << postScript;
 
+    static int serial = 0;
     const QString filtered = workDir + QStringLiteral("/filtered-")
-        + QString::number(QDateTime::currentMSecsSinceEpoch()) + QStringLiteral(".ps");
+        + QString::number(QDateTime::currentMSecsSinceEpoch()) + QLatin1Char('-') + QString::number(++serial)
+        + QStringLiteral(".ps");
     QProcess filter;
     filter.setStandardOutputFile(filtered);
     filter.start(QStringLiteral("cupsfilter"), filterArguments);
     if (!filter.waitForFinished(60000) || filter.exitCode() != 0) {
         if (log)
             *log = QString::fromLocal8Bit(filter.readAllStandardError());
-        return -1;
+        return QString();
     }
+    return filtered;
+}
 
-    // The backend returns once the listener has taken the whole job. The
-    // listener may live in this very process, so its events keep flowing
-    // while the backend runs.
+QProcess *startBackend(const QString &filtered, const QString &jobName, QObject *parent)
+{
+    auto *backend = new QProcess(parent);
+    backend->start(binary(QStringLiteral("vexlor")),
+        QStringList { QStringLiteral("1"), QStringLiteral("tester"), jobName, QStringLiteral("1"), QString(),
+            filtered });
+    return backend;
+}
+
+bool waitForBackends(const QList<QProcess *> &backends, int timeoutMs)
+{
+    // The listener may live in this very process, so its events keep flowing
+    // while the backends run.
+    QElapsedTimer timer;
+    timer.start();
+    auto running = [&backends]() {
+        for (QProcess *backend : backends) {
+            if (backend->state() != QProcess::NotRunning)
+                return true;
+        }
+        return false;
+    };
+    while (running() && timer.elapsed() < timeoutMs) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        for (QProcess *backend : backends)
+            backend->waitForFinished(5);
+    }
+    for (QProcess *backend : backends) {
+        if (backend->state() != QProcess::NotRunning || backend->exitStatus() != QProcess::NormalExit
+            || backend->exitCode() != 0)
+            return false;
+    }
+    return true;
+}
+
+int printThroughQueue(
+    const QString &postScript, const QStringList &options, const QString &workDir, QString *log)
+{
+    const QString filtered = filterForQueue(postScript, options, workDir, log);
+    if (filtered.isEmpty())
+        return -1;
+
+    // The backend returns once the listener has taken the whole job.
     QProcess backend;
     backend.start(binary(QStringLiteral("vexlor")),
         QStringList { QStringLiteral("1"), QStringLiteral("tester"), QFileInfo(postScript).fileName(),

@@ -51,6 +51,19 @@ private:
 int printThroughQueue(
     const QString &postScript, const QStringList &options, const QString &workDir, QString *log = nullptr);
 
+// The first half of printThroughQueue: the PostScript file run through the
+// PPD's filter with the options. Returns the filtered file, or an empty name.
+QString filterForQueue(
+    const QString &postScript, const QStringList &options, const QString &workDir, QString *log = nullptr);
+
+// The second half: starts the queue's backend on a filtered file without
+// waiting for it, so that several jobs can be on their way at once.
+QProcess *startBackend(const QString &filtered, const QString &jobName, QObject *parent);
+
+// Waits, with the event loop running, until every backend has ended; true
+// when all of them ended with exit code 0.
+bool waitForBackends(const QList<QProcess *> &backends, int timeoutMs = 120000);
+
 // Writes a small PostScript job to a file and returns its path.
 QString writePostScript(const QString &dir, const QString &name, const QByteArray &body,
     const QByteArray &title = QByteArray("Test job"));

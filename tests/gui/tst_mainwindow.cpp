@@ -1,4 +1,5 @@
 #include "mainwindow.h"
+#include "securefs.h"
 #include "vexlortypes.h"
 
 #include <QGraphicsLineItem>
@@ -42,8 +43,9 @@ struct WindowFixture
 
     void open()
     {
+        // Private folders, as the application makes them.
         for (const char *sub : { "spool", "options", "gs", "support" })
-            QDir().mkpath(dir.filePath(sub));
+            Vexlor::makePrivateDir(dir.filePath(sub));
         window.reset(new MainWindow(dir.filePath("no-such-gs"), dir.filePath("spool"),
             dir.filePath("options"), dir.filePath("gs"), support()));
     }
@@ -55,6 +57,17 @@ struct WindowFixture
         if (!f.open(QIODevice::ReadOnly))
             return QByteArray();
         return f.readAll();
+    }
+
+    // A job as the listener and the option parser hand it over. Its options
+    // file does not exist, so the option processor later ends it.
+    void feedJob(const vexlorSettings &settings)
+    {
+        static int serial = 0;
+        const QString name = QStringLiteral("job%1").arg(++serial);
+        window->newJobRecived(dir.filePath("spool/" + name + ".ps"));
+        window->optionHandler(dir.filePath("options/" + name + ".xml"));
+        window->optionHandler(settings);
     }
 
     template <typename T> T *child(const char *name) { return window->findChild<T *>(QLatin1String(name)); }
@@ -86,6 +99,7 @@ private slots:
     void settingsAreNormalised();
     void settingsTableShowsDefaults();
     void settingsTableShowsThickness();
+    void pageCountIsShownWithTheJob();
 
     void rulersAt600Dpi();
     void strokeWidthControls_data();
@@ -94,6 +108,7 @@ private slots:
     void ditheringTypeFromText();
     void jobBoundsFollowJobType_data();
     void jobBoundsFollowJobType();
+    void hugeCoordinatesAreLeftOut();
     void itemsOffTheTableWarn();
     void droppedJobIsReported();
     void missingGhostscriptEndsTheJob();
@@ -237,6 +252,17 @@ void tst_MainWindow::noEngraverSelectedRefusesToSend()
     auto *print = f.child<QPushButton>("pushButton");
     print->setEnabled(true);
     QTest::mouseClick(print, Qt::LeftButton);
+    // Nothing was rendered, so the user is asked first whether to send an
+    // empty page at all; "No" sends nothing and says nothing more.
+    QMessageBox *empty = f.messageBox("Empty Page");
+    QVERIFY(empty);
+    QVERIFY(empty->text().contains("empty"));
+    QTest::mouseClick(empty->button(QMessageBox::No), Qt::LeftButton);
+    QVERIFY(!f.messageBox("Connection Error"));
+
+    QTest::mouseClick(print, Qt::LeftButton);
+    QTRY_VERIFY(f.messageBox("Empty Page"));
+    QTest::mouseClick(f.messageBox("Empty Page")->button(QMessageBox::Yes), Qt::LeftButton);
     QMessageBox *box = f.messageBox("Connection Error");
     QVERIFY(box);
     QCOMPARE(box->text(), QStringLiteral("No Engraver Selected!"));
@@ -251,7 +277,7 @@ void tst_MainWindow::settingsAreNormalised()
     s.settings.insert("CustomrasterSpeed", "70");
     s.settings.insert("cResolution", "300");
     s.settings.insert("materialThickness", "3.174999952316");
-    f.window->optionHandler(s);
+    f.feedJob(s);
     const QMap<QString, QString> &got = f.window->jobSettings().settings;
     QCOMPARE(got.value("CustomrasterSpeed"), QStringLiteral("30"));
     QVERIFY(!got.contains("rasterSpeed"));
@@ -263,7 +289,10 @@ void tst_MainWindow::settingsAreNormalised()
 
     vexlorSettings titled;
     titled.settings.insert("Title", "");
-    f.window->optionHandler(titled);
+    // The first job ends when the option processor finds no options file;
+    // the next one then starts at once.
+    QTRY_VERIFY(!f.window->isBusy());
+    f.feedJob(titled);
     QCOMPARE(f.window->jobSettings().settings.value("Title", "absent"), QString());
 }
 
@@ -281,7 +310,7 @@ void tst_MainWindow::settingsTableShowsDefaults()
 {
     WindowFixture f;
     f.open();
-    f.window->optionHandler(vexlorSettings());
+    f.feedJob(vexlorSettings());
     QCOMPARE(valueColumn(f.child<QTreeWidget>("settingsTree")),
         QStringList({ "600", "Combined", "None", "No", "N/A", "N/A", "50", "50", "top", "Standard", "50",
             "50", "50", "none", "No", "No" }));
@@ -296,10 +325,29 @@ void tst_MainWindow::settingsTableShowsThickness()
     s.settings.insert("materialThickness", "1.5");
     s.settings.insert("vectorGrid", "enabled");
     s.settings.insert("vectorSpeedComp", "enabled");
-    f.window->optionHandler(s);
+    f.feedJob(s);
     const QStringList values = valueColumn(f.child<QTreeWidget>("settingsTree"));
     QCOMPARE(values.mid(3, 3), QStringList({ "Yes", "Yes", "1.500" }));
     QCOMPARE(values.at(14), QStringLiteral("Yes"));
+}
+
+void tst_MainWindow::pageCountIsShownWithTheJob()
+{
+    WindowFixture f;
+    f.open();
+    auto *notice = f.child<QLabel>("jobNoticeLabel");
+    vexlorSettings one;
+    one.settings.insert("PageCount", "1");
+    f.feedJob(one);
+    QVERIFY(!notice->isVisibleTo(f.window.get()));
+
+    QTRY_VERIFY(!f.window->isBusy());
+    vexlorSettings three;
+    three.settings.insert("PageCount", "3");
+    f.feedJob(three);
+    QVERIFY(notice->isVisibleTo(f.window.get()));
+    QCOMPARE(notice->text(), QStringLiteral("The document has 3 pages; only page 1 is engraved."));
+    QCOMPARE(f.window->jobs().last().notices, QStringList { notice->text() });
 }
 
 void tst_MainWindow::rulersAt600Dpi()
@@ -380,10 +428,8 @@ void tst_MainWindow::ditheringTypeFromText()
     QFETCH(int, type);
     WindowFixture f;
     f.open();
-    QSignalSpy spy(f.window.get(), SIGNAL(setDithering(int)));
     f.window->reciveDitheringType(text);
-    QCOMPARE(spy.count(), 1);
-    QCOMPARE(spy.at(0).at(0).toInt(), type);
+    QCOMPARE(f.window->ditheringType(), type);
 }
 
 static Vexlor::LaserItemList boundsItems()
@@ -418,37 +464,50 @@ static Vexlor::LaserItemList boundsItems()
 void tst_MainWindow::jobBoundsFollowJobType_data()
 {
     QTest::addColumn<QString>("jobType");
-    QTest::addColumn<QString>("centre");
     QTest::addColumn<QRect>("bounds");
     // A stroke of width 2 grows by 2 on every side; an image counts with its
     // rectangle mapped through its transform; hidden items never count.
-    QTest::newRow("combo") << "combo"
-                           << "none" << QRect(100, 100, 1920, 902);
-    QTest::newRow("vector") << "vector"
-                            << "none" << QRect(100, 100, 1002, 902);
-    QTest::newRow("raster") << "raster"
-                            << "none" << QRect(2000, 500, 20, 10);
-    QTest::newRow("page centring") << "combo"
-                                   << "page" << QRect(QPoint(0, 0), QPoint(5100, 6600));
+    QTest::newRow("combo") << "combo" << QRect(100, 100, 1920, 902);
+    QTest::newRow("vector") << "vector" << QRect(100, 100, 1002, 902);
+    QTest::newRow("raster") << "raster" << QRect(2000, 500, 20, 10);
 }
 
 void tst_MainWindow::jobBoundsFollowJobType()
 {
     QFETCH(QString, jobType);
-    QFETCH(QString, centre);
     QFETCH(QRect, bounds);
-    WindowFixture f;
-    f.open();
-    vexlorSettings s;
-    s.settings.insert("JobType", jobType);
-    s.settings.insert("CenterEngraving", centre);
-    f.window->optionHandler(s);
-    f.window->getWidth("5100");
-    f.window->getHeight("6600");
-    QSignalSpy spy(f.window.get(), SIGNAL(sendBoundingRect(QRect)));
-    f.window->getGfxItems(boundsItems());
-    QCOMPARE(spy.count(), 1);
-    QCOMPARE(spy.at(0).at(0).toRect(), bounds);
+    Vexlor::LaserItemList kept;
+    bool outOfRange = false;
+    QCOMPARE(MainWindow::computeJobBounds(boundsItems(), jobType, &kept, &outOfRange), bounds);
+    QCOMPARE(kept.size(), boundsItems().size());
+    QVERIFY(!outOfRange);
+}
+
+void tst_MainWindow::hugeCoordinatesAreLeftOut()
+{
+    // Coordinates no engraver job can carry would wrap its integers: such an
+    // item is left out and reported like an item off the table.
+    Vexlor::LaserItemList items = boundsItems();
+    LaserOp::LaserOp far;
+    far.type = LaserOp::EngravedPath;
+    far.path.addRect(3e9, 3e9, 10, 10);
+    far.pen = QPen(Qt::NoPen);
+    items.insert(1, far);
+    LaserOp::LaserOp huge;
+    huge.type = LaserOp::Image;
+    QImage picture(4, 4, QImage::Format_ARGB32);
+    picture.fill(Qt::black);
+    huge.pixmap = QPixmap::fromImage(picture);
+    huge.transform = QTransform::fromScale(1e12, 1e12);
+    items.append(huge);
+
+    Vexlor::LaserItemList kept;
+    bool outOfRange = false;
+    QCOMPARE(MainWindow::computeJobBounds(items, "combo", &kept, &outOfRange), QRect(100, 100, 1920, 902));
+    QVERIFY(outOfRange);
+    QCOMPARE(kept.size(), 4);
+    for (const LaserOp::LaserOp &item : kept)
+        QVERIFY(item.path.boundingRect().left() < 1e6);
 }
 
 void tst_MainWindow::itemsOffTheTableWarn()
@@ -488,7 +547,11 @@ void tst_MainWindow::missingGhostscriptEndsTheJob()
 {
     WindowFixture f;
     f.open();
-    f.window->newJobRecived(f.dir.filePath("spool/job.txt"));
+    QFile spool(f.dir.filePath("spool/job.ps"));
+    QVERIFY(spool.open(QIODevice::WriteOnly));
+    spool.write("%!PS-Adobe-3.0\n%%Title: Missing\nshowpage\n%%EOF\n");
+    spool.close();
+    f.window->newJobRecived(spool.fileName());
     auto visibleProgress = [&f]() {
         for (QProgressDialog *dialog : f.window->findChildren<QProgressDialog *>()) {
             if (dialog->isVisible())
@@ -512,10 +575,9 @@ void tst_MainWindow::resultsOfAnEarlierJobAreDropped()
     f.open();
     // A new job has just arrived, with direct print on; the previous job's
     // renderer and generator still deliver their results.
-    f.window->newJobRecived(f.dir.filePath("spool/job.txt"));
     vexlorSettings s;
     s.settings.insert("directPrint", "enabled");
-    f.window->optionHandler(s);
+    f.feedJob(s);
     QSignalSpy prep(f.window.get(), SIGNAL(finishedPrep()));
     QSignalSpy generate(f.window.get(), SIGNAL(startPCLProc()));
 

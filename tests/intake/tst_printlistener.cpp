@@ -630,7 +630,7 @@ void tst_PrintListener::idleSenderIsDropped_data()
 void tst_PrintListener::idleSenderIsDropped()
 {
     QFETCH(QByteArray, partial);
-    m_idleTimeout = 400;
+    m_idleTimeout = 1000;
     QVERIFY(startListener(m_spool));
     QTcpSocket *idle = connectClient();
     if (!partial.isEmpty()) {
@@ -646,7 +646,7 @@ void tst_PrintListener::idleSenderIsDropped()
     } else {
         QTRY_COMPARE(m_errors->count(), 1);
         const QString text = m_errors->at(0).at(0).toString();
-        QVERIFY2(text.startsWith(QStringLiteral("The sender sent nothing for 400 ms"))
+        QVERIFY2(text.startsWith(QStringLiteral("The sender sent nothing for 1000 ms"))
                 && text.contains(QStringLiteral("unfinished job (%1 bytes) discarded").arg(partial.size())),
             qPrintable(text));
     }

@@ -4,13 +4,17 @@
 
 #include "enginefixture.h"
 #include "jobreport.h"
+#include "tablepicture.h"
 
 #include <QElapsedTimer>
 #include <QImage>
 #include <QProcess>
+#include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QTcpSocket>
 #include <QtTest>
+
+#include <cmath>
 
 namespace {
 
@@ -131,6 +135,12 @@ private slots:
     void rejectedStreamIsStored();
     void picture_data();
     void picture();
+    void placement();
+    void streamErrors_data();
+    void streamErrors();
+    void mutatedStreams();
+    void incompleteJobIsLogged();
+    void writeFailuresKeepTheSystemsReason();
     void debianLpdClient();
     void onceWithoutJob();
     void stopInTheMiddleOfAJob();
@@ -412,58 +422,319 @@ void tst_engraver::rejectedStreamIsStored()
 void tst_engraver::picture_data()
 {
     QTest::addColumn<int>("resolution");
-    QTest::addColumn<QSize>("bitmapSize");
     QTest::addColumn<int>("scale");
-    QTest::addColumn<QSize>("pictureSize");
+    QTest::addColumn<QSize>("tablePixels");
 
-    QTest::newRow("small, full size") << 600 << QSize(300, 200) << 1 << QSize(300, 200);
-    QTest::newRow("full table at 600 dpi") << 600 << QSize(24000, 16800) << 6 << QSize(4000, 2800);
-    QTest::newRow("wide strip at 1200 dpi") << 1200 << QSize(40001, 60) << 11 << QSize(3637, 6);
-    QTest::newRow("beyond the table is cut") << 100 << QSize(5000, 100) << 1 << QSize(4000, 100);
+    QTest::newRow("600 dpi") << 600 << 6 << QSize(4000, 2800);
+    QTest::newRow("1200 dpi") << 1200 << 12 << QSize(4000, 2800);
+    QTest::newRow("100 dpi, full size") << 100 << 1 << QSize(4000, 2800);
+    QTest::newRow("72 dpi, full size") << 72 << 1 << QSize(2880, 2016);
+    QTest::newRow("lying resolution") << 2000000000 << 48 << QSize(4000, 2800);
 }
 
-// Engraved dots in black, a half engraved patch in grey, cut lines in red,
-// scaled by a whole factor.
+// The whole table with its frame and rulers; engraved dots in black, a half
+// engraved patch in grey, cut lines in red, each where it lies on the table.
 void tst_engraver::picture()
 {
     QFETCH(int, resolution);
-    QFETCH(QSize, bitmapSize);
     QFETCH(int, scale);
-    QFETCH(QSize, pictureSize);
+    QFETCH(QSize, tablePixels);
 
     JobDecoder::DecodedJob job;
     job.resolution = resolution;
-    job.bitmap = QImage(bitmapSize, QImage::Format_Mono);
+    // A fully engraved cell and a half engraved one of scale x scale dots,
+    // and a cut line along the cell row below them, 2 inches from the
+    // table's corner (the resolution a lying stream names is capped).
+    const int dpi = std::min(resolution, JobDecoder::MaxTableResolution);
+    const int at = 2 * dpi / scale * scale;
+    job.bitmap = QImage(QSize(at + 5 * scale, at + 2 * scale), QImage::Format_Mono);
     job.bitmap.setColor(0, qRgb(255, 255, 255));
     job.bitmap.setColor(1, qRgb(0, 0, 0));
     job.bitmap.fill(0);
-    // A fully engraved block and a half engraved one of scale x scale dots,
-    // and a cut line along the block row below them.
     for (int y = 0; y < scale; ++y) {
         for (int x = 0; x < scale; ++x) {
-            job.bitmap.setPixel(scale + x, scale + y, 1);
+            job.bitmap.setPixel(at + x, at + y, 1);
             if (y % 2 == 0 || scale == 1)
-                job.bitmap.setPixel(3 * scale + x, scale + y, 1);
+                job.bitmap.setPixel(at + 2 * scale + x, at + y, 1);
         }
     }
-    const int lineY = 3 * scale;
-    job.vectors.moveTo(0, lineY);
-    job.vectors.lineTo(6 * scale, lineY);
+    job.vectors.moveTo(at, at + 3 * scale);
+    job.vectors.lineTo(at + 6 * scale, at + 3 * scale);
 
     int used = 0;
     const QImage picture = jobReport::render(job, jobReport::MaxPictureSide, &used);
     QCOMPARE(used, scale);
-    QCOMPARE(picture.size(), pictureSize);
-    QCOMPARE(picture.pixel(1, 1), qRgb(0, 0, 0));
-    QCOMPARE(picture.pixel(0, 0), qRgb(255, 255, 255));
-    QCOMPARE(picture.pixel(2, 1), qRgb(255, 255, 255));
+    QCOMPARE(picture.size(),
+        tablePixels
+            + QSize(tablePicture::RulerWidth + tablePicture::Margin,
+                tablePicture::RulerHeight + tablePicture::Margin));
+
+    const QPoint block = tablePicture::pixelOf(QPoint(at, at), scale);
+    QCOMPARE(block, QPoint(tablePicture::RulerWidth + at / scale, tablePicture::RulerHeight + at / scale));
+    QCOMPARE(picture.pixel(block), qRgb(0, 0, 0));
+    QCOMPARE(picture.pixel(block + QPoint(1, 0)), qRgb(255, 255, 255));
+    QCOMPARE(picture.pixel(block - QPoint(1, 1)), qRgb(255, 255, 255));
     if (scale > 1) {
         const int expectedGrey = 255 - 255 * ((scale + 1) / 2) / scale;
-        QVERIFY2(qAbs(qGray(picture.pixel(3, 1)) - expectedGrey) <= 1,
-            qPrintable(QString::number(qGray(picture.pixel(3, 1)))));
+        const int grey = qGray(picture.pixel(block + QPoint(2, 0)));
+        QVERIFY2(qAbs(grey - expectedGrey) <= 1, qPrintable(QString::number(grey)));
     }
-    QVERIFY(isRed(picture.pixel(2, 3)));
-    QCOMPARE(picture.pixel(2, 5), qRgb(255, 255, 255));
+    QVERIFY(isRed(picture.pixel(block + QPoint(2, 3))));
+    QCOMPARE(picture.pixel(block + QPoint(2, 5)), qRgb(255, 255, 255));
+
+    // The frame lies just outside the table, the rulers outside the frame:
+    // the table's corner dot is white, the pixel beyond it dark.
+    const QPoint corner = tablePicture::pixelOf(QPoint(0, 0), scale);
+    QCOMPARE(picture.pixel(corner), qRgb(255, 255, 255));
+    QVERIFY(qGray(picture.pixel(corner - QPoint(1, 1))) < 100);
+    const QPoint farCorner = corner + QPoint(tablePixels.width() - 1, tablePixels.height() - 1);
+    QCOMPARE(picture.pixel(farCorner), qRgb(255, 255, 255));
+    QVERIFY(qGray(picture.pixel(farCorner + QPoint(1, 1))) < 100);
+    QVERIFY(qGray(picture.pixel(farCorner + QPoint(3, 3))) > 200);
+    // An inch mark on the top ruler (10 inches) and on the left one (10
+    // inches), and none half way between two marks of a coarse ruler.
+    const int tenInches = int(std::floor(10.0 * dpi / scale));
+    QVERIFY(qGray(picture.pixel(corner + QPoint(tenInches, -4))) < 100);
+    QVERIFY(qGray(picture.pixel(corner + QPoint(-4, tenInches))) < 100);
+    QVERIFY(qGray(picture.pixel(corner + QPoint(tenInches + int(0.3 * dpi / scale), -4))) > 200);
+    // Labels: dark strokes in the label band above the 10 inch mark.
+    int dark = 0;
+    for (int x = -8; x <= 8; ++x)
+        for (int y = 2; y < 13; ++y)
+            dark += qGray(picture.pixel(corner.x() + tenInches + x, y)) < 128;
+    QVERIFY2(dark > 10, qPrintable(QString::number(dark)));
+}
+
+// With centring on, the job's anchor lies under the head; without, the
+// page's corner lies on the table's corner.
+void tst_engraver::placement()
+{
+    JobDecoder::DecodedJob job;
+    job.resolution = 100;
+    job.bitmap = QImage(QSize(200, 100), QImage::Format_Mono);
+    job.bitmap.setColor(0, qRgb(255, 255, 255));
+    job.bitmap.setColor(1, qRgb(0, 0, 0));
+    job.bitmap.fill(0);
+    job.bitmap.setPixel(150, 50, 1);
+    job.vectors.moveTo(0, 0);
+    job.vectors.lineTo(199, 0);
+
+    jobPlacement atCorner = jobPlacement::of(job, jobReport::defaultHead());
+    QCOMPARE(atCorner.offset, QPoint(0, 0));
+    QVERIFY(!atCorner.centred);
+    QVERIFY(atCorner.problem.isEmpty());
+
+    job.settings.centerEngraving = 1;
+    job.settings.centerX = 100;
+    job.settings.centerY = 50;
+    const jobPlacement centred = jobPlacement::of(job, jobReport::defaultHead());
+    QVERIFY(centred.centred);
+    QCOMPARE(centred.offset, QPoint(2000 - 100, 1400 - 50));
+    const jobExtent extent = tablePicture::extent(job, centred);
+    QCOMPARE(extent.engraved, QRect(2050, 1400, 1, 1));
+    QCOMPARE(extent.cut, QRectF(1900, 1350, 199, 0));
+    int scale = 0;
+    const QImage picture = tablePicture::render(job, centred, jobReport::MaxPictureSide, &scale);
+    QCOMPARE(scale, 1);
+    QCOMPARE(picture.pixel(tablePicture::pixelOf(QPoint(2050, 1400), 1)), qRgb(0, 0, 0));
+    QCOMPARE(picture.pixel(tablePicture::pixelOf(QPoint(150, 50), 1)), qRgb(255, 255, 255));
+    QVERIFY(isRed(picture.pixel(tablePicture::pixelOf(QPoint(2000, 1350), 1))));
+
+    const QString summary = jobReport::describe(job, true, QString(), 4200, QPointF(1, 2));
+    for (const char *line : { "  Centred: the anchor (100, 50) dots under the head at (1.00, 2.00)\n",
+             "  Engraved: from (1.50, 2.00) to (1.51, 2.01), 0.01 x 0.01 in\n",
+             "  Cut: from (0.00, 1.50) to (1.99, 1.50), 1.99 x 0.00 in\n",
+             "  Whole job: from (0.00, 1.50) to (1.99, 2.01), 1.99 x 0.51 in\n" })
+        QVERIFY2(summary.contains(QLatin1String(line)), qPrintable(line + QStringLiteral("\n") + summary));
+    QVERIFY2(!summary.contains(QLatin1String("Errors:")), qPrintable(summary));
+
+    // A head near the corner puts part of the job off the table: the summary
+    // says so, the picture shows what is on it.
+    const QString offTable = jobReport::describe(job, true, QString(), 4200, QPointF(0.5, 0.2));
+    QVERIFY2(offTable.contains(QLatin1String("  cut lines reach beyond the table: from (-0.50, -0.30)")),
+        qPrintable(offTable));
+    QVERIFY2(offTable.contains(QLatin1String("  Cut: from (-0.50, -0.30) to (1.49, -0.30)")),
+        qPrintable(offTable));
+
+    // No anchor: drawn from the corner, and the summary names the fault.
+    job.settings.centerX.reset();
+    const jobPlacement noAnchor = jobPlacement::of(job, jobReport::defaultHead());
+    QCOMPARE(noAnchor.offset, QPoint(0, 0));
+    QVERIFY(
+        jobReport::streamErrors(job, noAnchor).join(QLatin1Char('\n')).contains(QLatin1String("no anchor")));
+}
+
+void tst_engraver::streamErrors_data()
+{
+    QTest::addColumn<QByteArray>("from");
+    QTest::addColumn<QByteArray>("to");
+    QTest::addColumn<QString>("error");
+    QTest::addColumn<QString>("graphicsSize");
+
+    QTest::newRow("honest") << QByteArray() << QByteArray() << QString()
+                            << QStringLiteral("300 x 200 dots (0.50 x 0.33 in)");
+    QTest::newRow("width at the int limit")
+        << QByteArray("*r299S") << QByteArray("*r2147483647S")
+        << QStringLiteral(
+               "the graphics width of 2147483648 dots (more than 100000 in) is larger than the table")
+        << QStringLiteral("2147483648 x 200 dots (more than 100000 x 0.33 in)");
+    QTest::newRow("negative height") << QByteArray("*r199T") << QByteArray("*r-2147483648T")
+                                     << QStringLiteral(
+                                            "the raster height command ESC *r-2147483648T puts the "
+                                            "graphics' edge before the page")
+                                     << QStringLiteral("not usable: the edges sent are 299 and -2147483648");
+    QTest::newRow("no graphics, yet rows")
+        << QByteArray("*r199T\x1b*r299S") << QByteArray("*r-1T\x1b*r-1S")
+        << QStringLiteral(
+               "the raster width command ESC *r-1S says there are no graphics, yet 1 raster rows follow")
+        << QStringLiteral("none (no graphics)");
+    QTest::newRow("rows beyond the width")
+        << QByteArray("*r299S") << QByteArray("*r99S")
+        << QStringLiteral("engraved dots reach width 121 dots, beyond the raster width of 100 dots that the "
+                          "stream announced")
+        << QStringLiteral("100 x 200 dots");
+    QTest::newRow("units and resolution differ")
+        << QByteArray("&u600D") << QByteArray("&u300D")
+        << QStringLiteral("the unit of measure (ESC &u300D) and the raster resolution (ESC *t600R) differ")
+        << QStringLiteral("300 x 200 dots (0.50 x 0.33 in)");
+    QTest::newRow("resolution beyond any engraver")
+        << QByteArray("&u600D\x1b*p0X\x1b*p0Y\x1b*t600R")
+        << QByteArray("&u2147483647D\x1b*p0X\x1b*p0Y\x1b*t2147483647R")
+        << QStringLiteral("a resolution of 2147483647 dpi is beyond the 4800 dpi of any engraver")
+        << QStringLiteral("300 x 200 dots (0.06 x 0.04 in)");
+    QTest::newRow("cut far off the table")
+        << QByteArray("PD100,0,") << "PD1" + QByteArray(100, '0') + ",-1" + QByteArray(100, '0') + ","
+        << QStringLiteral(
+               "cut lines reach beyond the table: from (0.00, less than -100000) to (more than 100000, ")
+        << QStringLiteral("300 x 200 dots");
+    // Beyond what a painter path holds: the point is never drawn, and said so.
+    QTest::newRow("cut beyond any table")
+        << QByteArray("PD100,0,") << "PD1" + QByteArray(300, '0') + ",-1" + QByteArray(300, '0') + ","
+        << QStringLiteral(
+               "a cut line goes to (more than 100000, less than -100000) in, beyond any table; it is "
+               "not drawn")
+        << QStringLiteral("300 x 200 dots");
+    QTest::newRow("centring without an anchor")
+        << QByteArray("&y0Z") << QByteArray("&y1Z")
+        << QStringLiteral("centring is on, but the stream names no anchor")
+        << QStringLiteral("300 x 200 dots");
+}
+
+// A stream that lies about its sizes is reported in the summary's errors,
+// with its figures as sent, never negative or wrapped; what it would engrave
+// is still placed and drawn.
+void tst_engraver::streamErrors()
+{
+    QFETCH(QByteArray, from);
+    QFETCH(QByteArray, to);
+    QFETCH(QString, error);
+    QFETCH(QString, graphicsSize);
+
+    QByteArray stream = squareJob();
+    if (!from.isEmpty()) {
+        QVERIFY(stream.contains(from));
+        stream.replace(from, to);
+    }
+    JobDecoder::DecodedJob job;
+    QString message;
+    const bool decoded = JobDecoder::decodeJob(stream, &job, &message);
+    QVERIFY2(decoded, qPrintable(message));
+    const QString summary = jobReport::describe(job, decoded, message, stream.size());
+    QVERIFY2(summary.contains(QStringLiteral("Graphics size: ") + graphicsSize), qPrintable(summary));
+    if (error.isEmpty()) {
+        QVERIFY2(!summary.contains(QLatin1String("Errors:")), qPrintable(summary));
+        QVERIFY2(summary.contains(
+                     QLatin1String("  Engraved: from (0.20, 0.02) to (0.20, 0.02), 0.00 x 0.00 in\n")),
+            qPrintable(summary));
+        QVERIFY2(
+            summary.contains(QLatin1String("  Cut: from (0.00, 0.00) to (0.17, 0.17), 0.17 x 0.17 in\n")),
+            qPrintable(summary));
+    } else {
+        QVERIFY2(summary.contains(QStringLiteral("\nErrors:\n")), qPrintable(summary));
+        QVERIFY2(summary.contains(QStringLiteral("\n  ") + error), qPrintable(summary));
+    }
+    // Wrapped figures show up as the int limits or their neighbours.
+    for (const char *wrapped : { "-2147483647 ", "4294967", "-2147483648 x", "-2147483647 x" })
+        QVERIFY2(!summary.contains(QLatin1String(wrapped)), qPrintable(summary));
+    int scale = 0;
+    const QImage picture = jobReport::render(job, 400, &scale);
+    QVERIFY(!picture.isNull());
+}
+
+// Streams with bytes changed at random: whatever they say, the summary's
+// sizes are never negative, and decoding, describing and drawing end.
+void tst_engraver::mutatedStreams()
+{
+    const QByteArray original = squareJob().left(squareJob().size() - 4000);
+    QRandomGenerator random(20261208);
+    const QByteArray digits("0123456789-9999999999");
+    int rejected = 0;
+    for (int round = 0; round < 300; ++round) {
+        QByteArray stream = original;
+        const int changes = 1 + int(random.bounded(4));
+        for (int c = 0; c < changes; ++c) {
+            const int at = int(random.bounded(stream.size()));
+            switch (random.bounded(3)) {
+            case 0: // a digit changed, often into a huge or negative number
+                stream.insert(
+                    at, digits.mid(int(random.bounded(digits.size())), 1 + int(random.bounded(10))));
+                break;
+            case 1:
+                stream[at] = char(random.bounded(256));
+                break;
+            default:
+                stream.remove(at, 1 + int(random.bounded(8)));
+                break;
+            }
+        }
+        JobDecoder::DecodedJob job;
+        QString message;
+        const bool decoded = JobDecoder::decodeJob(stream, &job, &message);
+        rejected += !decoded;
+        const QString summary = jobReport::describe(job, decoded, message, stream.size());
+        const QRegularExpressionMatch size
+            = QRegularExpression(QStringLiteral("Graphics size: (-?\\d+) x (-?\\d+) dots")).match(summary);
+        if (size.hasMatch()) {
+            QVERIFY2(
+                size.captured(1).toLongLong() > 0 && size.captured(2).toLongLong() > 0, qPrintable(summary));
+        }
+        const QRegularExpressionMatch raster
+            = QRegularExpression(QStringLiteral("bitmap (-?\\d+) x (-?\\d+) dots")).match(summary);
+        if (raster.hasMatch()) {
+            QVERIFY2(raster.captured(1).toInt() > 0 && raster.captured(2).toInt() > 0, qPrintable(summary));
+        }
+        int scale = 0;
+        QVERIFY(!jobReport::render(job, 300, &scale).isNull());
+    }
+    // The mutations hit the parser as well as the numbers.
+    QVERIFY2(rejected > 30 && rejected < 300, qPrintable(QString::number(rejected)));
+}
+
+// A control file that names a data file which never comes: the job is not
+// stored, and the log says which file was missing.
+void tst_engraver::incompleteJobIsLogged()
+{
+    QTemporaryDir dir;
+    engraverProcess engraver;
+    QVERIFY(engraver.start({ QStringLiteral("--port"), QStringLiteral("0"), QStringLiteral("--spool"),
+        dir.filePath(QStringLiteral("spool")) }));
+    const QByteArray control("Htester\nJTwo files\nldfA001tester\nldfB001tester\n");
+    const QByteArray data = squareJob();
+    QTcpSocket client;
+    client.connectToHost(loopback, engraver.port);
+    QVERIFY(client.waitForConnected(10000));
+    client.write(QByteArray("\x02lp\n") + subcommand(2, control, "cfA001tester") + control
+        + QByteArray(1, '\0') + subcommand(3, data, "dfA001tester") + data + QByteArray(1, '\0'));
+    QByteArray answers;
+    QTRY_VERIFY_WITH_TIMEOUT((answers += client.readAll()).size() >= 5, 10000);
+    QCOMPARE(answers, QByteArray(5, '\0'));
+    client.disconnectFromHost();
+    QVERIFY2(
+        engraver.waitForLog("job incomplete when the connection ended (the client closed the connection): "
+                            "the control file names \"dfB001tester\", which never came; dropped"),
+        engraver.output.constData());
+    QCOMPARE(QDir(dir.filePath(QStringLiteral("spool"))).entryList(QDir::Dirs | QDir::NoDotAndDotDot),
+        QStringList());
 }
 
 // Debian's own LPD client, the CUPS backend, run by hand against the program.
@@ -517,22 +788,30 @@ void tst_engraver::debianLpdClient()
 
     const QString summary
         = QString::fromUtf8(engineFixture::readFile(folder + QStringLiteral("/summary.txt")));
-    for (const char *line : { "Job \"Square job\"", "Engraver stream: read completely", "Resolution: 600 dpi",
-             "Raster power: 40", "Raster speed: 30", "Engraving direction: top-down", "Vector power: 060",
-             "Vector speed: 020", "Vector frequency: 500", "Vector speed compensation: off",
-             "Vector power compensation: on", "Auto focus: off", "Vector grid: off", "Centring: off",
-             "Graphics size: 300 x 200 dots", "Raster: 1 rows", "full size (1 pixel = 1 dot)" })
+    for (const char *line :
+        { "Job \"Square job\"", "Engraver stream: read completely", "Resolution: 600 dpi", "Raster power: 40",
+            "Raster speed: 30", "Engraving direction: top-down", "Vector power: 060", "Vector speed: 020",
+            "Vector frequency: 500", "Vector speed compensation: off", "Vector power compensation: on",
+            "Auto focus: off", "Vector grid: off", "Centring: off", "Graphics size: 300 x 200 dots",
+            "Raster: 1 rows", "  The page's top left corner on the table's top left corner\n",
+            "  Engraved: from (0.20, 0.02) to (0.20, 0.02), 0.00 x 0.00 in\n",
+            "  Cut: from (0.00, 0.00) to (0.17, 0.17), 0.17 x 0.17 in\n",
+            "Picture: \"job.png\", 4042 x 2836 pixels, scaled down 1:6 (1 pixel = 6 x 6 dots); the whole "
+            "table with rulers in inches" })
         QVERIFY2(summary.contains(QLatin1String(line)), qPrintable(line + QStringLiteral("\n") + summary));
+    QVERIFY2(!summary.contains(QLatin1String("Errors:")), qPrintable(summary));
 
+    // The whole table at 1:6; the one engraved dot greys its cell by a 36th.
     const QImage picture(folder + QStringLiteral("/job.png"));
-    QCOMPARE(picture.size(), QSize(300, 200));
-    QCOMPARE(picture.pixel(120, 10), qRgb(0, 0, 0));
-    QCOMPARE(picture.pixel(121, 10), qRgb(255, 255, 255));
-    QCOMPARE(picture.pixel(50, 50), qRgb(255, 255, 255));
-    QVERIFY(isRed(picture.pixel(50, 0)));
-    QVERIFY(isRed(picture.pixel(100, 50)));
-    QVERIFY(isRed(picture.pixel(50, 100)));
-    QVERIFY(isRed(picture.pixel(0, 50)));
+    QCOMPARE(picture.size(), QSize(4042, 2836));
+    QCOMPARE(qGray(picture.pixel(tablePicture::pixelOf(QPoint(120, 10), 6))), 255 - 255 / 36);
+    QCOMPARE(picture.pixel(tablePicture::pixelOf(QPoint(130, 10), 6)), qRgb(255, 255, 255));
+    QCOMPARE(picture.pixel(tablePicture::pixelOf(QPoint(50, 50), 6)), qRgb(255, 255, 255));
+    QVERIFY(isRed(picture.pixel(tablePicture::pixelOf(QPoint(50, 0), 6))));
+    QVERIFY(isRed(picture.pixel(tablePicture::pixelOf(QPoint(100, 50), 6))));
+    QVERIFY(isRed(picture.pixel(tablePicture::pixelOf(QPoint(50, 100), 6))));
+    QVERIFY(isRed(picture.pixel(tablePicture::pixelOf(QPoint(0, 50), 6))));
+    QCOMPARE(picture.pixel(tablePicture::pixelOf(QPoint(6000, 6000), 6)), qRgb(255, 255, 255));
 }
 
 void tst_engraver::onceWithoutJob()
@@ -579,6 +858,32 @@ void tst_engraver::stopInTheMiddleOfAJob()
     QCOMPARE(QDir(spool).entryList(QDir::Dirs | QDir::NoDotAndDotDot), QStringList());
     QCOMPARE(QDir(spool + QStringLiteral("/.incoming")).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
         QStringList());
+}
+
+// A spool or a job folder that cannot be written is reported with the
+// system's own reason, not a generic one.
+void tst_engraver::writeFailuresKeepTheSystemsReason()
+{
+    QTemporaryDir dir;
+    QFile plainFile(dir.filePath(QStringLiteral("file")));
+    QVERIFY(plainFile.open(QIODevice::WriteOnly));
+    plainFile.close();
+
+    QProcess program;
+    program.start(engraverProgram(),
+        { QStringLiteral("--port"), QStringLiteral("0"), QStringLiteral("--spool"),
+            plainFile.fileName() + "/spool" });
+    QVERIFY(program.waitForFinished(20000));
+    QCOMPARE(program.exitCode(), 1);
+    const QByteArray message = program.readAllStandardError();
+    QVERIFY2(message.contains("cannot make the spool folder") && message.contains(": Not a directory"),
+        message.constData());
+
+    jobReceipt receipt;
+    receipt.dataFiles.append({ "dfA001tester", QStringLiteral("job.prn"), 0 });
+    QString error;
+    QVERIFY(!jobReport::write(plainFile.fileName(), receipt, &error));
+    QVERIFY2(error.endsWith(QLatin1String(": Not a directory")), qPrintable(error));
 }
 
 QTEST_GUILESS_MAIN(tst_engraver)

@@ -341,6 +341,8 @@ bool Parser::rasterData(const Command &command, qint64 dataOffset)
     const int announced = *m_byteCount;
     m_byteCount.reset();
     const qint64 rowBytes = announced < 0 ? -qint64(announced) : qint64(announced);
+    if (rowBytes > std::numeric_limits<int>::max())
+        return fail(command.offset, QStringLiteral("a row of %1 bytes is beyond any row").arg(rowBytes));
     if (rowBytes > qint64(count) * MaxPackBitsExpansion)
         return fail(command.offset,
             QStringLiteral("a row of %1 bytes cannot come from %2 bytes of PackBits data")

@@ -9,18 +9,39 @@
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QDir>
+#include <QFileInfo>
+
+namespace {
+
+// The options that Qt's application object takes for itself: accepted on the
+// command line, left for it, and not listed in the help.
+void addQtOptions(QCommandLineParser *parser)
+{
+    for (const char *name : { "platform", "platformpluginpath", "platformtheme", "plugin", "qwindowgeometry",
+             "qwindowicon", "qwindowtitle", "session", "display", "geometry", "style", "stylesheet" }) {
+        QCommandLineOption option(QString::fromLatin1(name), QString(), QStringLiteral("value"));
+        option.setFlags(QCommandLineOption::HiddenFromHelp);
+        parser->addOption(option);
+    }
+    for (const char *name : { "reverse", "widgetcount" }) {
+        QCommandLineOption option(QString::fromLatin1(name));
+        option.setFlags(QCommandLineOption::HiddenFromHelp);
+        parser->addOption(option);
+    }
+}
+
+} // namespace
 
 int main(int argc, char *argv[])
 {
-    QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("vexlor-screenshots"));
-    Vexlor::registerMetaTypes();
-
-    const QString here = QCoreApplication::applicationDirPath();
+    // The defaults are found beside the program; the application object that
+    // knows its folder comes later, so read it from argv[0] here.
+    const QString here = QFileInfo(QString::fromLocal8Bit(argv[0])).absolutePath();
     QCommandLineParser parser;
     parser.setApplicationDescription(
         QStringLiteral("Pictures of the main window and its dialogs with a sample job."));
     parser.addHelpOption();
+    parser.addVersionOption();
     parser.addPositionalArgument(
         QStringLiteral("output"), QStringLiteral("Folder for the PNG files (default: screenshots)."));
     const QCommandLineOption gs(QStringLiteral("gs"), QStringLiteral("Engraver device program."),
@@ -36,6 +57,27 @@ int main(int argc, char *argv[])
         QStringLiteral("Seconds to wait for the job (default 300)."), QStringLiteral("seconds"),
         QStringLiteral("300"));
     parser.addOptions({ gs, sample, ppd, backend, timeout });
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    addQtOptions(&parser);
+
+    // The help, the version and mistakes in the command line are answered
+    // before the window system is opened, so they work without a display.
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    if (!parser.parse(arguments) || parser.isSet(QStringLiteral("help"))
+        || parser.isSet(QStringLiteral("version"))) {
+        QCoreApplication core(argc, argv);
+        QCoreApplication::setApplicationName(QStringLiteral("vexlor-screenshots"));
+        QCoreApplication::setApplicationVersion(QStringLiteral(VEXLOR_VERSION));
+        parser.process(core); // prints and ends the program
+        return 2;
+    }
+
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("vexlor-screenshots"));
+    QApplication::setApplicationVersion(QStringLiteral(VEXLOR_VERSION));
+    Vexlor::registerMetaTypes();
     parser.process(app);
 
     ScreenshotRunner::Options options;

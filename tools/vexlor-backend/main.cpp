@@ -21,6 +21,10 @@ int main(int argc, char **argv)
     // A peer that goes away must show up as a write error, not end the program.
     std::signal(SIGPIPE, SIG_IGN);
 
+    if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+        std::printf("vexlor %s\n", VEXLOR_VERSION);
+        return CUPS_BACKEND_OK;
+    }
     std::vector<std::string> args(argv + 1, argv + argc);
     std::map<std::string, std::string> env;
     for (const char *name : { "DEVICE_URI", "VEXLOR_HOST", "VEXLOR_PORT", "VEXLOR_RETRY_SECONDS" }) {

@@ -100,6 +100,7 @@ bool engraverOptions::parse(
                        "draws what the engraver would engrave (black) and cut (red) as a PNG picture and\n"
                        "writes a summary of the job's settings beside it."));
     const QCommandLineOption helpOption = parser.addHelpOption();
+    const QCommandLineOption versionOption(QStringLiteral("version"), QStringLiteral("Show the version."));
     const QString steps = QStringLiteral("STEP");
     const QCommandLineOption address(QStringLiteral("address"),
         QStringLiteral("Address to listen on (default 127.0.0.1)."), QStringLiteral("ADDRESS"));
@@ -130,15 +131,22 @@ bool engraverOptions::parse(
                        "is drawn (exit code 0 when a job was stored, else 1)."));
     const QCommandLineOption noDecode(
         QStringLiteral("no-decode"), QStringLiteral("Store jobs only; draw and summarise nothing."));
-    parser.addOptions({ address, port, spool, transcript, failAt, silentAt, twoBytesAt, nonzeroAt,
-        acceptDelay, idleTimeout, once, noDecode });
+    const QCommandLineOption head(QStringLiteral("head"),
+        QStringLiteral("Where the head waits, in inches from the table's top left corner: a job with "
+                       "centring on is engraved around it (default 20,14, the middle of the table)."),
+        QStringLiteral("X,Y"));
+    parser.addOptions({ head, versionOption, address, port, spool, transcript, failAt, silentAt, twoBytesAt,
+        nonzeroAt, acceptDelay, idleTimeout, once, noDecode });
 
     if (!parser.parse(arguments)) {
         *error = parser.errorText();
         return false;
     }
-    if (parser.isSet(helpOption)) {
-        std::fputs(qPrintable(parser.helpText()), stdout);
+    if (parser.isSet(helpOption) || parser.isSet(versionOption)) {
+        if (parser.isSet(helpOption))
+            std::fputs(qPrintable(parser.helpText()), stdout);
+        else
+            std::printf("vexlor-engraver %s\n", VEXLOR_VERSION);
         std::fflush(stdout);
         if (helpShown)
             *helpShown = true;
@@ -188,6 +196,19 @@ bool engraverOptions::parse(
         if (!readNumber(parser.value(idleTimeout), QStringLiteral("idle-timeout"), 1, 86400, &number, error))
             return false;
         result.idleTimeoutMs = static_cast<int>(number * 1000);
+    }
+    if (parser.isSet(head)) {
+        const QStringList parts = parser.value(head).split(QLatin1Char(','));
+        bool xOk = false;
+        bool yOk = false;
+        const double x = parts.value(0).trimmed().toDouble(&xOk);
+        const double y = parts.value(1).trimmed().toDouble(&yOk);
+        if (parts.size() != 2 || !xOk || !yOk || x < 0 || x > 40 || y < 0 || y > 28) {
+            *error = QStringLiteral("--head: \"%1\" is not X,Y in inches within the 40 x 28 inch table")
+                         .arg(parser.value(head));
+            return false;
+        }
+        result.headInches = QPointF(x, y);
     }
     result.once = parser.isSet(once);
     result.decode = !parser.isSet(noDecode);

@@ -2,6 +2,7 @@
 #define ENGRAVEROPTIONS_H
 
 #include <QHostAddress>
+#include <QPointF>
 #include <QSet>
 #include <QString>
 #include <QStringList>
@@ -42,6 +43,9 @@ struct engraverOptions
     int maxReports = 2; // jobs decoded and drawn at the same time
     bool once = false; // exit after the first job connection
     bool decode = true; // draw and summarise stored jobs
+    // Where the head waits, in inches from the table's top left corner: a job
+    // with centring on is engraved around it.
+    QPointF headInches { 20.0, 14.0 };
 
     // The folder used when --spool is not given.
     static QString defaultSpoolDir();

@@ -1,14 +1,16 @@
 #include "jobreport.h"
 
+#include <QBuffer>
 #include <QFile>
-#include <QPainter>
-#include <QSaveFile>
 #include <QTextStream>
 
-#include <algorithm>
+#include <cerrno>
 #include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
 #include <limits>
-#include <vector>
+#include <unistd.h>
 
 namespace {
 
@@ -34,9 +36,39 @@ QString onOff(const std::optional<int> &value)
     return *value == 0 ? QStringLiteral("off") : QStringLiteral("on");
 }
 
-QString inches(int dots, int resolution)
+// Inches with two decimals. A figure from a lying stream can be any size: it
+// is never wrapped, only said to be beyond the table's range.
+QString inches(double dots, int resolution)
 {
-    return QString::number(double(dots) / resolution, 'f', 2);
+    const double value = dots / resolution;
+    if (!std::isfinite(value) || std::abs(value) >= 100000)
+        return value < 0 ? QStringLiteral("less than -100000") : QStringLiteral("more than 100000");
+    return QString::number(value, 'f', 2);
+}
+
+QString point(double x, double y, int resolution)
+{
+    return QStringLiteral("(%1, %2)").arg(inches(x, resolution), inches(y, resolution));
+}
+
+// "from (x, y) to (x, y), w x h in" of a rectangle of table dots whose right
+// and bottom edges are exclusive.
+QString span(double left, double top, double right, double bottom, int resolution)
+{
+    return QStringLiteral("from %1 to %2, %3 x %4 in")
+        .arg(point(left, top, resolution), point(right, bottom, resolution), inches(right - left, resolution),
+            inches(bottom - top, resolution));
+}
+
+QString span(const QRectF &rect, int resolution)
+{
+    return span(rect.left(), rect.top(), rect.right(), rect.bottom(), resolution);
+}
+
+// Engraved dots cover whole cells: a dot at x reaches to x + 1.
+QRectF dotArea(const QRect &dots)
+{
+    return QRectF(dots.left(), dots.top(), qreal(dots.width()), qreal(dots.height()));
 }
 
 // Control file lines as text, control characters shown as \xNN.
@@ -53,108 +85,160 @@ QString printable(const QByteArray &bytes)
     return QString::fromUtf8(out);
 }
 
-QRect tableRect(int resolution)
+// Writes the file whole or not at all, under a temporary name first. The
+// reason of a failure is the system's own ("No space left on device").
+bool writeWholeFile(const QString &path, const QByteArray &bytes, QString *reason)
 {
-    return QRect(0, 0, JobDecoder::TableWidthInches * resolution, JobDecoder::TableHeightInches * resolution);
-}
-
-// The area the picture shows: from the origin to the farthest engraved or cut
-// point, within the table.
-QRect drawnArea(const JobDecoder::DecodedJob &job)
-{
-    const QRect table = tableRect(job.resolution > 0 ? job.resolution : JobDecoder::DefaultResolution);
-    int right = 0;
-    int bottom = 0;
-    if (!job.bitmap.isNull()) {
-        right = job.bitmap.width();
-        bottom = job.bitmap.height();
+    const QByteArray target = QFile::encodeName(path);
+    const QByteArray temporary = target + ".incomplete";
+    ::unlink(temporary.constData());
+    const int fd = ::open(temporary.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        *reason = QString::fromLocal8Bit(std::strerror(errno));
+        return false;
     }
-    if (!job.vectors.isEmpty()) {
-        const QRectF bounds = job.vectors.boundingRect();
-        right = std::max(right, static_cast<int>(std::ceil(bounds.right())) + 1);
-        bottom = std::max(bottom, static_cast<int>(std::ceil(bounds.bottom())) + 1);
+    const char *data = bytes.constData();
+    qint64 left = bytes.size();
+    int failure = 0;
+    while (left > 0) {
+        const ssize_t written = ::write(fd, data, size_t(left));
+        if (written < 0) {
+            if (errno == EINTR)
+                continue;
+            failure = errno;
+            break;
+        }
+        data += written;
+        left -= written;
     }
-    if (right <= 0 || bottom <= 0)
-        return table;
-    return QRect(0, 0, right, bottom).intersected(table);
+    if (::close(fd) != 0 && !failure)
+        failure = errno;
+    if (!failure && std::rename(temporary.constData(), target.constData()) != 0)
+        failure = errno;
+    if (failure) {
+        ::unlink(temporary.constData());
+        *reason = QString::fromLocal8Bit(std::strerror(failure));
+        return false;
+    }
+    return true;
 }
 
 } // namespace
 
-QImage jobReport::render(const JobDecoder::DecodedJob &job, int maxSide, int *scale)
+QPointF jobReport::defaultHead()
 {
-    const QRect area = drawnArea(job);
-    const int k
-        = std::max({ 1, (area.width() + maxSide - 1) / maxSide, (area.height() + maxSide - 1) / maxSide });
-    if (scale)
-        *scale = k;
-    const int outWidth = (area.width() + k - 1) / k;
-    const int outHeight = (area.height() + k - 1) / k;
-    QImage picture(outWidth, outHeight, QImage::Format_RGB32);
-    picture.fill(Qt::white);
-
-    const QImage &bitmap = job.bitmap;
-    if (!bitmap.isNull() && bitmap.depth() == 1) {
-        // Which bit value is engraved: the colour table says black.
-        int engraved = 1;
-        if (bitmap.colorCount() == 2 && qGray(bitmap.color(0)) < qGray(bitmap.color(1)))
-            engraved = 0;
-        const bool lsb = bitmap.format() == QImage::Format_MonoLSB;
-        const int width = std::min(bitmap.width(), area.width());
-        const int height = std::min(bitmap.height(), area.height());
-        const int bytesPerLine = (width + 7) / 8;
-        std::vector<quint32> counts(static_cast<size_t>(outWidth));
-        for (int oy = 0; oy * k < height; ++oy) {
-            std::fill(counts.begin(), counts.end(), 0);
-            const int firstRow = oy * k;
-            const int rows = std::min(k, height - firstRow);
-            for (int y = firstRow; y < firstRow + rows; ++y) {
-                const uchar *line = bitmap.constScanLine(y);
-                for (int b = 0; b < bytesPerLine; ++b) {
-                    const uchar byte = engraved ? line[b] : static_cast<uchar>(~line[b]);
-                    if (byte == 0)
-                        continue;
-                    for (int bit = 0; bit < 8; ++bit) {
-                        const int mask = lsb ? (1 << bit) : (0x80 >> bit);
-                        const int x = b * 8 + bit;
-                        if ((byte & mask) && x < width)
-                            ++counts[static_cast<size_t>(x / k)];
-                    }
-                }
-            }
-            QRgb *out = reinterpret_cast<QRgb *>(picture.scanLine(oy));
-            for (int ox = 0; ox < outWidth; ++ox) {
-                if (counts[static_cast<size_t>(ox)] == 0)
-                    continue;
-                const int columns = std::min(k, width - ox * k);
-                if (columns <= 0)
-                    continue;
-                const int cells = columns * rows;
-                const int grey = 255 - static_cast<int>((255u * counts[static_cast<size_t>(ox)]) / cells);
-                out[ox] = qRgb(grey, grey, grey);
-            }
-        }
-    }
-
-    if (!job.vectors.isEmpty()) {
-        QPainter painter(&picture);
-        painter.setRenderHint(QPainter::Antialiasing);
-        QPen pen(QColor(255, 0, 0));
-        pen.setCosmetic(true);
-        pen.setWidthF(k > 1 ? 1.5 : 1.0);
-        painter.setPen(pen);
-        painter.setBrush(Qt::NoBrush);
-        painter.scale(1.0 / k, 1.0 / k);
-        // Through the middle of each dot, so that a line along a row of dots
-        // colours that row instead of half of two.
-        painter.translate(0.5, 0.5);
-        painter.drawPath(job.vectors);
-    }
-    return picture;
+    return QPointF(JobDecoder::TableWidthInches / 2.0, JobDecoder::TableHeightInches / 2.0);
 }
 
-QString jobReport::describe(
-    const JobDecoder::DecodedJob &job, bool decoded, const QString &decoderMessage, qint64 fileSize)
+QImage jobReport::render(const JobDecoder::DecodedJob &job, int maxSide, int *scale, QPointF headInches)
+{
+    return tablePicture::render(job, jobPlacement::of(job, headInches), maxSide, scale);
+}
+
+QStringList jobReport::streamErrors(const JobDecoder::DecodedJob &job, const jobPlacement &placement)
+{
+    const JobDecoder::JobSettings &s = job.settings;
+    const int dpi = placement.resolution;
+    QStringList errors;
+
+    if (s.rasterResolution && *s.rasterResolution <= 0)
+        errors << QStringLiteral("the raster resolution ESC *t%1R is no resolution").arg(*s.rasterResolution);
+    if (s.unitsPerInch && *s.unitsPerInch <= 0)
+        errors << QStringLiteral("the unit of measure ESC &u%1D is no unit").arg(*s.unitsPerInch);
+    if (s.rasterResolution && s.unitsPerInch && *s.rasterResolution != *s.unitsPerInch)
+        errors << QStringLiteral(
+            "the unit of measure (ESC &u%1D) and the raster resolution (ESC *t%2R) differ")
+                      .arg(*s.unitsPerInch)
+                      .arg(*s.rasterResolution);
+    if (job.resolution > JobDecoder::MaxTableResolution)
+        errors << QStringLiteral("a resolution of %1 dpi is beyond the %2 dpi of any engraver; the table is "
+                                 "drawn at %2 dpi")
+                      .arg(job.resolution)
+                      .arg(JobDecoder::MaxTableResolution);
+
+    // The graphics size: the right and bottom edges, inclusive; -1 for a job
+    // without graphics.
+    const QRect table = placement.table();
+    const jobExtent onPage = tablePicture::extent(job, jobPlacement());
+    struct edge
+    {
+        const std::optional<int> &value;
+        const char *name;
+        const char *command;
+        qint64 tableSize;
+        int engravedEnd; // one past the farthest engraved dot on the page, 0 for none
+    };
+    const edge edges[] = {
+        { s.rasterWidth, "width", "S", table.width(),
+            onPage.engraved.isNull() ? 0 : onPage.engraved.right() + 1 },
+        { s.rasterHeight, "height", "T", table.height(),
+            onPage.engraved.isNull() ? 0 : onPage.engraved.bottom() + 1 },
+    };
+    for (const edge &e : edges) {
+        if (!e.value)
+            continue;
+        const qint64 size = qint64(*e.value) + 1;
+        if (size < 0) {
+            errors << QStringLiteral(
+                "the raster %1 command ESC *r%2%3 puts the graphics' edge before the page")
+                          .arg(QLatin1String(e.name))
+                          .arg(*e.value)
+                          .arg(QLatin1String(e.command));
+        } else if (size == 0 && !job.rows.isEmpty()) {
+            errors << QStringLiteral(
+                "the raster %1 command ESC *r-1%2 says there are no graphics, yet %3 raster "
+                "rows follow")
+                          .arg(QLatin1String(e.name), QLatin1String(e.command))
+                          .arg(job.rows.size());
+        } else if (size > e.tableSize) {
+            errors << QStringLiteral("the graphics %1 of %2 dots (%3 in) is larger than the table")
+                          .arg(QLatin1String(e.name))
+                          .arg(size)
+                          .arg(inches(double(size), dpi));
+        }
+        if (size >= 0 && e.engravedEnd > size)
+            errors << QStringLiteral(
+                "engraved dots reach %1 %2 dots, beyond the raster %1 of %3 dots that the "
+                "stream announced")
+                          .arg(QLatin1String(e.name))
+                          .arg(e.engravedEnd)
+                          .arg(size);
+    }
+    if (!job.rows.isEmpty() && !s.rasterWidth)
+        errors << QStringLiteral("raster rows without a raster width (ESC *r#S)");
+    if (!job.rows.isEmpty() && !s.rasterHeight)
+        errors << QStringLiteral("raster rows without a raster height (ESC *r#T)");
+
+    if (!placement.problem.isEmpty())
+        errors << placement.problem;
+    const jobExtent onTable = tablePicture::extent(job, placement);
+    // Edges on the table's border count as on it; a line has no width.
+    auto onTheTable = [&table](const QRectF &r) {
+        return r.left() >= 0 && r.top() >= 0 && r.right() <= table.width() && r.bottom() <= table.height();
+    };
+    if (!onTable.engraved.isNull() && !onTheTable(dotArea(onTable.engraved)))
+        errors << QStringLiteral("engraved dots lie off the table: %1")
+                      .arg(span(dotArea(onTable.engraved), dpi));
+    if (!job.vectors.isEmpty() && !onTheTable(onTable.cut))
+        errors << QStringLiteral("cut lines reach beyond the table: %1").arg(span(onTable.cut, dpi));
+    // Points that no drawing can hold (the painter path leaves them out).
+    const double far = double(tablePicture::FarAway) * std::max(table.width(), table.height());
+    for (const JobDecoder::VectorPoint &p : job.vectorPoints) {
+        if (p.type == QPainterPath::MoveToElement)
+            continue;
+        const double x = p.point.x() + placement.offset.x();
+        const double y = p.point.y() + placement.offset.y();
+        if (std::isfinite(x) && std::isfinite(y) && std::abs(x) < far && std::abs(y) < far)
+            continue;
+        errors << QStringLiteral("a cut line goes to %1 in, beyond any table; it is not drawn")
+                      .arg(point(x, y, dpi));
+        break;
+    }
+    return errors;
+}
+
+QString jobReport::describe(const JobDecoder::DecodedJob &job, bool decoded, const QString &decoderMessage,
+    qint64 fileSize, QPointF headInches)
 {
     const JobDecoder::JobSettings &s = job.settings;
     QString text;
@@ -202,13 +286,24 @@ QString jobReport::describe(
                    : QStringLiteral("not sent"))
         << "\n";
 
-    const int dpi = job.resolution > 0 ? job.resolution : JobDecoder::DefaultResolution;
+    const jobPlacement placement = jobPlacement::of(job, headInches);
+    const int dpi = placement.resolution;
     out << "\nGraphics size: ";
-    if (s.rasterWidth && s.rasterHeight)
-        out << (*s.rasterWidth + 1) << " x " << (*s.rasterHeight + 1) << " dots ("
-            << inches(*s.rasterWidth + 1, dpi) << " x " << inches(*s.rasterHeight + 1, dpi) << " in)\n";
-    else
+    if (s.rasterWidth && s.rasterHeight) {
+        // The edges are inclusive; a lying edge must not wrap the size.
+        const qint64 width = qint64(*s.rasterWidth) + 1;
+        const qint64 height = qint64(*s.rasterHeight) + 1;
+        if (width > 0 && height > 0)
+            out << width << " x " << height << " dots (" << inches(double(width), dpi) << " x "
+                << inches(double(height), dpi) << " in)\n";
+        else if (width == 0 && height == 0)
+            out << "none (no graphics)\n";
+        else
+            out << "not usable: the edges sent are " << *s.rasterWidth << " and " << *s.rasterHeight
+                << " (see Errors)\n";
+    } else {
         out << "not sent\n";
+    }
     out << "Raster: ";
     if (s.rasterBlock || !job.rows.isEmpty())
         out << job.rows.size() << " rows";
@@ -218,19 +313,36 @@ QString jobReport::describe(
         out << ", bitmap " << job.bitmap.width() << " x " << job.bitmap.height() << " dots";
     out << "\n";
     out << "Vectors: ";
-    if (job.vectorPoints.isEmpty()) {
+    if (job.vectorPoints.isEmpty())
         out << "none\n";
+    else
+        out << job.vectorPoints.size() << " points\n";
+
+    // Where it all lands, in inches from the table's top left corner.
+    const jobExtent extent = tablePicture::extent(job, placement);
+    out << "\nPosition on the table (inches from its top left corner, x to the right, y down):\n";
+    if (placement.centred)
+        out << "  Centred: the anchor (" << *s.centerX << ", " << *s.centerY << ") dots under the head at "
+            << point(placement.headInches.x() * dpi, placement.headInches.y() * dpi, dpi) << "\n";
+    else
+        out << "  The page's top left corner on the table's top left corner\n";
+    if (extent.engraved.isNull() && job.vectors.isEmpty()) {
+        out << "  Nothing is engraved or cut\n";
     } else {
-        const QRectF b = job.vectors.boundingRect();
-        out << job.vectorPoints.size() << " points";
+        if (!extent.engraved.isNull())
+            out << "  Engraved: " << span(dotArea(extent.engraved), dpi) << "\n";
         if (!job.vectors.isEmpty())
-            out << ", cut lines within (" << b.left() << ", " << b.top() << ") to (" << b.right() << ", "
-                << b.bottom() << ") dots, " << inches(qRound(b.width()), dpi) << " x "
-                << inches(qRound(b.height()), dpi) << " in";
-        out << "\n";
+            out << "  Cut: " << span(extent.cut, dpi) << "\n";
+        out << "  Whole job: " << span(extent.whole(), dpi) << "\n";
     }
     out << "End of job: " << (s.endOfJob ? "yes" : "no") << ", followed by " << s.trailingZeros
         << " zero bytes\n";
+    const QStringList errors = streamErrors(job, placement);
+    if (!errors.isEmpty()) {
+        out << "\nErrors:\n";
+        for (const QString &e : errors)
+            out << "  " << e << "\n";
+    }
     if (!job.warnings.isEmpty()) {
         out << "\nWarnings:\n";
         for (const QString &warning : job.warnings)
@@ -239,7 +351,7 @@ QString jobReport::describe(
     return text;
 }
 
-bool jobReport::write(const QString &folder, const jobReceipt &receipt, QString *error)
+bool jobReport::write(const QString &folder, const jobReceipt &receipt, QString *error, QPointF headInches)
 {
     QString text;
     QTextStream out(&text);
@@ -276,31 +388,38 @@ bool jobReport::write(const QString &folder, const jobReceipt &receipt, QString 
                 stream = data.readAll();
             decoded = JobDecoder::decodeJob(stream, &job, &message);
         }
-        out << describe(job, decoded, message, file.size);
+        out << describe(job, decoded, message, file.size, headInches);
 
         int scale = 1;
-        const QImage picture = render(job, MaxPictureSide, &scale);
+        const QImage picture = render(job, MaxPictureSide, &scale, headInches);
         QString pictureName = file.fileName;
         pictureName.replace(QStringLiteral(".prn"), QStringLiteral(".png"));
-        QSaveFile png(folder + QLatin1Char('/') + pictureName);
-        if (png.open(QIODevice::WriteOnly) && picture.save(&png, "PNG") && png.commit()) {
+        QByteArray encoded;
+        QBuffer buffer(&encoded);
+        QString reason;
+        if (!buffer.open(QIODevice::WriteOnly) || !picture.save(&buffer, "PNG"))
+            reason = QStringLiteral("the picture could not be encoded");
+        else
+            writeWholeFile(folder + QLatin1Char('/') + pictureName, encoded, &reason);
+        if (reason.isEmpty()) {
             out << "Picture: \"" << pictureName << "\", " << picture.width() << " x " << picture.height()
                 << " pixels, ";
             if (scale == 1)
                 out << "full size (1 pixel = 1 dot)";
             else
                 out << "scaled down 1:" << scale << " (1 pixel = " << scale << " x " << scale << " dots)";
-            out << "; engraved in black (grey where partly engraved), cut in red\n";
+            out << "; the whole table with rulers in inches, engraved in black (grey where partly "
+                   "engraved), cut in red\n";
         } else {
-            out << "Picture: cannot be written: " << png.errorString() << "\n";
+            out << "Picture: cannot be written: " << reason << "\n";
             allWritten = false;
         }
     }
     out.flush();
 
-    QSaveFile summary(folder + QStringLiteral("/summary.txt"));
-    if (!summary.open(QIODevice::WriteOnly) || summary.write(text.toUtf8()) < 0 || !summary.commit()) {
-        *error = QStringLiteral("cannot write the summary in \"%1\": %2").arg(folder, summary.errorString());
+    QString reason;
+    if (!writeWholeFile(folder + QStringLiteral("/summary.txt"), text.toUtf8(), &reason)) {
+        *error = QStringLiteral("cannot write the summary in \"%1\": %2").arg(folder, reason);
         return false;
     }
     if (!allWritten)

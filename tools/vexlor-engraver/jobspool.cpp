@@ -27,8 +27,13 @@ QString jobSpool::incomingRoot() const
 
 bool jobSpool::prepare(QString *error) const
 {
+    errno = 0;
     if (!QDir().mkpath(incomingRoot())) {
-        *error = QStringLiteral("cannot make the spool folder \"%1\"").arg(incomingRoot());
+        const int saved = errno;
+        *error = QStringLiteral("cannot make the spool folder \"%1\": %2")
+                     .arg(incomingRoot(),
+                         saved ? QString::fromLocal8Bit(std::strerror(saved))
+                               : QStringLiteral("unknown reason"));
         return false;
     }
     if (!QFileInfo(m_root).isWritable()) {

@@ -98,7 +98,7 @@ void lpdServer::jobArrived(const QString &folder, const jobReceipt &receipt)
     ++m_pendingReports[receipt.connection];
     m_reports.start([this, folder, receipt] {
         QString error;
-        if (jobReport::write(folder, receipt, &error))
+        if (jobReport::write(folder, receipt, &error, m_options.headInches))
             engraverLog::connection(receipt.connection, QStringLiteral("job drawn: \"%1\"").arg(folder));
         else
             engraverLog::connection(receipt.connection, QStringLiteral("cannot report the job: ") + error);

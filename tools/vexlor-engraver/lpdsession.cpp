@@ -124,8 +124,9 @@ void lpdSession::run()
     }
 
     if (m_job) {
-        engraverLog::connection(
-            m_id, QStringLiteral("job incomplete when the connection ended (%1); dropped").arg(endReason()));
+        engraverLog::connection(m_id,
+            QStringLiteral("job incomplete when the connection ended (%1): %2; dropped")
+                .arg(endReason(), missingParts()));
         m_job.reset();
     }
     engraverLog::connection(
@@ -418,7 +419,7 @@ bool lpdSession::receiveFile(char code, const QByteArray &line)
         m_job->controlName = name;
         m_job->control = bytes;
         QFile file(m_job->dir->filePath(QStringLiteral("control")));
-        if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size()) {
+        if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.flush()) {
             refuse(QStringLiteral("cannot write the control file: ") + file.errorString());
             ignoreRest();
             return false;
@@ -470,8 +471,14 @@ bool lpdSession::receiveFile(char code, const QByteArray &line)
 
 bool lpdSession::jobComplete() const
 {
-    if (!m_job || !m_job->hasControl || m_job->dataFiles.isEmpty())
-        return false;
+    return m_job && m_job->hasControl && !m_job->dataFiles.isEmpty() && missingDataFiles().isEmpty();
+}
+
+QList<QByteArray> lpdSession::missingDataFiles() const
+{
+    QList<QByteArray> missing;
+    if (!m_job)
+        return missing;
     // Every file the control file prints must have come.
     for (const QByteArray &line : m_job->control.split('\n')) {
         if (line.size() < 2 || !QByteArray("cdfglnoprtvz").contains(line.at(0)))
@@ -480,10 +487,26 @@ bool lpdSession::jobComplete() const
         bool found = false;
         for (const auto &entry : m_job->dataFiles)
             found = found || entry.lpdName == file;
-        if (!found)
-            return false;
+        if (!found && !missing.contains(file))
+            missing << file;
     }
-    return true;
+    return missing;
+}
+
+QString lpdSession::missingParts() const
+{
+    QStringList parts;
+    if (!m_job->hasControl)
+        parts << QStringLiteral("no control file came");
+    if (m_job->dataFiles.isEmpty())
+        parts << QStringLiteral("no data file came");
+    QStringList names;
+    for (const QByteArray &name : missingDataFiles())
+        names << QStringLiteral("\"%1\"").arg(printable(name));
+    if (!names.isEmpty())
+        parts << QStringLiteral("the control file names %1, which never came")
+                     .arg(names.join(QStringLiteral(", ")));
+    return parts.join(QStringLiteral("; "));
 }
 
 bool lpdSession::storeJob()

@@ -59,6 +59,10 @@ private:
     void receiveJob(const QByteArray &queue);
     bool receiveFile(char code, const QByteArray &line);
     bool jobComplete() const;
+    // The files the control file prints that have not come (yet).
+    QList<QByteArray> missingDataFiles() const;
+    // What a job that is not complete lacks, in words.
+    QString missingParts() const;
     bool storeJob();
     QString endReason() const;
 
