@@ -675,6 +675,18 @@ void tst_vexlorgs::imagesPlacedAndConverted()
     QVERIFY(qGray(grey.pixel(grey.width() - 1, 0)) > 215);
     QVERIFY(qGray(grey.pixel(0, grey.height() - 1)) > 215);
     QVERIFY(qGray(grey.pixel(grey.width() - 1, grey.height() - 1)) < 40);
+    // a colour picture keeps its colour file; a grey one is handed over as 8-bit
+    // grey, which the scene's reader widens to 32 bits: every pixel must come
+    // back as the grey it was, in all three channels
+    QVERIFY(rgb.format() != QImage::Format_Grayscale8);
+    QCOMPARE(grey.format(), QImage::Format_Grayscale8);
+    const QImage widened = grey.convertToFormat(QImage::Format_RGB32);
+    for (int y = 0; y < grey.height(); ++y) {
+        for (int x = 0; x < grey.width(); ++x) {
+            const int g = grey.constScanLine(y)[x];
+            QCOMPARE(widened.pixel(x, y), qRgb(g, g, g));
+        }
+    }
     // a decode array that inverts CMYK: all ones become no ink, white paper
     const QImage cmyk(folder + QLatin1Char('/') + items.at(2).text);
     QVERIFY(qGray(cmyk.pixel(0, 0)) > 250);

@@ -334,7 +334,11 @@ void xml2gfxList::handleImFile(QXmlStreamReader &xml)
     // The device writes plain names into the scratch folder; its path stands
     // where the fixed folder name stood.
     const QString fileName = scratchDir.path() + QLatin1Char('/') + name;
-    const QImage image(fileName);
+    QImage image(fileName);
+    // Grey pictures come as 8-bit grey files; they are drawn as the 32-bit
+    // pictures they stand for.
+    if (image.format() == QImage::Format_Grayscale8)
+        image = image.convertToFormat(QImage::Format_RGB32);
     if (image.isNull())
         emit error(QStringLiteral("Could not load image file: ") + fileName);
 
