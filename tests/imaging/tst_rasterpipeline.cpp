@@ -184,6 +184,19 @@ void tst_RasterPipeline::bandReductions()
         QCOMPARE(int(grey.constScanLine(0)[x]), greys[x]);
         QCOMPARE(int(grey.constScanLine(1)[x]), greys[x]); // the blue channel
     }
+
+    // A band wide enough to be reduced many pixels at a time, with a ragged
+    // end: every pixel keeps its blue channel whatever the other channels hold.
+    QImage wide(37, 3, QImage::Format_RGB32);
+    for (int y = 0; y < wide.height(); ++y) {
+        for (int x = 0; x < wide.width(); ++x)
+            wide.setPixel(x, y, qRgb((x * 41 + y) & 0xff, 255 - x, (x * 67 + y * 13) & 0xff));
+    }
+    const QImage wideGrey = rasterPipeline::greyBand(wide);
+    for (int y = 0; y < wide.height(); ++y) {
+        for (int x = 0; x < wide.width(); ++x)
+            QCOMPARE(int(wideGrey.constScanLine(y)[x]), (x * 67 + y * 13) & 0xff);
+    }
 }
 
 void tst_RasterPipeline::emptyDrawing()

@@ -3,6 +3,10 @@
 #include <algorithm>
 #include <cstring>
 
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
 namespace {
 
 // Threshold matrix of the ordered method, first index x mod 4, second y mod 4:
@@ -367,7 +371,28 @@ template <int Bpp> void packRow(const QImage &src, int y, quint16 *pixels)
         return;
     const uchar *above = src.constScanLine(y - 1);
     const uchar *below = src.constScanLine(y + 1);
-    for (int x = 1; x < W - 1; ++x) {
+    int x = 1;
+#ifdef __SSE2__
+    if constexpr (Bpp == 1) {
+        // Sixteen pixels at a time: a byte of 0xff where a neighbour is 0 or
+        // 255, its lowest bit becomes the high byte of the pixel.
+        const __m128i zero = _mm_setzero_si128();
+        const __m128i full = _mm_set1_epi8(char(0xff));
+        const __m128i one = _mm_set1_epi8(1);
+        for (; x + 16 <= W - 1; x += 16) {
+            const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i *>(above + x + 1));
+            const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i *>(below + x + 1));
+            const __m128i g = _mm_loadu_si128(reinterpret_cast<const __m128i *>(cur + x));
+            const __m128i edge
+                = _mm_and_si128(_mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(a, zero), _mm_cmpeq_epi8(a, full)),
+                                    _mm_or_si128(_mm_cmpeq_epi8(b, zero), _mm_cmpeq_epi8(b, full))),
+                    one);
+            _mm_storeu_si128(reinterpret_cast<__m128i *>(pixels + x), _mm_unpacklo_epi8(g, edge));
+            _mm_storeu_si128(reinterpret_cast<__m128i *>(pixels + x + 8), _mm_unpackhi_epi8(g, edge));
+        }
+    }
+#endif
+    for (; x < W - 1; ++x) {
         const bool edge
             = isBlackOrWhite(greyAt<Bpp>(above, x + 1)) | isBlackOrWhite(greyAt<Bpp>(below, x + 1));
         pixels[x] = static_cast<quint16>(pixels[x] | (edge ? 0x100u : 0u));

@@ -14,6 +14,10 @@
 #include <cstring>
 #include <memory>
 
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
 struct rasterPipeline::Band
 {
     QImage result;
@@ -87,7 +91,22 @@ QImage rasterPipeline::greyBand(const QImage &band, QImage out)
     for (int y = 0; y < band.height(); ++y) {
         const quint32 *in = reinterpret_cast<const quint32 *>(band.constScanLine(y));
         uchar *grey = out.scanLine(y);
-        for (int x = 0; x < w; ++x)
+        int x = 0;
+#ifdef __SSE2__
+        // Sixteen pixels at a time: the low bytes, narrowed twice (each value
+        // is below 256 once masked, so the saturating packs keep it).
+        const __m128i low = _mm_set1_epi32(0xff);
+        for (; x + 16 <= w; x += 16) {
+            const __m128i *src = reinterpret_cast<const __m128i *>(in + x);
+            const __m128i a = _mm_and_si128(_mm_loadu_si128(src), low);
+            const __m128i b = _mm_and_si128(_mm_loadu_si128(src + 1), low);
+            const __m128i c = _mm_and_si128(_mm_loadu_si128(src + 2), low);
+            const __m128i d = _mm_and_si128(_mm_loadu_si128(src + 3), low);
+            const __m128i bytes = _mm_packus_epi16(_mm_packs_epi32(a, b), _mm_packs_epi32(c, d));
+            _mm_storeu_si128(reinterpret_cast<__m128i *>(grey + x), bytes);
+        }
+#endif
+        for (; x < w; ++x)
             grey[x] = uchar(in[x] & 0xffu);
     }
     return out;
