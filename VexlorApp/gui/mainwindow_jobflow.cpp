@@ -113,47 +113,6 @@ QString ghostscriptErrorLine(const QString &output)
     return QString();
 }
 
-// Writes the engraver job under a temporary name and renames it, so that a
-// full disk never leaves a truncated job file in place of a good one. The
-// reason of a failure is the system's own (no space left, permission denied).
-bool writeJobFile(const QString &path, const QByteArray &bytes, QString *reason)
-{
-    const QByteArray target = QFile::encodeName(path);
-    const QByteArray temporary = target + ".part";
-    ::unlink(temporary.constData());
-    const int fd = ::open(temporary.constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-    if (fd < 0) {
-        *reason = QString::fromLocal8Bit(std::strerror(errno));
-        return false;
-    }
-    const char *data = bytes.constData();
-    qint64 left = bytes.size();
-    int failure = 0;
-    while (left > 0) {
-        const ssize_t written = ::write(fd, data, static_cast<size_t>(left));
-        if (written < 0) {
-            if (errno == EINTR)
-                continue;
-            failure = errno;
-            break;
-        }
-        data += written;
-        left -= written;
-    }
-    if (!failure && ::fsync(fd) != 0)
-        failure = errno;
-    if (::close(fd) != 0 && !failure)
-        failure = errno;
-    if (!failure && ::rename(temporary.constData(), target.constData()) != 0)
-        failure = errno;
-    if (failure) {
-        ::unlink(temporary.constData());
-        *reason = QString::fromLocal8Bit(std::strerror(failure));
-        return false;
-    }
-    return true;
-}
-
 bool tilesHaveInk(const Vexlor::SceneTile &tiles)
 {
     for (const auto &tile : tiles) {
@@ -996,8 +955,10 @@ void MainWindow::getPCL(QByteArray arr)
         return;
     }
     QString why;
-    if (!writeJobFile(path, m_jobBytes, &why)) {
-        failCurrent(QStringLiteral("Unable to write file. %1: %2").arg(path, why));
+    // Written beside it and renamed, so that a full disk never leaves a
+    // truncated job file in place of a good one; the reason is the system's.
+    if (!Vexlor::replaceFileAtomically(path, m_jobBytes, &why)) {
+        failCurrent(QStringLiteral("Unable to write file. %1").arg(why));
         return;
     }
 
