@@ -365,7 +365,19 @@ template <int Bpp> void packRow(const QImage &src, int y, quint16 *pixels)
     const int W = src.width();
     const int H = src.height();
     const uchar *cur = src.constScanLine(y);
-    for (int x = 0; x < W; ++x)
+    int first = 0;
+#ifdef __SSE2__
+    if constexpr (Bpp == 1) {
+        // Sixteen greys at a time, widened to sixteen bits.
+        const __m128i zero = _mm_setzero_si128();
+        for (; first + 16 <= W; first += 16) {
+            const __m128i g = _mm_loadu_si128(reinterpret_cast<const __m128i *>(cur + first));
+            _mm_storeu_si128(reinterpret_cast<__m128i *>(pixels + first), _mm_unpacklo_epi8(g, zero));
+            _mm_storeu_si128(reinterpret_cast<__m128i *>(pixels + first + 8), _mm_unpackhi_epi8(g, zero));
+        }
+    }
+#endif
+    for (int x = first; x < W; ++x)
         pixels[x] = static_cast<quint16>(greyAt<Bpp>(cur, x));
     if (y < 1 || y >= H - 1)
         return;
