@@ -384,13 +384,34 @@ void MainWindow::cancelCurrentJob()
     if (!m_busy)
         return;
     JobRecord *record = job(m_currentJob);
-    if (record && record->state == JobRecord::Sending)
-        return; // a transmission under way ends by itself
     infoString(QStringLiteral("Job cancelled: %1").arg(record ? record->title : QString()));
     ui->renderingProgressBar->setRange(0, 1);
     ui->renderingProgressBar->setValue(0);
     ui->renderingProgressLabel->setText(QStringLiteral("Cancelled"));
+    if (record && record->state == JobRecord::Sending && cancelSending(record->id))
+        return;
     finishJob(JobRecord::Cancelled, QStringLiteral("Cancelled by the user"));
+}
+
+bool MainWindow::cancelSending(int id)
+{
+    JobRecord *record = job(id);
+    if (!record || record->state != JobRecord::Sending || !m_sendAborts.contains(id))
+        return false;
+    // The senders stop within moments on their own threads, and the engraver
+    // is left without a complete job; the window does not wait for them.
+    for (const std::shared_ptr<std::atomic_bool> &abort : m_sendAborts.values(id))
+        abort->store(true);
+    const QString reason = QStringLiteral("Cancelled by the user while it was sent");
+    if (m_busy && id == m_currentJob) {
+        finishJob(JobRecord::Cancelled, reason);
+    } else {
+        record->state = JobRecord::Cancelled;
+        record->reason = reason;
+        refreshJobList();
+        refreshStatus();
+    }
+    return true;
 }
 
 void MainWindow::progressCanceled()
@@ -1021,7 +1042,9 @@ void MainWindow::getPCL(QByteArray arr)
         finishJob(JobRecord::Ready, QStringLiteral("Empty page, not sent"));
         return;
     }
-    closeProgressDialog();
+    // The progress dialog stays while the job is sent, so that its Cancel
+    // can still stop the transmission.
+    emit updateProgressString(QStringLiteral("Sending the job to the engraver."));
     if (!sendJob(true))
         finishJob(JobRecord::Ready, QStringLiteral("No engraver selected, not sent"));
 }
@@ -1070,21 +1093,26 @@ bool MainWindow::initiateJobTx(int jobId)
     auto *titleLabel = new QLabel(title);
     auto *machineLabel = new QLabel(machine.name);
     auto *statusLabel = new QLabel(QStringLiteral("Connecting"));
+    statusLabel->setObjectName(QStringLiteral("sendStatusLabel"));
     auto *progress = new QProgressBar;
     progress->setRange(0, 0);
     progress->setFormat(QStringLiteral("Connecting"));
     progress->setTextVisible(true);
+    auto *cancel = new QPushButton(QStringLiteral("Cancel"));
+    cancel->setObjectName(QStringLiteral("cancelSendButton"));
+    cancel->setToolTip(QStringLiteral("Stop sending this job; the engraver does not engrave it"));
     layout->addWidget(titleLabel);
     layout->addWidget(machineLabel);
     layout->addWidget(statusLabel);
     layout->addWidget(progress);
+    layout->addWidget(cancel);
     ui->rightLayout->insertLayout(1, layout);
 
     connect(thread, SIGNAL(started()), sender, SLOT(start()));
     connect(sender, SIGNAL(finished()), thread, SLOT(quit()));
     connect(sender, SIGNAL(finished()), sender, SLOT(deleteLater()));
     for (QObject *widget :
-        std::initializer_list<QObject *> { titleLabel, machineLabel, statusLabel, progress, layout })
+        std::initializer_list<QObject *> { titleLabel, machineLabel, statusLabel, progress, cancel, layout })
         connect(sender, SIGNAL(finished()), widget, SLOT(deleteLater()));
     connect(thread, SIGNAL(finished()), thread, SLOT(deleteLater()));
     connect(this, SIGNAL(finished()), thread, SLOT(quit()));
@@ -1094,6 +1122,37 @@ bool MainWindow::initiateJobTx(int jobId)
     connect(sender, SIGNAL(info(QString)), statusLabel, SLOT(setText(QString)));
     connect(sender, SIGNAL(bytesWritten(int)), progress, SLOT(setValue(int)));
     connect(sender, SIGNAL(totalBytes(int)), progress, SLOT(setMaximum(int)));
+
+    // The switch is kept here, not the sender: the sender deletes itself on
+    // its own thread when it is done, the switch stays valid.
+    const std::shared_ptr<std::atomic_bool> abort = sender->abortHandle();
+    connect(cancel, &QPushButton::clicked, this, [this, jobId, abort, cancel]() {
+        cancel->setEnabled(false);
+        if (jobId > 0 && job(jobId) && job(jobId)->state == JobRecord::Sending) {
+            infoString(QStringLiteral("Job cancelled: %1").arg(job(jobId)->title));
+            cancelSending(jobId);
+        } else {
+            abort->store(true);
+        }
+    });
+    connect(sender, &vexlorSocket::aborted, this, [this, jobId](bool wholeJobSent) {
+        if (!wholeJobSent)
+            return;
+        // Too late: the engraver had taken every byte of it.
+        const QString title = job(jobId) ? job(jobId)->title : QString();
+        const QString text = QStringLiteral("\"%1\" was cancelled after the engraver had received the "
+                                            "whole job: the engraver may engrave it all the same.")
+                                 .arg(title);
+        errorString(text);
+        if (JobRecord *record = job(jobId)) {
+            record->reason = text;
+            refreshJobList();
+        }
+        showMessage(QMessageBox::Warning, QStringLiteral("Cancel"), text, this);
+    });
+    m_sendAborts.insert(jobId, abort);
+    connect(
+        sender, &vexlorSocket::finished, this, [this, jobId, abort]() { m_sendAborts.remove(jobId, abort); });
 
     // The job's state follows its transmission; a direct print holds the
     // queue until the engraver has it, so jobs reach it in their order.
