@@ -1,5 +1,6 @@
 #include "editsettings.h"
 
+#include "cutorder.h"
 #include "ui_editsettings.h"
 
 #include <QDoubleValidator>
@@ -103,6 +104,10 @@ void EditSettings::setSettings()
         s.value(QStringLiteral("vectorSpeedComp")) != QLatin1String("disabled"));
     ui->powerCompCheckBox->setChecked(
         s.value(QStringLiteral("vectorPowerComp")) != QLatin1String("disabled"));
+    // Entries in the order of the cutting orders: document order for a job
+    // that names none or one this program does not know.
+    ui->vectorSortingComboBox->setCurrentIndex(
+        int(Vexlor::cutOrderFromSetting(s.value(QStringLiteral("vectorSort")))));
 
     // A job without a resolution runs at the default one; showing it (rather
     // than an empty field) keeps an unchanged OK from writing an empty
@@ -122,6 +127,7 @@ void EditSettings::on_buttonBox_accepted()
     static const char *const centres[] = { "none", "left", "top", "center", "page" };
     static const char *const directions[] = { "top", "bottom" };
     static const char *const ditherings[] = { "standard", "brighten", "lowres", "floyd", "jarvis", "stucki" };
+    static const char *const cutOrders[] = { "none", "inner", "nearest" };
     auto pick = [](const QComboBox *box, const char *const *names, int count) {
         const int index = box->currentIndex();
         return index >= 0 && index < count ? QString::fromLatin1(names[index]) : QString();
@@ -139,7 +145,7 @@ void EditSettings::on_buttonBox_accepted()
     s.insert(QStringLiteral("CustomvectorSpeed"), ui->vSpeedTextBox->text());
     s.insert(QStringLiteral("CustomvectorPower"), ui->vPowerTextBox->text());
     s.insert(QStringLiteral("CustomvectorFreq"), ui->vFreqTextBox->text());
-    s.insert(QStringLiteral("vectorSort"), QStringLiteral("none"));
+    s.insert(QStringLiteral("vectorSort"), pick(ui->vectorSortingComboBox, cutOrders, 3));
     s.insert(QStringLiteral("vectorSpeedComp"), enabledText(ui->speedCompCheckBox->isChecked()));
     s.insert(QStringLiteral("vectorPowerComp"), enabledText(ui->powerCompCheckBox->isChecked()));
     s.insert(QStringLiteral("CustomcResolution"), ui->dpiTextBox->text());

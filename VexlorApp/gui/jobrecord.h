@@ -28,6 +28,8 @@ struct JobRecord
     // Things the user should know about the job (page count, parts of the
     // page that could not be drawn, values taken to the nearest allowed one).
     QStringList notices;
+    // How long the engraver takes for its job, once the job is generated.
+    QString estimate;
 
     static QString stateText(State state);
 };

@@ -11,6 +11,7 @@
 // engraver.
 #include "editsettings.h"
 #include "gsmanager.h"
+#include "jobestimate.h"
 #include "mainwindow.h"
 #include "renderingmanager.h"
 #include "securefs.h"
@@ -1003,6 +1004,21 @@ void MainWindow::getPCL(QByteArray arr)
     infoString(QStringLiteral("Finished PCL Generation."));
     m_jobBytes = arr;
     infoString(QStringLiteral("In the PCL there were %1 bytes").arg(m_jobBytes.size()));
+    {
+        // For the engraver selected now, with its figures from the timing file.
+        const int row = ui->machineList->currentRow();
+        QStringList problems;
+        const QString estimate = Vexlor::jobEstimate::forEngraver(
+            m_jobBytes, row >= 0 && row < machines.size() ? machines.at(row).name : QString(), &problems)
+                                     .describe();
+        for (const QString &problem : qAsConst(problems))
+            errorString(problem);
+        infoString(QStringLiteral("Estimated time: ") + estimate);
+        if (JobRecord *record = job(m_currentJob))
+            record->estimate = estimate;
+        ui->statusBar->showMessage(QStringLiteral("Estimated time: ") + estimate);
+        ui->pushButton->setToolTip(QStringLiteral("Estimated time: ") + estimate);
+    }
 
     const QString folder = m_gsOutputDir.absolutePath();
     const QString path = folder + QStringLiteral("/out.prn");

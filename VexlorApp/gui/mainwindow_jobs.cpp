@@ -27,7 +27,7 @@ namespace {
 
 const char kListenAddress[] = "127.0.0.1:55000";
 
-enum JobColumn { TitleColumn, ReceivedColumn, StateColumn, WhyColumn };
+enum JobColumn { TitleColumn, ReceivedColumn, StateColumn, WhyColumn, EstimateColumn };
 
 } // namespace
 
@@ -51,9 +51,9 @@ void MainWindow::setupJobFlowWidgets()
     layout->addWidget(label);
     m_jobList = new QTreeWidget(pane);
     m_jobList->setObjectName(QStringLiteral("jobList"));
-    m_jobList->setColumnCount(4);
+    m_jobList->setColumnCount(5);
     m_jobList->setHeaderLabels({ QStringLiteral("Title"), QStringLiteral("Received"), QStringLiteral("State"),
-        QStringLiteral("Why") });
+        QStringLiteral("Why"), QStringLiteral("Time") });
     m_jobList->setRootIsDecorated(false);
     m_jobList->setAlternatingRowColors(true);
     m_jobList->setSelectionMode(QAbstractItemView::SingleSelection);
@@ -173,6 +173,7 @@ void MainWindow::refreshJobList()
         item->setText(StateColumn, JobRecord::stateText(record.state));
         item->setText(WhyColumn, record.reason.section(QLatin1Char('\n'), 0, 0));
         item->setToolTip(WhyColumn, record.reason);
+        item->setText(EstimateColumn, record.estimate);
         if (record.id == m_currentJob) {
             QFont font = item->font(TitleColumn);
             font.setBold(true);

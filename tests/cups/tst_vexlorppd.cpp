@@ -200,7 +200,7 @@ void tst_vexlorppd::options_data()
                                << QStringList { "standard", "brighten", "lowres", "floyd", "jarvis",
                                       "stucki" };
     QTest::newRow("vectorSort") << "vectorSort"
-                                << "none" << QStringList { "none", "inside", "nearest", "topdown" };
+                                << "none" << QStringList { "none", "inner", "nearest" };
     QTest::newRow("autoFocus") << "autoFocus"
                                << "disabled" << onOff;
     QTest::newRow("vectorGrid") << "vectorGrid"

@@ -1,7 +1,8 @@
 #!/bin/sh
 # Makes the fidelity corpus: PostScript written by real programs from Debian's
-# packages (groff, enscript, gnuplot, ImageMagick, rsvg-convert, pdftops) from the
-# sources beside this script. The files are kept in corpus/ so that the test
+# packages (groff, enscript, gnuplot, ImageMagick, rsvg-convert, pdftops,
+# cairo through python3-cairo, CUPS's filters) from the sources beside this
+# script. The files are kept in corpus/ so that the test
 # does not depend on the versions of these programs; run this script again
 # after changing a source.
 set -eu
@@ -57,4 +58,16 @@ pdftops "$tmp/text.pdf" "$out/poppler-text.ps"
 # through CUPS's pstops filter with the engraver queue's PPD
 cupsfilter -p "$here/../../tools/ppd/vexlor.ppd" -m application/vnd.cups-postscript \
     "$out/groff-man.ps" > "$out/cups-groff-man.ps" 2> /dev/null
+# documents drawn with cairo as desktop programs print them: PDFs through
+# the print system's own filter path for PDF (pdftops, then pstops, with
+# the engraver queue's PPD), and cairo's own PostScript for gradients, a
+# soft-masked photo and a page larger than the table
+convert rose: -resize 800% "$tmp/photo.png"
+/usr/bin/python3 "$src/documents.py" "$tmp" "$tmp/photo.png"
+for doc in gradients softmask multipage segments photo lighttones; do
+    cupsfilter -p "$here/../../tools/ppd/vexlor.ppd" -m application/vnd.cups-postscript \
+        -o pdftops-renderer=pdftops -o print-scaling=none -o position=top-left -o nopdfAutoRotate \
+        "$tmp/$doc.pdf" > "$out/pdf-$doc.ps" 2> /dev/null
+done
+cp "$tmp/cairo-gradients.ps" "$tmp/cairo-softmask.ps" "$tmp/cairo-poster.ps" "$out/"
 ls -l "$out"

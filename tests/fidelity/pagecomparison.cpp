@@ -3,6 +3,7 @@
 #include <QVector>
 
 #include <algorithm>
+#include <cmath>
 
 namespace {
 
@@ -163,4 +164,51 @@ pageComparison::Result pageComparison::compare(
         }
     }
     return result;
+}
+
+namespace {
+
+// per block of the page: the sum of 255 minus the luminance of its pixels
+QVector<double> blockWeights(const QImage &page, int block, int *columns)
+{
+    const QImage grey = page.convertToFormat(QImage::Format_Grayscale8);
+    *columns = (grey.width() + block - 1) / block;
+    const int rows = (grey.height() + block - 1) / block;
+    QVector<double> weights(*columns * rows, 0.0);
+    for (int y = 0; y < grey.height(); ++y) {
+        const uchar *line = grey.constScanLine(y);
+        double *row = weights.data() + (y / block) * *columns;
+        for (int x = 0; x < grey.width(); ++x)
+            row[x / block] += 255 - line[x];
+    }
+    return weights;
+}
+
+} // namespace
+
+double pageComparison::darkness(const QImage &page)
+{
+    int columns = 0;
+    double total = 0;
+    for (double weight : blockWeights(page, 64, &columns))
+        total += weight;
+    return total;
+}
+
+double pageComparison::blockWeightAgreement(
+    const QImage &first, const QImage &second, int block, double fraction)
+{
+    if (first.size() != second.size() || first.isNull())
+        return 0.0;
+    int columns = 0;
+    const QVector<double> a = blockWeights(first, block, &columns);
+    const QVector<double> b = blockWeights(second, block, &columns);
+    double total = 0, agreeing = 0;
+    for (int i = 0; i < a.size(); ++i) {
+        const double weight = a[i] + b[i];
+        total += weight;
+        if (std::abs(a[i] - b[i]) <= std::max(fraction * std::max(a[i], b[i]), 255.0))
+            agreeing += weight;
+    }
+    return total > 0 ? agreeing / total : 1.0;
 }

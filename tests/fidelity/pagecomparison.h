@@ -30,7 +30,23 @@ public:
         double inkAgreement() const { return inkPixels ? double(inkAgreeing) / inkPixels : 1.0; }
     };
 
-    static Result compare(const QImage &first, const QImage &second, int radius = 1, int tolerance = 40);
+    // The tolerance is small enough that a light tone (a 12 % grey is 31
+    // below white) counts as ink and differs from paper.
+    static Result compare(const QImage &first, const QImage &second, int radius = 1, int tolerance = 20);
+
+    // The weight of the ink: the sum over the page of how far each pixel's
+    // luminance lies below white. A line drawn thinner or lighter than the
+    // reference has less of it, wherever its pixels lie.
+    static double darkness(const QImage &page);
+
+    // The same ink weight compared block by block (squares of the given
+    // side): the share of the ink weight of both pages that lies in blocks
+    // whose weights differ by at most the given fraction of the larger one
+    // (and by more than a pixel's worth of grey). Catches ink that is
+    // missing, added or of the wrong weight in one place although the page
+    // as a whole balances.
+    static double blockWeightAgreement(
+        const QImage &first, const QImage &second, int block = 32, double fraction = 0.10);
 };
 
 #endif // PAGECOMPARISON_H

@@ -33,6 +33,9 @@ private slots:
     void agreement_data();
     void agreement();
     void sizesMustMatch();
+    void lightTonesCount();
+    void lineWeight();
+    void inkWeightPlaceByPlace();
 };
 
 void tst_pagecomparison::agreement_data()
@@ -72,6 +75,70 @@ void tst_pagecomparison::sizesMustMatch()
     QVERIFY(!result.sameSize);
     QCOMPARE(result.inkAgreement(), 1.0);
     QCOMPARE(result.pixels, 0);
+}
+
+void tst_pagecomparison::lightTonesCount()
+{
+    // a page of black text lines and a 12 % grey box over 6.5 % of it
+    auto sheet = [](bool box) {
+        QImage image(600, 800, QImage::Format_RGB32);
+        image.fill(Qt::white);
+        QPainter painter(&image);
+        for (int y = 40; y < 760; y += 24)
+            painter.fillRect(40, y, 500, 3, Qt::black);
+        if (box)
+            painter.fillRect(100, 300, 240, 130, QColor(224, 224, 224));
+        return image;
+    };
+    const QImage withBox = sheet(true);
+    const QImage without = sheet(false);
+    QVERIFY(240 * 130 >= 0.065 * 600 * 800);
+    const pageComparison::Result result = pageComparison::compare(withBox, without);
+    QVERIFY2(result.inkAgreement() < 0.985, qPrintable(QString::number(result.inkAgreement())));
+    QVERIFY(pageComparison::blockWeightAgreement(withBox, without) < 0.985);
+    QCOMPARE(pageComparison::compare(withBox, sheet(true)).inkAgreement(), 1.0);
+}
+
+void tst_pagecomparison::lineWeight()
+{
+    // hairlines one pixel wide, as dark as the reference's, as two lighter
+    // columns, and with 0.81 of the reference's darkness
+    auto lines = [](int grey, bool split) {
+        QImage image(600, 600, QImage::Format_RGB32);
+        image.fill(Qt::white);
+        QPainter painter(&image);
+        for (int x = 20; x < 580; x += 6) {
+            if (split) {
+                painter.fillRect(x, 20, 1, 560, QColor(128, 128, 128));
+                painter.fillRect(x + 1, 20, 1, 560, QColor(127, 127, 127));
+            } else {
+                painter.fillRect(x, 20, 1, 560, QColor(grey, grey, grey));
+            }
+        }
+        return image;
+    };
+    const QImage reference = lines(0, false);
+    const double weight = pageComparison::darkness(reference);
+    QVERIFY(weight > 0);
+    QVERIFY(std::abs(pageComparison::darkness(lines(0, true)) / weight - 1.0) < 0.01);
+    const QImage light = lines(255 - int(0.81 * 255), false);
+    QVERIFY(std::abs(pageComparison::darkness(light) / weight - 0.81) < 0.01);
+    QVERIFY(pageComparison::blockWeightAgreement(reference, light) < 0.5);
+    QVERIFY(pageComparison::blockWeightAgreement(reference, lines(0, true)) > 0.999);
+}
+
+void tst_pagecomparison::inkWeightPlaceByPlace()
+{
+    // the same square in another place: the page's weight balances, its
+    // blocks do not
+    QImage first(400, 400, QImage::Format_RGB32);
+    first.fill(Qt::white);
+    QImage second = first;
+    QPainter(&first).fillRect(40, 40, 64, 64, Qt::black);
+    QPainter(&second).fillRect(240, 240, 64, 64, Qt::black);
+    QCOMPARE(pageComparison::darkness(first), pageComparison::darkness(second));
+    QCOMPARE(pageComparison::blockWeightAgreement(first, second), 0.0);
+    QCOMPARE(pageComparison::blockWeightAgreement(first, first), 1.0);
 }
 
 QTEST_MAIN(tst_pagecomparison)

@@ -51,8 +51,8 @@ QString marked(VexlorCupsHost &host, const char *option)
     return choice ? QString::fromLatin1(choice->choice) : QString();
 }
 
-const char kConstraints[] = "*UIConstraints: *JobType raster *vectorSort inside\n"
-                            "*UIConstraints: *vectorSort inside *JobType raster\n"
+const char kConstraints[] = "*UIConstraints: *JobType raster *vectorSort inner\n"
+                            "*UIConstraints: *vectorSort inner *JobType raster\n"
                             "*UIConstraints: *JobType vector *rasterSpeed Custom\n"
                             "*UIConstraints: *rasterSpeed Custom *JobType vector";
 
@@ -184,7 +184,7 @@ void tst_PdeCupsHost::conflicts()
         = VexlorCupsHost::forPPDFile(writePPDWith(dir, "constrained.ppd", kConstraints), QString(), &error);
     QVERIFY2(host, qPrintable(error));
 
-    QVERIFY(host->willChangePPDOptionKeyValue("vectorSort", "inside"));
+    QVERIFY(host->willChangePPDOptionKeyValue("vectorSort", "inner"));
     QVERIFY(!host->willChangePPDOptionKeyValue("JobType", "raster"));
     QVERIFY(host->lastRefusal().contains("conflicts"));
     QCOMPARE(marked(*host, "JobType"), QStringLiteral("combo"));
@@ -407,7 +407,7 @@ void tst_PdeCupsHost::conflictThroughThePanel()
     panel->restoreValuesAndReturnError();
     panel->willShow();
 
-    QVERIFY(VexlorPanelDriver::applySetting(panel.get(), host.get(), "vectorSort", "inside", &error));
+    QVERIFY(VexlorPanelDriver::applySetting(panel.get(), host.get(), "vectorSort", "inner", &error));
     QVERIFY(!VexlorPanelDriver::applySetting(panel.get(), host.get(), "JobType", "raster", &error));
     QCOMPARE(error, QStringLiteral("JobType=raster conflicts with another choice"));
     QCOMPARE(panel->jobTypeChoice, QStringLiteral("combo"));

@@ -207,7 +207,12 @@ void tst_PdePanel::popupsFilledFromPPD()
     QCOMPARE(panel->centerEngravingPopup->count(), 5);
     QCOMPARE(panel->engravingDirectionPopup->currentText(), QStringLiteral("Top Down"));
     QCOMPARE(panel->ditheringPopup->itemText(3), QStringLiteral("Floyd-Steinberg"));
-    QCOMPARE(panel->vSortingPopup->count(), 4);
+    // The cutting orders, each with its keyword for the job.
+    QCOMPARE(panel->vSortingPopup->count(), 3);
+    QCOMPARE(panel->vSortingPopup->itemData(0).toString(), QStringLiteral("none"));
+    QCOMPARE(panel->vSortingPopup->itemText(1), QStringLiteral("Inner Shapes First"));
+    QCOMPARE(panel->vSortingPopup->itemData(1).toString(), QStringLiteral("inner"));
+    QCOMPARE(panel->vSortingPopup->itemData(2).toString(), QStringLiteral("nearest"));
 
     // Shown again: the menus are not filled twice.
     panel->willShow();
@@ -222,7 +227,7 @@ void tst_PdePanel::setDefaultsOrder()
     QVERIFY(panel);
     panel->jobTypeChoice = QStringLiteral("raster");
     panel->ditheringChoice = QStringLiteral("jarvis");
-    panel->vectorSortingChoice = QStringLiteral("inside");
+    panel->vectorSortingChoice = QStringLiteral("inner");
     host.changes.clear();
 
     LogCapture log;
@@ -232,7 +237,7 @@ void tst_PdePanel::setDefaultsOrder()
     QCOMPARE(panel->centerEngravingChoice, QStringLiteral("none"));
     QCOMPARE(panel->engraveDirChoice, QStringLiteral("top"));
     QCOMPARE(panel->ditheringChoice, QStringLiteral("standard"));
-    QCOMPARE(panel->vectorSortingChoice, QStringLiteral("inside"));
+    QCOMPARE(panel->vectorSortingChoice, QStringLiteral("inner"));
     QCOMPARE(panel->resolution, 600L);
     QCOMPARE(panel->rSpeed, 50L);
     QCOMPARE(panel->oMaterialThickness, 0.0f);

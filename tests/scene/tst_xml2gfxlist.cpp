@@ -180,6 +180,7 @@ private slots:
     void missingRasterFile();
     void imageFilePlacement();
     void imageFileClippedByAccumulator();
+    void imageOnTheTableUnderALargerClip();
     void imageFileThatDoesNotLoad();
     void embeddedImage();
     void brokenScenes_data();
@@ -804,6 +805,27 @@ void tst_Xml2GfxList::imageFileClippedByAccumulator()
     QCOMPARE(result.items.size(), 1);
     QCOMPARE(result.items.first().clipPath.boundingRect(), QRectF(3900, 100, 100, 100));
     QVERIFY(!result.outOfBounds);
+}
+
+void tst_Xml2GfxList::imageOnTheTableUnderALargerClip()
+{
+    SceneFixture fixture;
+    QImage picture(100, 100, QImage::Format_RGB32);
+    picture.fill(Qt::green);
+    fixture.writeSideFile("img.png", pngBytes(picture));
+    // A page larger than the table: the clip (the page) reaches past the
+    // table, the image lies on it: kept with the clip, as a path would be.
+    const SceneResult result = fixture.runScene("<clippath>" + squareSegments(0, 0, 4800, 3600)
+        + "</clippath><image xx=\"200\" xy=\"0\" yx=\"0\" yy=\"200\" tx=\"1000\" ty=\"1200\" "
+          "width=\"100\" height=\"100\"/><imfile>img.png</imfile>"
+        // and one that lies past the table under the same clip is left out
+        + "<clippath>" + squareSegments(0, 0, 4800, 3600)
+        + "</clippath><image xx=\"200\" xy=\"0\" yx=\"0\" yy=\"200\" tx=\"4300\" ty=\"1200\" "
+          "width=\"100\" height=\"100\"/><imfile>img.png</imfile>");
+    QCOMPARE(result.items.size(), 1);
+    QCOMPARE(result.items.first().transform.map(QPointF(0, 0)), QPointF(1000, 1400));
+    QCOMPARE(result.items.first().clipPath.boundingRect(), QRectF(0, 0, 4800, 3600));
+    QVERIFY(result.outOfBounds);
 }
 
 void tst_Xml2GfxList::imageFileThatDoesNotLoad()

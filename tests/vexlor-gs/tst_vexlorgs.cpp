@@ -4,10 +4,14 @@
 
 #include <QDir>
 #include <QFile>
+#include <QPainter>
+#include <QPainterPath>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QXmlStreamReader>
 #include <QtTest>
+
+#include <csignal>
 
 namespace {
 
@@ -120,6 +124,144 @@ QRectF boundsOf(const QStringList &segments)
     return left > right ? QRectF() : QRectF(QPointF(left, top), QPointF(right, bottom));
 }
 
+// Ghostscript's own rendering of a job, first page, without anti-aliasing
+QImage gsRendering(const QString &job, int resolution)
+{
+    const QString png = job + QStringLiteral(".gs.png");
+    QProcess gs;
+    gs.setProcessChannelMode(QProcess::MergedChannels);
+    gs.start(QStringLiteral("gs"),
+        { QStringLiteral("-q"), QStringLiteral("-dBATCH"), QStringLiteral("-dNOPAUSE"),
+            QStringLiteral("-dSAFER"), QStringLiteral("-dDOINTERPOLATE"), QStringLiteral("-sDEVICE=png16m"),
+            QStringLiteral("-r%1").arg(resolution), QStringLiteral("-dFirstPage=1"),
+            QStringLiteral("-dLastPage=1"), QStringLiteral("-sOutputFile=") + png, job });
+    if (!gs.waitForFinished(120000) || gs.exitCode() != 0)
+        return QImage();
+    return QImage(png).convertToFormat(QImage::Format_RGB32);
+}
+
+QPainterPath pathOf(const QStringList &segments)
+{
+    QPainterPath path;
+    for (const QString &segment : segments) {
+        const QStringList parts = segment.split(QLatin1Char(' '));
+        QVector<QPointF> points;
+        for (int i = 1; i < parts.size(); ++i) {
+            const QStringList xy = parts.at(i).split(QLatin1Char(','));
+            if (xy.size() == 2)
+                points << QPointF(xy.at(0).toDouble(), xy.at(1).toDouble());
+        }
+        if (parts.first() == QLatin1String("moveto") && points.size() == 1)
+            path.moveTo(points.at(0));
+        else if (parts.first() == QLatin1String("lineto") && points.size() == 1)
+            path.lineTo(points.at(0));
+        else if (parts.first() == QLatin1String("curveto") && points.size() == 3)
+            path.cubicTo(points.at(0), points.at(1), points.at(2));
+        else if (parts.first() == QLatin1String("closepath"))
+            path.closeSubpath();
+    }
+    return path;
+}
+
+// The fills and images of a scene painted on a white page the way the
+// scene's reader places them (no anti-aliasing, so that edges compare
+// with the interpreter's).
+QImage paintScene(const QString &folder, const QVector<SceneItem> &items, const QSize &page)
+{
+    QImage image(page, QImage::Format_RGB32);
+    image.fill(Qt::white);
+    QPainter painter(&image);
+    for (const SceneItem &item : items) {
+        painter.save();
+        if (item.clip.size() >= 3)
+            painter.setClipPath(pathOf(item.clip));
+        if (item.name == QLatin1String("image")) {
+            const QXmlStreamAttributes &a = item.attributes;
+            auto value = [&a](const char *name) { return a.value(QLatin1String(name)).toDouble(); };
+            const double width = value("width");
+            const double height = value("height");
+            const QTransform transform = QTransform::fromTranslate(0, -height)
+                * QTransform(value("xx") / width, value("xy") / width, -value("yx") / height,
+                    -value("yy") / height, 0, 0)
+                * QTransform::fromTranslate(value("tx"), value("ty"));
+            painter.setTransform(transform);
+            painter.drawImage(0, 0, QImage(folder + QLatin1Char('/') + item.text));
+        } else if (item.name == QLatin1String("fill_path")) {
+            QPainterPath path = pathOf(item.path);
+            if (item.attributes.value(QLatin1String("rule")) == QLatin1String("even-odd"))
+                path.setFillRule(Qt::OddEvenFill);
+            else
+                path.setFillRule(Qt::WindingFill);
+            painter.fillPath(
+                path, QColor(QRgb(item.attributes.value(QLatin1String("color")).toUInt(nullptr, 16))));
+        }
+        painter.restore();
+    }
+    painter.end();
+    return image;
+}
+
+// The share of pixels of a that have a pixel of b within one pixel whose
+// channels all differ by at most tolerance, taken both ways; pixels white
+// in both pages are left out.
+double agreement(const QImage &a, const QImage &b, int tolerance)
+{
+    if (a.size() != b.size())
+        return 0;
+    auto close = [tolerance](QRgb p, QRgb q) {
+        return std::abs(qRed(p) - qRed(q)) <= tolerance && std::abs(qGreen(p) - qGreen(q)) <= tolerance
+            && std::abs(qBlue(p) - qBlue(q)) <= tolerance;
+    };
+    auto near = [&](const QImage &page, int x, int y, QRgb p) {
+        for (int dy = -1; dy <= 1; ++dy)
+            for (int dx = -1; dx <= 1; ++dx) {
+                const int u = x + dx, v = y + dy;
+                if (u >= 0 && v >= 0 && u < page.width() && v < page.height() && close(page.pixel(u, v), p))
+                    return true;
+            }
+        return false;
+    };
+    qint64 counted = 0, agreeing = 0;
+    for (int y = 0; y < a.height(); ++y)
+        for (int x = 0; x < a.width(); ++x) {
+            const QRgb p = a.pixel(x, y), q = b.pixel(x, y);
+            if (p == 0xffffffffu && q == 0xffffffffu)
+                continue;
+            ++counted;
+            if (near(b, x, y, p) && near(a, x, y, q))
+                ++agreeing;
+        }
+    return counted == 0 ? 1.0 : double(agreeing) / counted;
+}
+
+// the processes whose parent is the given one
+QList<qint64> childrenOf(qint64 pid)
+{
+    QList<qint64> children;
+    QFile file(QStringLiteral("/proc/%1/task/%1/children").arg(pid));
+    if (file.open(QIODevice::ReadOnly))
+        for (const QByteArray &entry : file.readAll().split(' '))
+            if (!entry.trimmed().isEmpty())
+                children << entry.trimmed().toLongLong();
+    return children;
+}
+
+bool processAlive(qint64 pid)
+{
+    // a zombie has ended
+    QFile status(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!status.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray stat = status.readAll();
+    const int close = stat.lastIndexOf(')');
+    return close > 0 && stat.mid(close + 2, 1) != "Z";
+}
+
+QStringList workFolders(const QString &folder)
+{
+    return QDir(folder).entryList({ QStringLiteral(".vexlor-gs-*") }, QDir::Dirs | QDir::Hidden);
+}
+
 } // namespace
 
 class tst_vexlorgs : public QObject
@@ -146,6 +288,15 @@ private slots:
     void separateSourcesAndPatterns();
     void saveRestoreAcrossPages();
     void leftOutIsReported();
+
+    void shadingsAsTheInterpreterPaintsThem();
+    void imagesWithASeparateMask();
+    void compositeFontsThroughEveryShowOperator();
+    void imageClipIsTheClipInForce();
+    void fineDashesWithinABudget();
+    void helpVersionAndUnknownOptions();
+    void endedWithItsInterpreterAndFolder_data();
+    void endedWithItsInterpreterAndFolder();
 
 private:
     // runs a PostScript text through the device into a fresh folder
@@ -234,19 +385,38 @@ void tst_vexlorgs::firstPageOnly()
 {
     QSize page;
     Run run;
-    const QVector<SceneItem> items = scene("%!PS\n1 0 0 setrgbcolor 10 10 50 50 rectfill showpage\n"
-                                           "0 0 1 setrgbcolor 100 100 50 50 rectfill showpage\n"
-                                           "0 1 0 setrgbcolor 200 200 50 50 rectfill showpage\n",
-        72, &page, &run);
+    // later pages are never interpreted: the error on page 2 goes unseen
+    QVector<SceneItem> items
+        = scene("%!PS-Adobe-3.0\n%%Pages: 3\n%%EndComments\n%%Page: 1 1\n"
+                "1 0 0 setrgbcolor 10 10 50 50 rectfill showpage\n"
+                "%%Page: 2 2\n0 0 1 setrgbcolor 100 100 50 50 rectfill nosuchop showpage\n"
+                "%%Page: 3 3\n0 1 0 setrgbcolor 200 200 50 50 rectfill showpage\n%%EOF\n",
+            72, &page, &run);
     QCOMPARE(run.exitCode, 0);
     QVERIFY2(run.output.contains(QLatin1String("the document has 3 pages; only the first page was drawn.")),
         qPrintable(run.output));
+    QVERIFY2(!run.output.contains(QLatin1String("Error")), qPrintable(run.output));
     QCOMPARE(items.size(), 1);
     QCOMPARE(items.first().attributes.value(QLatin1String("color")).toString(), QStringLiteral("0xFF0000"));
 
-    // one page says nothing about pages
+    // the count from the trailer, and from the page comments when there is
+    // no count; the pages of an embedded document do not count
+    scene("%!PS-Adobe-3.0\n%%Pages: (atend)\n%%EndComments\n%%Page: 1 1\n0 0 5 5 rectfill showpage\n"
+          "%%Page: 2 2\nshowpage\n%%Trailer\n%%Pages: 2\n%%EOF\n",
+        72, &page, &run);
+    QVERIFY2(run.output.contains(QLatin1String("the document has 2 pages")), qPrintable(run.output));
+    scene("%!PS-Adobe-3.0\n%%Page: 1 1\n%%BeginDocument: fig.eps\n%%Page: 1 1\n%%EndDocument\n"
+          "0 0 5 5 rectfill showpage\n%%Page: 2 2\nshowpage\n%%Page: 3 3\nshowpage\n%%Page: 4 4\nshowpage\n",
+        72, &page, &run);
+    QVERIFY2(run.output.contains(QLatin1String("the document has 4 pages")), qPrintable(run.output));
+
+    // one page, or no comments at all, says nothing about pages
     scene("%!PS\n10 10 50 50 rectfill showpage\n", 72, &page, &run);
     QCOMPARE(run.exitCode, 0);
+    QVERIFY2(!run.output.contains(QLatin1String("pages")), qPrintable(run.output));
+    items = scene("%!PS\n10 10 50 50 rectfill showpage\n20 20 50 50 rectfill showpage\n", 72, &page, &run);
+    QCOMPARE(run.exitCode, 0);
+    QCOMPARE(items.size(), 1);
     QVERIFY2(!run.output.contains(QLatin1String("pages")), qPrintable(run.output));
 }
 
@@ -257,8 +427,8 @@ void tst_vexlorgs::failures_data()
 
     QTest::newRow("undefined name") << QByteArray("%!PS\n0 0 10 10 rectfill\n/x nosuchop\nshowpage\n")
                                     << "Error: /undefined in nosuchop";
-    QTest::newRow("stack underflow on page 2")
-        << QByteArray("%!PS\n0 0 10 10 rectfill showpage\nmoveto\nshowpage\n") << "Error: /stackunderflow";
+    QTest::newRow("stack underflow on page 1")
+        << QByteArray("%!PS\n0 0 10 10 rectfill\nmoveto\nshowpage\n") << "Error: /stackunderflow";
     QTest::newRow("unterminated string") << QByteArray("%!PS\n(never closed\n") << "Error: /syntaxerror";
     QTest::newRow("empty file") << QByteArray() << "is empty";
     QTest::newRow("blank file") << QByteArray(" \n\n\t\n") << "is empty";
@@ -539,25 +709,27 @@ void tst_vexlorgs::imageMaskAndType3Font()
 void tst_vexlorgs::separateSourcesAndPatterns()
 {
     const QString folder = m_dir.filePath(QString::number(m_jobs + 1));
-    const QVector<SceneItem> items = scene(
-        "%!PS\n<< /PageSize [100 100] >> setpagedevice\n"
-        // one procedure per colour, each reading its row from the file in turn
-        "/r 2 string def /g 2 string def /b 2 string def\n"
-        "gsave 10 10 translate 40 40 scale 2 1 8 [2 0 0 1 0 0]\n"
-        "{ currentfile r readhexstring pop } { currentfile g readhexstring pop } { currentfile b readhexstring pop }\n"
-        "true 3 colorimage\nff00 00ff 0000\ngrestore\n"
-        // an uncoloured tiling pattern painted in red over a 20 x 20 square
-        "<< /PatternType 1 /PaintType 2 /TilingType 1 /BBox [0 0 10 10] /XStep 10 /YStep 10\n"
-        "   /PaintProc { pop 0 0 5 5 rectfill } >> matrix makepattern /P exch def\n"
-        "[/Pattern /DeviceRGB] setcolorspace 1 0 0 P setcolor 60 60 20 20 rectfill\n"
-        "showpage\n",
-        72);
+    const QVector<SceneItem> items
+        = scene("%!PS\n<< /PageSize [100 100] >> setpagedevice\n"
+                // one procedure per colour, each reading its row from the file in turn
+                "/r 2 string def /g 2 string def /b 2 string def\n"
+                "gsave 10 10 translate 40 40 scale 2 1 8 [2 0 0 1 0 0]\n"
+                "{ currentfile r readhexstring pop } { currentfile g readhexstring pop } { currentfile b "
+                "readhexstring pop }\n"
+                "true 3 colorimage\nff00 00ff 0000\ngrestore\n"
+                // an uncoloured tiling pattern painted in red over a 20 x 20 square
+                "<< /PatternType 1 /PaintType 2 /TilingType 1 /BBox [0 0 10 10] /XStep 10 /YStep 10\n"
+                "   /PaintProc { pop 0 0 5 5 rectfill } >> matrix makepattern /P exch def\n"
+                "[/Pattern /DeviceRGB] setcolorspace 1 0 0 P setcolor 60 60 20 20 rectfill\n"
+                "showpage\n",
+            72);
     QVERIFY(items.size() >= 5);
     const QImage picture(folder + QLatin1Char('/') + items.at(0).text);
     QVERIFY(!picture.isNull());
     // first sample: red ff, green 00, blue 00; second: 00 ff 00
     QVERIFY(qRed(picture.pixel(0, 0)) > 215 && qGreen(picture.pixel(0, 0)) < 40);
-    QVERIFY(qGreen(picture.pixel(picture.width() - 1, 0)) > 215 && qRed(picture.pixel(picture.width() - 1, 0)) < 40);
+    QVERIFY(qGreen(picture.pixel(picture.width() - 1, 0)) > 215
+        && qRed(picture.pixel(picture.width() - 1, 0)) < 40);
     // the pattern's cells: red squares clipped to the filled square
     int cells = 0;
     for (int i = 1; i < items.size(); ++i) {
@@ -573,7 +745,7 @@ void tst_vexlorgs::saveRestoreAcrossPages()
 {
     Run run;
     const QVector<SceneItem> items = scene(
-        "%!PS\n/pg save def 1 0 0 setrgbcolor 0 0 10 10 rectfill showpage pg restore\n"
+        "%!PS\n%%Pages: 3\n/pg save def 1 0 0 setrgbcolor 0 0 10 10 rectfill showpage pg restore\n"
         "/pg save def 0 0 1 setrgbcolor 20 20 10 10 rectfill showpage pg restore\n"
         "/pg save def << /PageSize [612 792] >> setpagedevice 30 30 10 10 rectfill showpage pg restore\n",
         72, nullptr, &run);
@@ -584,17 +756,332 @@ void tst_vexlorgs::saveRestoreAcrossPages()
 
 void tst_vexlorgs::leftOutIsReported()
 {
+    // a scene holds a bounded number of items; the rest of the page is
+    // reported on the one "Not drawn: " line, with the other omissions
+    qputenv("VEXLOR_GS_MAX_ITEMS", "50");
     Run run;
     const QVector<SceneItem> items
-        = scene("%!PS\n0 0 10 10 rectfill\n"
-                "<< /ShadingType 2 /ColorSpace /DeviceRGB /Coords [0 0 100 0]\n"
-                "   /Function << /FunctionType 2 /Domain [0 1] /C0 [1 0 0] /C1 [0 0 1] /N 1 >> >> shfill\n"
-                "showpage\n",
+        = scene("%!PS\n0 1 99 { 4 mul 10 3 3 rectfill } for\n"
+                "[1e-30 1e-30] 0 setdash 10 100 moveto 200 100 lineto stroke showpage\n",
             72, nullptr, &run);
+    qunsetenv("VEXLOR_GS_MAX_ITEMS");
     QCOMPARE(run.exitCode, 0);
-    QCOMPARE(items.size(), 1);
-    QVERIFY2(run.output.contains(QLatin1String("not drawn: smooth shadings (gradients): 1 times")),
+    QCOMPARE(items.size(), 50);
+    // the first fifty, in order
+    QCOMPARE(boundsOf(items.last().path).left(), 49 * 4.0);
+    const QStringList lines = run.output.split(QLatin1Char('\n')).filter(QStringLiteral("Not drawn: "));
+    QCOMPARE(lines.size(), 1);
+    QVERIFY2(lines.first().startsWith(QLatin1String("Not drawn: ")), qPrintable(run.output));
+    QVERIFY2(lines.first().contains(QLatin1String("everything after the scene's limit of items")),
         qPrintable(run.output));
+}
+
+void tst_vexlorgs::shadingsAsTheInterpreterPaintsThem()
+{
+    const int resolution = 100;
+    const QString folder = m_dir.filePath(QString::number(m_jobs + 1));
+    QSize page;
+    Run run;
+    const QVector<SceneItem> items = scene(
+        "%!PS\n<< /PageSize [400 400] >> setpagedevice\n"
+        // axial, extended, inside a rectangular clip
+        "gsave 20 300 moveto 180 0 rlineto 0 80 rlineto -180 0 rlineto closepath clip\n"
+        "<< /ShadingType 2 /ColorSpace /DeviceRGB /Coords [20 0 200 0] /Extend [true true]\n"
+        "   /Function << /FunctionType 2 /Domain [0 1] /C0 [1 0 0] /C1 [0 0 1] /N 1 >> >> shfill grestore\n"
+        // radial, not extended: a disc, transparent around it
+        "gsave << /ShadingType 3 /ColorSpace /DeviceRGB /Coords [300 320 0 300 320 60]\n"
+        "   /Function << /FunctionType 2 /Domain [0 1] /C0 [1 1 0] /C1 [0 0.5 0] /N 1 >> >> shfill grestore\n"
+        // a free-form triangle mesh
+        "gsave << /ShadingType 4 /ColorSpace /DeviceRGB\n"
+        "   /DataSource [0 20 20 1 0 0  0 180 20 0 1 0  0 100 200 0 0 1] >> shfill grestore\n"
+        // a shading pattern filling a rectangle, in grey
+        "<< /PatternType 2 /Shading << /ShadingType 2 /ColorSpace /DeviceGray /Coords [220 0 380 0]\n"
+        "   /Function << /FunctionType 2 /Domain [0 1] /C0 [0] /C1 [0.9] /N 1 >> /Extend [true true] >> >>\n"
+        "matrix makepattern setpattern 220 40 160 100 rectfill\n"
+        // a mesh read from the job itself, which goes on after it
+        "<< /ShadingType 4 /ColorSpace /DeviceGray /BitsPerCoordinate 8 /BitsPerComponent 8 /BitsPerFlag 8\n"
+        "   /Decode [300 380 160 240 0 1] /DataSource currentfile /ASCIIHexDecode filter >> shfill\n"
+        "00 00 00 00  00 ff 00 80  00 80 ff ff>\n"
+        "showpage\n",
+        resolution, &page, &run);
+    QCOMPARE(run.exitCode, 0);
+    QVERIFY2(!run.output.contains(QLatin1String("Not drawn")), qPrintable(run.output));
+    QCOMPARE(items.size(), 5);
+    for (const SceneItem &item : items)
+        QCOMPARE(item.name, QStringLiteral("image"));
+
+    // the axial shading fills its clip, which the image keeps as its box
+    const QImage axial(folder + QLatin1Char('/') + items.at(0).text);
+    QVERIFY(!axial.isNull());
+    // 180 x 80 points at 100 dpi, in whole pixels
+    QVERIFY(std::abs(items.at(0).attributes.value(QLatin1String("xx")).toDouble() - 250) <= 1);
+    QVERIFY(std::abs(items.at(0).attributes.value(QLatin1String("yy")).toDouble() + 111) <= 1);
+    QVERIFY(qRed(axial.pixel(2, 50)) > 240 && qBlue(axial.pixel(2, 50)) < 15);
+    QVERIFY(qBlue(axial.pixel(axial.width() - 3, 50)) > 240 && qRed(axial.pixel(axial.width() - 3, 50)) < 15);
+    // the disc's corners are transparent, its centre yellow
+    const QImage disc(folder + QLatin1Char('/') + items.at(1).text);
+    QVERIFY(disc.hasAlphaChannel());
+    QCOMPARE(qAlpha(disc.pixel(0, 0)), 0);
+    QCOMPARE(qAlpha(disc.pixel(disc.width() - 1, disc.height() - 1)), 0);
+    const QRgb centre = disc.pixel(disc.width() / 2, disc.height() / 2);
+    QVERIFY(qAlpha(centre) == 255 && qRed(centre) > 230 && qGreen(centre) > 230 && qBlue(centre) < 20);
+    // only the painted part is kept: the disc's picture is about its diameter
+    QVERIFY2(std::abs(disc.width() - 167) <= 3, qPrintable(QString::number(disc.width())));
+
+    // and the whole page is what the interpreter paints
+    const QImage ours = paintScene(folder, items, page);
+    const QImage theirs = gsRendering(folder + QStringLiteral("/job.ps"), resolution);
+    QVERIFY(!theirs.isNull());
+    const double agreeing = agreement(ours, theirs, 8);
+    QVERIFY2(agreeing > 0.995, qPrintable(QString::number(agreeing)));
+}
+
+void tst_vexlorgs::imagesWithASeparateMask()
+{
+    const int resolution = 100;
+    const QString folder = m_dir.filePath(QString::number(m_jobs + 1));
+    QSize page;
+    Run run;
+    const QVector<SceneItem> items
+        = scene("%!PS\n<< /PageSize [400 300] >> setpagedevice /DeviceRGB setcolorspace\n"
+                // a separate mask of another resolution: a diamond
+                "gsave 20 60 translate 160 160 scale\n"
+                "<< /ImageType 3 /InterleaveType 3\n"
+                "   /DataDict << /ImageType 1 /Width 2 /Height 2 /BitsPerComponent 8 /Decode [0 1 0 1 0 1]\n"
+                "      /ImageMatrix [2 0 0 -2 0 2] /DataSource <ff0000 00ff00 0000ff ffff00> >>\n"
+                "   /MaskDict << /ImageType 1 /Width 8 /Height 8 /BitsPerComponent 1 /Decode [1 0]\n"
+                "      /ImageMatrix [8 0 0 -8 0 8] /DataSource <183c7effff7e3c18> >> >> image grestore\n"
+                // the mask as the first sample of each pixel, read from the job itself
+                "gsave 220 60 translate 150 100 scale\n"
+                "<< /ImageType 3 /InterleaveType 1\n"
+                "   /DataDict << /ImageType 1 /Width 3 /Height 2 /BitsPerComponent 8 /Decode [0 1 0 1 0 1]\n"
+                "      /ImageMatrix [3 0 0 -2 0 2] /DataSource currentfile /ASCIIHexDecode filter >>\n"
+                "   /MaskDict << /ImageType 1 /Width 3 /Height 2 /BitsPerComponent 8 /Decode [0 1]\n"
+                "      /ImageMatrix [3 0 0 -2 0 2] >> >> image\n"
+                "ffff0000 0000ff00 ff0000ff\nff808080 00000000 ffff8000>\ngrestore\n"
+                // what follows the image data is still read as the job
+                "0 0 1 setrgbcolor 20 250 360 20 rectfill\n"
+                "showpage\n",
+            resolution, &page, &run);
+    QCOMPARE(run.exitCode, 0);
+    QVERIFY2(!run.output.contains(QLatin1String("Not drawn")), qPrintable(run.output));
+    QCOMPARE(items.size(), 3);
+    QCOMPARE(items.at(2).name, QStringLiteral("fill_path"));
+    // the diamond's corners are transparent
+    const QImage diamond(folder + QLatin1Char('/') + items.at(0).text);
+    QVERIFY(diamond.hasAlphaChannel());
+    QCOMPARE(qAlpha(diamond.pixel(1, 1)), 0);
+    QCOMPARE(qAlpha(diamond.pixel(diamond.width() / 2, diamond.height() / 2)), 255);
+
+    const QImage ours = paintScene(folder, items, page);
+    const QImage theirs = gsRendering(folder + QStringLiteral("/job.ps"), resolution);
+    QVERIFY(!theirs.isNull());
+    const double agreeing = agreement(ours, theirs, 8);
+    QVERIFY2(agreeing > 0.995, qPrintable(QString::number(agreeing)));
+}
+
+void tst_vexlorgs::compositeFontsThroughEveryShowOperator()
+{
+    const int resolution = 100;
+    const QString folder = m_dir.filePath(QString::number(m_jobs + 1));
+    QSize page;
+    Run run;
+    const QVector<SceneItem> items = scene(
+        "%!PS\n<< /PageSize [420 360] >> setpagedevice\n"
+        "/T0 << /FontType 0 /FMapType 2 /FontMatrix [1 0 0 1 0 0] /Encoding [0 1 2]\n"
+        "  /FDepVector [ /Helvetica findfont /Times-Bold findfont /Courier findfont ] >> definefont pop\n"
+        // a CIDFont of glyph procedures, through a CMap
+        "/CIDInit /ProcSet findresource pop\n"
+        "20 dict begin /CIDFontName /Boxes def /CIDFontType 1 def /FontMatrix [0.001 0 0 0.001 0 0] def\n"
+        "  /FontBBox [0 0 1000 1000] def /CIDCount 10 def\n"
+        "  /CIDSystemInfo << /Registry (Adobe) /Ordering (Identity) /Supplement 0 >> def\n"
+        "  /BuildGlyph { exch pop 700 0 0 0 600 600 setcachedevice 0 0 600 4 -1 roll 100 mul 100 add\n"
+        "    rectfill } bind def currentdict end /Boxes exch /CIDFont defineresource pop\n"
+        "/B0 /Identity-H [/Boxes /CIDFont findresource] composefont pop\n"
+        "/T0 findfont 24 scalefont setfont\n"
+        "20 320 moveto <0048 0065 016C 016C 026F> show\n"
+        "20 290 moveto 4 0 <0048 0065 016C 016C 026F> ashow\n"
+        "20 260 moveto 10 0 16#020 <0041 0020 0142 0020 0243> widthshow\n"
+        "20 230 moveto 10 0 16#020 3 0 <0041 0020 0142 0020 0243> awidthshow\n"
+        "20 200 moveto <0041 0142 0243 0044> [30 40 50 60] xshow\n"
+        "20 170 moveto <0041 0142 0243 0044> [30 5 40 -5 50 5 60 0] xyshow\n"
+        "300 60 moveto <0041 0142 0243> [20 20 20] yshow\n"
+        "gsave 250 220 translate 30 rotate 0 0 moveto <0048 0069> [40 0] xshow grestore\n"
+        "/B0 findfont 30 scalefont setfont 20 60 moveto <0001 0002 0003> [40 0 40 0 40 0] xyshow\n"
+        "20 20 moveto 10 0 <0000 0004> ashow\n"
+        "showpage\n",
+        resolution, &page, &run);
+    QCOMPARE(run.exitCode, 0);
+    QVERIFY2(!run.output.contains(QLatin1String("Not drawn")), qPrintable(run.output));
+    // every glyph that has an outline (spaces have none) is a filled outline
+    QCOMPARE(items.size(), 34);
+    for (const SceneItem &item : items)
+        QCOMPARE(item.name, QStringLiteral("fill_path"));
+    const QImage ours = paintScene(folder, items, page);
+    const QImage theirs = gsRendering(folder + QStringLiteral("/job.ps"), resolution);
+    QVERIFY(!theirs.isNull());
+    const double agreeing = agreement(ours, theirs, 8);
+    QVERIFY2(agreeing > 0.99, qPrintable(QString::number(agreeing)));
+}
+
+void tst_vexlorgs::imageClipIsTheClipInForce()
+{
+    // a page of 48 x 36 inches: the clip in force is the page, larger than
+    // the image and than the table; the image goes without a clip
+    const QString image
+        = QStringLiteral("gsave %1 translate 100 100 scale 2 2 8 [2 0 0 -2 0 2] <00804020> image "
+                         "grestore\n");
+    QSize page;
+    QVector<SceneItem> items = scene("%!PS\n<< /PageSize [3456 2592] >> setpagedevice\n"
+            + image.arg(QStringLiteral("1000 1000")).toLatin1() + "showpage\n",
+        10, &page);
+    QCOMPARE(page, QSize(480, 360));
+    QCOMPARE(items.size(), 1);
+    QVERIFY2(items.first().clip.isEmpty(), qPrintable(items.first().clip.join(QLatin1Char(' '))));
+
+    // a rectangle that cuts the image: the overlap of the two
+    items = scene("%!PS\n<< /PageSize [3456 2592] >> setpagedevice\n1050 0 3000 3000 rectclip\n"
+            + image.arg(QStringLiteral("1000 1000")).toLatin1() + "showpage\n",
+        10, &page);
+    QCOMPARE(items.size(), 1);
+    const QRectF overlap = boundsOf(items.first().clip);
+    const QRectF expected(
+        QPointF(1050 / 7.2, 2592 / 7.2 - 1100 / 7.2), QPointF(1100 / 7.2, 2592 / 7.2 - 1000 / 7.2));
+    QVERIFY2(std::abs(overlap.left() - expected.left()) < 0.01
+            && std::abs(overlap.top() - expected.top()) < 0.01
+            && std::abs(overlap.right() - expected.right()) < 0.01
+            && std::abs(overlap.bottom() - expected.bottom()) < 0.01,
+        qPrintable(QStringLiteral("%1 %2 %3 %4")
+                       .arg(overlap.left())
+                       .arg(overlap.top())
+                       .arg(overlap.right())
+                       .arg(overlap.bottom())));
+
+    // any other shape stays as it is
+    items = scene("%!PS\n<< /PageSize [3456 2592] >> setpagedevice\n"
+                  "newpath 1050 1050 40 0 360 arc clip newpath\n"
+            + image.arg(QStringLiteral("1000 1000")).toLatin1() + "showpage\n",
+        10, &page);
+    QCOMPARE(items.size(), 1);
+    QVERIFY(items.first().clip.filter(QStringLiteral("curveto")).size() >= 4);
+}
+
+void tst_vexlorgs::fineDashesWithinABudget()
+{
+    // Dashes far finer than a pixel would make billions of pieces: the
+    // stroke is drawn solid, at once, and reported
+    QElapsedTimer clock;
+    clock.start();
+    Run run;
+    QVector<SceneItem> items = scene("%!PS\n[1e-30 1e-30] 0 setdash 100 100 moveto 400 400 lineto stroke\n"
+                                     "[0.001] 0 setdash 100 400 moveto 400 400 lineto stroke\n"
+                                     // a usual pattern is still cut into its dashes
+                                     "[10 5] 0 setdash 100 500 moveto 160 500 lineto stroke showpage\n",
+        600, nullptr, &run);
+    QCOMPARE(run.exitCode, 0);
+    QCOMPARE(items.size(), 3);
+    QCOMPARE(items.at(0).path.size(), 2);
+    QCOMPARE(items.at(1).path.size(), 2);
+    QCOMPARE(items.at(2).path.filter(QStringLiteral("moveto")).size(), 4);
+    QVERIFY2(run.output.contains(QLatin1String("Not drawn: 2 dash patterns too fine to cut (drawn solid)")),
+        qPrintable(run.output));
+}
+
+void tst_vexlorgs::helpVersionAndUnknownOptions()
+{
+    Run run = runDevice({ QStringLiteral("--help") });
+    QCOMPARE(run.exitCode, 0);
+    QVERIFY(run.output.startsWith(QLatin1String("usage: vexlor-gs -dDOINTERPOLATE")));
+    QVERIFY(run.output.contains(QLatin1String("--version")));
+    run = runDevice({ QStringLiteral("--version") });
+    QCOMPARE(run.exitCode, 0);
+    QCOMPARE(run.output, QStringLiteral("vexlor-gs " VEXLOR_VERSION "\n"));
+    for (const QStringList &arguments : { QStringList { QStringLiteral("--frobnicate") },
+             QStringList { QStringLiteral("--help"), QStringLiteral("--verbose") } }) {
+        run = runDevice(arguments);
+        QCOMPARE(run.exitCode, 2);
+        QVERIFY2(run.output.contains(QLatin1String("unknown option \"")), qPrintable(run.output));
+    }
+
+    // the ten entries still take a job whose name looks like an option
+    QTemporaryDir dir;
+    QFile job(dir.filePath(QStringLiteral("--version")));
+    QVERIFY(job.open(QIODevice::WriteOnly));
+    job.write("%!PS\n0 0 10 10 rectfill showpage\n");
+    job.close();
+    QDir::setCurrent(dir.path());
+    run = runDevice(standardArguments(dir.filePath(QStringLiteral("o.xml")), QStringLiteral("--version")));
+    QCOMPARE(run.exitCode, 0);
+    QCOMPARE(readScene(dir.filePath(QStringLiteral("o.xml"))).size(), 1);
+}
+
+void tst_vexlorgs::endedWithItsInterpreterAndFolder_data()
+{
+    QTest::addColumn<QString>("how");
+    QTest::newRow("SIGTERM") << "TERM";
+    QTest::newRow("SIGINT") << "INT";
+    QTest::newRow("SIGHUP") << "HUP";
+    QTest::newRow("its parent dies") << "parent";
+    QTest::newRow("SIGKILL, then the next run") << "KILL";
+}
+
+void tst_vexlorgs::endedWithItsInterpreterAndFolder()
+{
+    QFETCH(QString, how);
+    QTemporaryDir dir;
+    QFile job(dir.filePath(QStringLiteral("endless.ps")));
+    QVERIFY(job.open(QIODevice::WriteOnly));
+    job.write("%!PS\n0 0 10 10 rectfill\n{ } loop\n");
+    job.close();
+    const QString sceneFile = dir.filePath(QStringLiteral("o.xml"));
+
+    // The device runs under a shell that stands for the application.
+    QProcess parent;
+    QStringList command = standardArguments(sceneFile, job.fileName());
+    command.prepend(devicePath());
+    for (QString &word : command)
+        word = QLatin1Char('\'') + word + QLatin1Char('\'');
+    parent.start(QStringLiteral("sh"),
+        { QStringLiteral("-c"), command.join(QLatin1Char(' ')) + QStringLiteral(" & wait") });
+    QVERIFY(parent.waitForStarted());
+
+    // wait for the device and its interpreter
+    qint64 device = 0, interpreter = 0;
+    QElapsedTimer clock;
+    clock.start();
+    while (clock.elapsed() < 20000 && interpreter == 0) {
+        const QList<qint64> devices = childrenOf(parent.processId());
+        device = devices.value(0);
+        if (device)
+            interpreter = childrenOf(device).value(0);
+        if (interpreter == 0)
+            QTest::qWait(50);
+    }
+    QVERIFY2(interpreter > 0, "the interpreter did not start");
+    QTRY_COMPARE_WITH_TIMEOUT(workFolders(dir.path()).size(), 1, 10000);
+
+    if (how == QLatin1String("parent"))
+        ::kill(pid_t(parent.processId()), SIGKILL);
+    else if (how == QLatin1String("KILL"))
+        ::kill(pid_t(device), SIGKILL);
+    else
+        ::kill(pid_t(device),
+            how == QLatin1String("TERM") ? SIGTERM : (how == QLatin1String("INT") ? SIGINT : SIGHUP));
+
+    QTRY_VERIFY_WITH_TIMEOUT(!processAlive(interpreter), 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(!processAlive(device), 10000);
+    parent.waitForFinished(10000);
+    QVERIFY(!QFileInfo::exists(sceneFile));
+    if (how == QLatin1String("KILL")) {
+        // nothing could clean up; the next run in the folder does
+        QCOMPARE(workFolders(dir.path()).size(), 1);
+        QFile quick(dir.filePath(QStringLiteral("quick.ps")));
+        QVERIFY(quick.open(QIODevice::WriteOnly));
+        quick.write("%!PS\n0 0 10 10 rectfill showpage\n");
+        quick.close();
+        QCOMPARE(runDevice(standardArguments(sceneFile, quick.fileName())).exitCode, 0);
+    }
+    QCOMPARE(workFolders(dir.path()), QStringList());
 }
 
 QTEST_GUILESS_MAIN(tst_vexlorgs)

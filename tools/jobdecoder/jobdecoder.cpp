@@ -78,6 +78,8 @@ public:
 
     QString message;
     qint64 errorOffset = -1;
+    // False: buildBitmap only settles the resolution.
+    bool withBitmap = true;
 
 private:
     enum class Mode { Pjl, Pcl, Hpgl, Tail };
@@ -720,7 +722,7 @@ bool Parser::buildBitmap()
     else if (s.unitsPerInch && *s.unitsPerInch > 0)
         resolution = *s.unitsPerInch;
     m_job->resolution = resolution;
-    if (!s.rasterBlock)
+    if (!s.rasterBlock || !withBitmap)
         return true;
 
     const qint64 tableWidth = qint64(TableWidthInches) * qMin(resolution, MaxTableResolution);
@@ -826,10 +828,13 @@ bool unpackBits(const char *data, int size, int maxOutput, QByteArray *out, QStr
     return true;
 }
 
-bool decodeJob(const QByteArray &stream, DecodedJob *out, QString *error)
+namespace {
+
+bool decode(const QByteArray &stream, DecodedJob *out, QString *error, bool withBitmap)
 {
     DecodedJob job;
     Parser parser(stream, &job);
+    parser.withBitmap = withBitmap;
     bool ok = parser.parse();
     QString message = parser.message;
     qint64 offset = parser.errorOffset;
@@ -845,6 +850,18 @@ bool decodeJob(const QByteArray &stream, DecodedJob *out, QString *error)
     if (out)
         *out = job;
     return ok;
+}
+
+} // namespace
+
+bool decodeJob(const QByteArray &stream, DecodedJob *out, QString *error)
+{
+    return decode(stream, out, error, true);
+}
+
+bool decodeJobStructure(const QByteArray &stream, DecodedJob *out, QString *error)
+{
+    return decode(stream, out, error, false);
 }
 
 QStringList describeSettings(const JobSettings &s)

@@ -162,6 +162,11 @@ struct DecodedJob
 // (commands, settings, and the raster rows and vectors up to it).
 bool decodeJob(const QByteArray &stream, DecodedJob *out, QString *error = nullptr);
 
+// The same without the bitmap (DecodedJob::bitmap stays null): the settings,
+// commands, raster rows and vectors, for readers that need no picture, such
+// as the time estimate, whatever the size of the raster.
+bool decodeJobStructure(const QByteArray &stream, DecodedJob *out, QString *error = nullptr);
+
 // PackBits (TIFF compression 2) of data: every 0x80 is skipped, a byte h below
 // 0x80 copies the next h + 1 bytes, a byte above it repeats the next byte
 // 257 - h times. Returns false on a run that goes past the end of data or when

@@ -1,5 +1,7 @@
 #include "jobreport.h"
 
+#include "jobestimate.h"
+
 #include <QBuffer>
 #include <QFile>
 #include <QTextStream>
@@ -334,6 +336,17 @@ QString jobReport::describe(const JobDecoder::DecodedJob &job, bool decoded, con
         if (!job.vectors.isEmpty())
             out << "  Cut: " << span(extent.cut, dpi) << "\n";
         out << "  Whole job: " << span(extent.whole(), dpi) << "\n";
+    }
+    if (decoded) {
+        const Vexlor::machineTiming timing;
+        const Vexlor::jobEstimate estimate = Vexlor::jobEstimate::fromJob(job, timing);
+        out << "Cut length: " << QString::number(estimate.cutInches, 'f', 2) << " in in " << estimate.cuts
+            << " cuts; travel between them with the pen up: "
+            << QString::number(estimate.travelInches, 'f', 2) << " in\n";
+        out << "Estimated time: " << estimate.describe() << ", with the default machine figures (raster "
+            << timing.rasterSpeed << " in/s and vector " << timing.vectorSpeed
+            << " in/s at 100 %, acceleration " << timing.acceleration << " in/s2, turnaround "
+            << timing.turnaround << " in)\n";
     }
     out << "End of job: " << (s.endOfJob ? "yes" : "no") << ", followed by " << s.trailingZeros
         << " zero bytes\n";

@@ -2,6 +2,7 @@
 
 #include <QPainter>
 #include <QPainterPath>
+#include <QSet>
 
 #include <algorithm>
 #include <cmath>
@@ -256,6 +257,60 @@ jobExtent tablePicture::extent(const JobDecoder::DecodedJob &job, const jobPlace
     return result;
 }
 
+namespace {
+
+// Draws a number with seven-segment digits 10 by 20 pixels from its top left
+// corner: a program without a display has no fonts to draw text with.
+void drawNumber(QPainter &painter, QPointF at, int number)
+{
+    // Segments a to g: top, top right, bottom right, bottom, bottom left,
+    // top left, middle; bit 0 is a.
+    static const int digits[10] = { 0x3F, 0x06, 0x5B, 0x4F, 0x66, 0x6D, 0x7D, 0x07, 0x7F, 0x6F };
+    static const QLineF segments[7] = { { 0, 0, 10, 0 }, { 10, 0, 10, 10 }, { 10, 10, 10, 20 },
+        { 0, 20, 10, 20 }, { 0, 10, 0, 20 }, { 0, 0, 0, 10 }, { 0, 10, 10, 10 } };
+    for (const QChar c : QString::number(number)) {
+        const int mask = digits[c.digitValue()];
+        for (int k = 0; k < 7; ++k) {
+            if (mask & (1 << k))
+                painter.drawLine(segments[k].translated(at));
+        }
+        at += QPointF(15, 0);
+    }
+}
+
+// The number of each cut, in the order it is cut, just above and right of
+// the point where it starts, in blue, at the same size whatever the scale.
+// Where many cuts start close together (dashed lines) only the first number
+// of each patch is drawn, so that it stays legible.
+void drawCutNumbers(QPainter &painter, const JobDecoder::DecodedJob &job, QPoint offset, int scale)
+{
+    painter.save();
+    painter.setRenderHint(QPainter::Antialiasing, false);
+    painter.setPen(QPen(QColor(0, 0, 255), 2));
+    QPointF pen;
+    bool penDown = false;
+    int number = 0;
+    QSet<QPair<int, int>> taken;
+    for (const JobDecoder::VectorPoint &v : job.vectorPoints) {
+        const bool down = v.type != QPainterPath::MoveToElement;
+        if (down && !penDown) {
+            const QPointF at
+                = QPointF(tablePicture::pixelOf(pen.toPoint() + offset, scale)) + QPointF(4, -24);
+            const QPair<int, int> patch(int(std::floor(at.x() / 60)), int(std::floor(at.y() / 30)));
+            ++number;
+            if (!taken.contains(patch)) {
+                taken.insert(patch);
+                drawNumber(painter, at, number);
+            }
+        }
+        penDown = down;
+        pen = v.point;
+    }
+    painter.restore();
+}
+
+} // namespace
+
 QPoint tablePicture::pixelOf(QPoint tableDot, int scale)
 {
     return QPoint(RulerWidth + tableDot.x() / scale, RulerHeight + tableDot.y() / scale);
@@ -352,6 +407,14 @@ QImage tablePicture::render(
         painter.translate(offset.x() + 0.5, offset.y() + 0.5);
         painter.drawPath(cuts);
         painter.restore();
+        // Numbers on the cuts show the cutting order; they cover the drawing,
+        // so only on request.
+        if (qEnvironmentVariableIntValue("VEXLOR_ENGRAVER_NUMBER_CUTS") != 0) {
+            painter.save();
+            painter.setClipRect(tableArea);
+            drawCutNumbers(painter, job, offset, k);
+            painter.restore();
+        }
     }
     painter.setPen(QPen(FrameColour, 1));
     painter.setBrush(Qt::NoBrush);

@@ -18,6 +18,17 @@ commandLine::commandLine(const QStringList &arguments)
         && arguments.at(8).size() > outputPrefix.size())
         m_outputFile = arguments.at(8).mid(outputPrefix.size());
 
+    // an option of this program's own that it does not know is named as such
+    static const QStringList ownOptions
+        = { QStringLiteral("--help"), QStringLiteral("-h"), QStringLiteral("--version") };
+    // (the tenth entry is the job's file, whatever its name)
+    for (int i = 0; i < arguments.size() && i < 9; ++i) {
+        const QString &argument = arguments.at(i);
+        if (argument.startsWith(QLatin1String("--")) && !ownOptions.contains(argument)) {
+            m_error = QStringLiteral("unknown option \"%1\" (see vexlor-gs --help)").arg(argument);
+            return;
+        }
+    }
     if (arguments.size() != 10) {
         m_error = QStringLiteral("expected 10 arguments, got %1").arg(arguments.size());
         return;
@@ -68,5 +79,8 @@ QString commandLine::usage()
         "usage: vexlor-gs -dDOINTERPOLATE -dBATCH -dSAFER -dNOPAUSE -sDEVICE=vexlor -r<dpi>\n"
         "                 -sDitheringType=<type> -sJobType=mono -sOutputFile=<scene.xml> <file.ps>\n"
         "Interprets the first page of <file.ps> and writes it as an engraver scene (paths, fills,\n"
-        "strokes and images in device pixels at <dpi>) to <scene.xml>, with its image files beside it.\n");
+        "strokes and images in device pixels at <dpi>) to <scene.xml>, with its image files beside it.\n"
+        "Later pages are not interpreted; their number is reported when the document's comments give it.\n"
+        "What the scene cannot carry is listed on one line starting \"Not drawn: \".\n"
+        "       vexlor-gs --help | --version\n");
 }

@@ -63,6 +63,31 @@ QVector<Polyline> flatten(const scenePath &path)
 
 } // namespace
 
+qint64 dashSplitter::pieceCount(const scenePath &path, const QVector<double> &dashes)
+{
+    if (!isDashed(dashes))
+        return 0;
+    double period = 0;
+    for (double d : dashes)
+        period += d;
+    if (dashes.size() % 2 == 1)
+        period *= 2;
+    const int dashesPerPeriod = dashes.size() % 2 == 1 ? int(dashes.size()) : int(dashes.size() / 2);
+    constexpr double huge = 9e15;
+    double pieces = 0;
+    for (const Polyline &line : flatten(path)) {
+        double length = 0;
+        for (int i = 1; i < line.points.size(); ++i)
+            length += QLineF(line.points[i - 1], line.points[i]).length();
+        if (line.closed && line.points.size() > 1)
+            length += QLineF(line.points.last(), line.points.first()).length();
+        pieces += (std::ceil(length / period) + 1) * dashesPerPeriod;
+        if (pieces > huge)
+            return qint64(huge);
+    }
+    return qint64(pieces);
+}
+
 bool dashSplitter::isDashed(const QVector<double> &dashes)
 {
     if (dashes.isEmpty())

@@ -13,6 +13,10 @@ class dashSplitter
 {
 public:
     static scenePath apply(const scenePath &path, QVector<double> dashes, double offset);
+    // How many dashes the pattern makes along the path (its length over
+    // the pattern's period, rounded up, per subpath); huge for patterns
+    // far finer than a pixel.
+    static qint64 pieceCount(const scenePath &path, const QVector<double> &dashes);
     // true when the pattern draws dashes at all (else the stroke is solid)
     static bool isDashed(const QVector<double> &dashes);
 };

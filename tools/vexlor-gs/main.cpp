@@ -20,6 +20,16 @@ int main(int argc, char *argv[])
     arguments.removeFirst();
 
     QTextStream out(stdout);
+    if (arguments.size() == 1
+        && (arguments.first() == QLatin1String("--help") || arguments.first() == QLatin1String("-h"))) {
+        out << commandLine::usage();
+        return vexlorDevice::Success;
+    }
+    if (arguments.size() == 1 && arguments.first() == QLatin1String("--version")) {
+        out << "vexlor-gs " << VEXLOR_VERSION << '\n';
+        return vexlorDevice::Success;
+    }
+    vexlorDevice::installSignalHandlers();
     QFile procedureSet(QStringLiteral(":/vexlor-gs/vexlor.ps"));
     if (!procedureSet.open(QIODevice::ReadOnly)) {
         out << "vexlor-gs: the procedure set is missing from the program\n";

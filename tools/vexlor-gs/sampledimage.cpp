@@ -10,6 +10,9 @@ bool sampledImage::isValid() const
     static const QVector<int> depths = { 1, 2, 4, 8, 12, 16 };
     if (width <= 0 || height <= 0 || !depths.contains(bitsPerComponent) || components < 1 || components > 4)
         return false;
+    if (space == Painted)
+        return bitsPerComponent == 8 && components == 3 && sources.size() == 2
+            && qint64(width) * height <= 200'000'000;
     if (sources.isEmpty() || (sources.size() != 1 && sources.size() != components))
         return false;
     if (qint64(width) * height > 200'000'000)
@@ -39,10 +42,37 @@ int sampledImage::sample(const QByteArray &data, int rowOffset, int index) const
     }
 }
 
+QImage sampledImage::paintedImage() const
+{
+    const qint64 rowBytes = qint64(width) * 3;
+    const int rows
+        = int(std::min<qint64>(height, std::min(sources.at(0).size(), sources.at(1).size()) / rowBytes));
+    QImage image(width, height, QImage::Format_ARGB32);
+    if (image.isNull())
+        return image;
+    image.fill(Qt::transparent);
+    bool anyTransparent = rows < height;
+    for (int y = 0; y < rows; ++y) {
+        const auto *onWhite = reinterpret_cast<const uchar *>(sources.at(0).constData()) + y * rowBytes;
+        const auto *onBlack = reinterpret_cast<const uchar *>(sources.at(1).constData()) + y * rowBytes;
+        auto *line = reinterpret_cast<QRgb *>(image.scanLine(y));
+        for (int x = 0; x < width; ++x, onWhite += 3, onBlack += 3) {
+            if (onWhite[0] == onBlack[0] && onWhite[1] == onBlack[1] && onWhite[2] == onBlack[2])
+                line[x] = qRgb(onWhite[0], onWhite[1], onWhite[2]);
+            else
+                anyTransparent = true;
+        }
+    }
+    // a picture painted all over needs no alpha channel
+    return anyTransparent ? image : image.convertToFormat(QImage::Format_RGB32);
+}
+
 QImage sampledImage::toImage(const colorConverter &colors) const
 {
     if (!isValid())
         return QImage();
+    if (space == Painted)
+        return paintedImage();
     const bool separate = sources.size() > 1;
     const int perRow = separate ? 1 : components;
     const int rowBytes = int((qint64(width) * perRow * bitsPerComponent + 7) / 8);
@@ -83,6 +113,8 @@ QImage sampledImage::toImage(const colorConverter &colors) const
                 keyed[x] = match;
             }
             switch (space) {
+            case Painted:
+                break;
             case Mask:
                 line[x] = value[0] < 0.5 ? maskColor : 0u;
                 break;

@@ -10,11 +10,14 @@ class colorConverter;
 // The samples of one PostScript image as the interpreter delivered them,
 // and their conversion to a picture: grey, RGB, CMYK or indexed samples of
 // 1, 2, 4, 8, 12 or 16 bits with a decode array, or a one-bit image mask
-// painted in one colour. Rows that the data did not reach stay transparent.
+// painted in one colour, or an area that the interpreter painted itself,
+// delivered twice (8-bit RGB painted on white and on black): its pixels are
+// transparent where the two differ. Rows that the data did not reach stay
+// transparent.
 class sampledImage
 {
 public:
-    enum Space { Gray, Rgb, Cmyk, Indexed, Mask };
+    enum Space { Gray, Rgb, Cmyk, Indexed, Mask, Painted };
 
     int width = 0;
     int height = 0;
@@ -39,6 +42,7 @@ public:
     QImage toImage(const colorConverter &colors) const;
 
 private:
+    QImage paintedImage() const;
     int sample(const QByteArray &data, int offset, int index) const;
 };
 

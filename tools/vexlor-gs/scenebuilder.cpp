@@ -6,6 +6,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QPolygonF>
 #include <QSaveFile>
 
 #include <cmath>
@@ -99,6 +100,55 @@ QString colorText(QRgb color)
         .arg(color & 0xffffffu, 6, 16, QLatin1Char('0'))
         .toUpper()
         .replace(QStringLiteral("0X"), QStringLiteral("0x"));
+}
+
+// true, with the rectangle, when the path is one axis-aligned rectangle
+bool isRectangle(const scenePath &path, QRectF *rect)
+{
+    const QVector<scenePath::Segment> &segments = path.segments();
+    QVector<QPointF> points;
+    for (int i = 0; i < segments.size(); ++i) {
+        const scenePath::Segment &segment = segments.at(i);
+        if (segment.kind == scenePath::Curve || (segment.kind == scenePath::Move && i > 0))
+            return false;
+        if (segment.kind != scenePath::Close)
+            points << segment.points[0];
+    }
+    if (points.size() == 5 && points.last() == points.first())
+        points.removeLast();
+    if (points.size() != 4)
+        return false;
+    for (int i = 0; i < 4; ++i) {
+        const QPointF &a = points.at(i);
+        const QPointF &b = points.at((i + 1) % 4);
+        if (a.x() != b.x() && a.y() != b.y())
+            return false;
+    }
+    *rect = QPolygonF(points).boundingRect();
+    return rect->width() > 0 && rect->height() > 0;
+}
+
+// the smallest rectangle that holds every pixel that is not transparent
+QRect paintedBounds(const QImage &picture)
+{
+    int left = picture.width(), right = -1, top = picture.height(), bottom = -1;
+    for (int y = 0; y < picture.height(); ++y) {
+        const auto *line = reinterpret_cast<const QRgb *>(picture.constScanLine(y));
+        int first = -1, last = -1;
+        for (int x = 0; x < picture.width(); ++x)
+            if (qAlpha(line[x]) != 0) {
+                if (first < 0)
+                    first = x;
+                last = x;
+            }
+        if (first < 0)
+            continue;
+        left = std::min(left, first);
+        right = std::max(right, last);
+        top = std::min(top, y);
+        bottom = y;
+    }
+    return right < 0 ? QRect() : QRect(QPoint(left, top), QPoint(right, bottom));
 }
 
 constexpr int maxImageSide = 12000;
@@ -201,7 +251,10 @@ bool sceneBuilder::read(QString *error)
             Item item;
             item.kind = Item::Stroke;
             item.clip = f.at(1).toInt();
-            item.width = std::max(0.0, number(f, 2, &ok));
+            // The interpreter paints every pixel that a stroke touches, so
+            // a line thinner than a pixel (a hairline, width 0) is one pixel
+            // wide on the page; the scene says so.
+            item.width = std::max(1.0, number(f, 2, &ok));
             item.cap = f.at(3).toInt();
             item.join = f.at(4).toInt();
             item.miter = number(f, 5, &ok);
@@ -214,7 +267,16 @@ bool sceneBuilder::read(QString *error)
             ok = colorAt(f, 8 + count, &item.color, &paints) && ok;
             scenePath path;
             ok = readPath(&path) && ok;
-            item.path = dashSplitter::isDashed(dashes) ? dashSplitter::apply(path, dashes, offset) : path;
+            item.path = path;
+            if (dashSplitter::isDashed(dashes)) {
+                const qint64 pieces = dashSplitter::pieceCount(path, dashes);
+                if (pieces > maxDashesPerStroke || m_dashes + pieces > maxDashesPerScene)
+                    ++m_leftOut[QStringLiteral("fine-dash")];
+                else {
+                    m_dashes += pieces;
+                    item.path = dashSplitter::apply(path, dashes, offset);
+                }
+            }
             if (ok && paints)
                 m_items.append(item);
         } else if (kind == "I" && f.size() >= 16) {
@@ -244,6 +306,8 @@ bool sceneBuilder::read(QString *error)
                 image.space = sampledImage::Cmyk;
             else if (space == "x")
                 image.space = sampledImage::Indexed;
+            else if (space == "d")
+                image.space = sampledImage::Painted;
             else if (space == "m") {
                 image.space = sampledImage::Mask;
                 ok = colorAt(f, at + 1, &image.maskColor, &paints) && ok;
@@ -251,7 +315,7 @@ bool sceneBuilder::read(QString *error)
                 ok = false;
             if (image.space == sampledImage::Indexed && image.decode.size() == 2)
                 image.decode.resize(2 * image.components);
-            image.sources.resize(multi ? image.components : 1);
+            image.sources.resize(image.space == sampledImage::Painted ? 2 : (multi ? image.components : 1));
             // the lines inside the record
             for (++i; i < lines.size() && lines.at(i) != "E"; ++i) {
                 const QList<QByteArray> g = fieldsOf(lines.at(i));
@@ -293,16 +357,32 @@ bool sceneBuilder::read(QString *error)
 
 QStringList sceneBuilder::leftOut() const
 {
-    static const QMap<QString, QString> descriptions = {
-        { QStringLiteral("shading"), QStringLiteral("smooth shadings (gradients)") },
-        { QStringLiteral("masked-image"), QStringLiteral("images with a separate mask (ImageType 3)") },
-        { QStringLiteral("composite-font-spacing"),
-            QStringLiteral("text of composite fonts shown with extra spacing (drawn by show only)") },
+    // singular and plural wording of what the procedure set reports
+    static const QMap<QString, QPair<QString, QString>> wording = {
+        { QStringLiteral("pattern"),
+            { QStringLiteral("pattern of an unknown type"), QStringLiteral("patterns of an unknown type") } },
+        { QStringLiteral("image-type"),
+            { QStringLiteral("image of an unknown type"), QStringLiteral("images of an unknown type") } },
+        { QStringLiteral("offscreen-failed"),
+            { QStringLiteral("shading or masked image that the interpreter could not paint"),
+                QStringLiteral("shadings or masked images that the interpreter could not paint") } },
+        { QStringLiteral("fine-dash"),
+            { QStringLiteral("dash pattern too fine to cut (drawn solid)"),
+                QStringLiteral("dash patterns too fine to cut (drawn solid)") } },
+        { QStringLiteral("item-limit"),
+            { QStringLiteral("everything after the scene's limit of items"),
+                QStringLiteral("everything after the scene's limit of items") } },
     };
-    QStringList lines;
-    for (auto it = m_leftOut.constBegin(); it != m_leftOut.constEnd(); ++it)
-        lines << QStringLiteral("%1: %2 times").arg(descriptions.value(it.key(), it.key())).arg(it.value());
-    return lines;
+    QStringList items;
+    for (auto it = m_leftOut.constBegin(); it != m_leftOut.constEnd(); ++it) {
+        const auto words = wording.value(it.key(), { it.key(), it.key() });
+        if (it.key() == QLatin1String("item-limit"))
+            items << words.first;
+        else
+            items
+                << QStringLiteral("%1 %2").arg(it.value()).arg(it.value() == 1 ? words.first : words.second);
+    }
+    return items;
 }
 
 bool sceneBuilder::readImageData(Item *item) const
@@ -360,6 +440,19 @@ bool sceneBuilder::writeImage(
     item.image.sources.clear();
     if (picture.isNull())
         return true;
+    if (item.image.space == sampledImage::Painted && picture.hasAlphaChannel()) {
+        // only the painted part of the area is kept
+        const QRect painted = paintedBounds(picture);
+        if (painted.isEmpty())
+            return true;
+        if (painted != picture.rect()) {
+            picture = picture.copy(painted);
+            item.matrix[4] += item.matrix[0] * painted.x() + item.matrix[2] * painted.y();
+            item.matrix[5] += item.matrix[1] * painted.x() + item.matrix[3] * painted.y();
+            item.image.width = painted.width();
+            item.image.height = painted.height();
+        }
+    }
     // Images are interpolated (the job is run with -dDOINTERPOLATE): the
     // picture is resampled smoothly to the size it covers on the page, so
     // that the preview and the dithering see what the interpreter paints.
@@ -373,7 +466,9 @@ bool sceneBuilder::writeImage(
     shrink = std::min({ shrink, maxImageSide / std::max(across, 1.0), maxImageSide / std::max(down, 1.0) });
     const int targetWidth = std::clamp(int(std::lround(across * shrink)), 1, maxImageSide);
     const int targetHeight = std::clamp(int(std::lround(down * shrink)), 1, maxImageSide);
-    if (targetWidth != picture.width() || targetHeight != picture.height()) {
+    // (an area painted by the interpreter is at the page's resolution already)
+    if (item.image.space != sampledImage::Painted
+        && (targetWidth != picture.width() || targetHeight != picture.height())) {
         if (picture.hasAlphaChannel())
             picture = picture.convertToFormat(QImage::Format_ARGB32_Premultiplied);
         picture = picture.scaled(targetWidth, targetHeight, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
@@ -396,8 +491,22 @@ bool sceneBuilder::writeImage(
     const clipStore::Resolved &clip = m_clips.resolve(item.clip);
     const double w = picture.width();
     const double h = picture.height();
+    // The clip that the scene gives an image is the clip in force, and no
+    // larger than the image: the scene's reader tests an image by its clip,
+    // so a clip as large as the page would take an image on a page larger
+    // than the table for one that does not fit. A rectangular clip becomes
+    // its overlap with the image, and none at all when it holds the image.
+    const QPolygonF corners = QPolygonF({ QPointF(0, 0), QPointF(w, 0), QPointF(w, h), QPointF(0, h) });
+    QPolygonF placedCorners;
+    for (const QPointF &p : corners)
+        placedCorners << QPointF(m[0] * p.x() + m[2] * p.y() + m[4], m[1] * p.x() + m[3] * p.y() + m[5]);
+    const QRectF imageRect = placedCorners.boundingRect();
+    QRectF clipRect;
     out.append("<clippath>");
-    writePath(out, clip.path);
+    if (!isRectangle(clip.path, &clipRect))
+        writePath(out, clip.path);
+    else if (!clipRect.adjusted(-0.5, -0.5, 0.5, 0.5).contains(imageRect))
+        writePath(out, scenePath::fromRect(clipRect.intersected(imageRect)));
     out.append("</clippath><image");
     appendAttribute(out, "xx", text(m[0] * w, 6).toLatin1());
     appendAttribute(out, "xy", text(m[1] * w, 6).toLatin1());
@@ -423,8 +532,8 @@ QString sceneBuilder::imageFilePrefix(const QString &sceneFile)
     return base + QStringLiteral("_img");
 }
 
-bool sceneBuilder::write(
-    const QString &sceneFile, const QString &dithering, const QString &jobType, QString *error)
+bool sceneBuilder::write(const QString &sceneFile, const QString &dithering, const QString &jobType,
+    QString *error, bool (*stop)())
 {
     const QFileInfo info(sceneFile);
     const QString folder = info.absolutePath();
@@ -447,6 +556,11 @@ bool sceneBuilder::write(
     out.append("</height></BoundingBox>\n");
 
     for (Item &item : m_items) {
+        if (stop && stop()) {
+            *error = QStringLiteral("stopped");
+            file.cancelWriting();
+            return false;
+        }
         if (!m_clips.contains(item.clip))
             item.clip = 0;
         const clipStore::Resolved &clip = m_clips.resolve(item.clip);

@@ -26,7 +26,15 @@ public:
     bool read(QString *error);
     // Writes the scene file under a temporary name and renames it when it
     // is complete; the image files go beside it.
-    bool write(const QString &sceneFile, const QString &dithering, const QString &jobType, QString *error);
+    // It gives up, writing nothing, as soon as stop() returns true.
+    bool write(const QString &sceneFile, const QString &dithering, const QString &jobType, QString *error,
+        bool (*stop)() = nullptr);
+
+    // A stroke is dashed only while its dashes stay within this many
+    // pieces (per stroke and over the scene); a finer
+    // pattern is drawn solid, as it looks on the page, and reported.
+    static constexpr int maxDashesPerStroke = 100000;
+    static constexpr qint64 maxDashesPerScene = 2000000;
 
     // Image files of a scene are named by this prefix, a number and ".png".
     static QString imageFilePrefix(const QString &sceneFile);
@@ -35,7 +43,8 @@ public:
     int pageCount() const { return m_pages; }
     int itemCount() const { return m_items.size(); }
     int skippedRecords() const { return m_skipped; }
-    // what the page held that the scene cannot carry, with the counts
+    // what the page held that the scene cannot carry, with the counts,
+    // e.g. "2 patterns of an unknown type"
     QStringList leftOut() const;
 
 private:
@@ -70,6 +79,7 @@ private:
     QSize m_pageSize;
     int m_pages = 0;
     int m_skipped = 0;
+    qint64 m_dashes = 0;
     QMap<QString, int> m_leftOut;
 };
 

@@ -1,5 +1,6 @@
 #include "pclgenerator.h"
 
+#include "cutorder.h"
 #include "settingslookup.h"
 #include "vexlorlog.h"
 
@@ -428,13 +429,32 @@ void pclGenerator::writeVectors()
     addHPGLCommand(powerCompOff ? QStringLiteral("XP0") : QStringLiteral("XP1"));
     m_job += "LT";
 
-    // The previous element's type carries over from one item to the next, so
-    // an item that goes on the way the last one ended continues its command.
+    QList<QPainterPath> paths;
+    paths.reserve(m_vectors.size());
+    for (const LaserOp::LaserOp &item : qAsConst(m_vectors))
+        paths.append(item.path);
+    const Vexlor::CutOrder order = Vexlor::cutOrderFromSetting(
+        getValue(QStringLiteral("vectorSort"), QStringLiteral("none"), QString()));
+    writePathCommands(Vexlor::orderCuts(paths, order));
+
+    m_job += ';';
+    m_job += Esc;
+    m_job += "%0B";
+    m_job += Esc;
+    m_job += "%1BPU";
+    m_job += Esc;
+    m_job += 'E';
+    m_job += Esc;
+    m_job += "%-12345X@PJL EOJ \r\n";
+}
+
+void pclGenerator::writePathCommands(const QList<Vexlor::PathElements> &runs)
+{
+    // The previous element's type carries over from one run to the next, so
+    // a run that goes on the way the last one ended continues its command.
     int previous = -1;
-    for (const LaserOp::LaserOp &item : qAsConst(m_vectors)) {
-        const QPainterPath &path = item.path;
-        for (int i = 0; i < path.elementCount(); ++i) {
-            const QPainterPath::Element e = path.elementAt(i);
+    for (const Vexlor::PathElements &run : runs) {
+        for (const QPainterPath::Element &e : run) {
             const int type = int(e.type);
             if (type != previous && previous != -1
                 && !(type == QPainterPath::CurveToDataElement && previous == QPainterPath::CurveToElement))
@@ -459,14 +479,4 @@ void pclGenerator::writeVectors()
             previous = type;
         }
     }
-
-    m_job += ';';
-    m_job += Esc;
-    m_job += "%0B";
-    m_job += Esc;
-    m_job += "%1BPU";
-    m_job += Esc;
-    m_job += 'E';
-    m_job += Esc;
-    m_job += "%-12345X@PJL EOJ \r\n";
 }

@@ -1,6 +1,7 @@
 #ifndef PCLGENERATOR_H
 #define PCLGENERATOR_H
 
+#include "cutorder.h"
 #include "vexlortypes.h"
 
 #include <QByteArray>
@@ -52,6 +53,8 @@ private:
     void writeRaster();
     void writeVectors();
     void addHPGLCommand(const QString &command);
+    // Pen-up, pen-down and Bézier commands of the runs, in the order given.
+    void writePathCommands(const QList<Vexlor::PathElements> &runs);
 
     void writeTileRows(const QImage &image, const QRect &rect, bool bottomUp, bool *reverseRow);
     void writeRow(const QByteArray &row, int x, int y, bool reverseRow);

@@ -594,7 +594,11 @@ void xml2gfxList::saveImageObject(
     // clipped beyond the engraver's range (only its size may be tested).
     const bool inRange = withinRange(transform.mapRect(QRectF(0, 0, image.width(), image.height())))
         && (clip.elementCount() < 3 || withinRange(clip.boundingRect()));
-    if (image.isNull() || !inRange || !liesOnTable(testRect)) {
+    // As for paths, an image whose clip reaches beyond the table still
+    // stays when the image itself lies on the table.
+    const bool onTable = liesOnTable(testRect)
+        || (!clip.isEmpty() && liesOnTable(transform.mapRect(QRectF(0, 0, image.width(), image.height()))));
+    if (image.isNull() || !inRange || !onTable) {
         outOfBounds = true;
         return;
     }
