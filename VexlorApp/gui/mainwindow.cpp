@@ -198,6 +198,8 @@ MainWindow::MainWindow(const QString &gsProgram, const QString &spoolDir, const 
 
     // 7. Preview renderer.
     m_renderer = new renderingManager(nullptr);
+    // The preview holds about what a screen shows; zoomed in, it paints the items.
+    m_renderer->setPixelBudget(qint64(16) << 20);
     m_renderThread = makeWorkerThread(m_renderer);
     connect(m_renderThread, SIGNAL(finished()), m_renderThread, SLOT(deleteLater()));
     connect(this, SIGNAL(finished()), m_renderThread, SLOT(quit()));

@@ -236,17 +236,6 @@ void MainWindow::resetSceneGroups()
         renewGroup(*group);
 }
 
-void MainWindow::addTiles(QGraphicsItemGroup *group, const Vexlor::SceneTile &tiles)
-{
-    for (const auto &tile : tiles) {
-        auto *item = new QGraphicsPixmapItem(tile.second);
-        item->setTransformationMode(Qt::SmoothTransformation);
-        item->setPos(tile.first.topLeft());
-        item->setZValue(m_rulerGroup->zValue() - 1);
-        group->addToGroup(item);
-    }
-}
-
 QDoubleValidator *MainWindow::decimalValidator(double bottom, double top, int decimals, QObject *parent)
 {
     auto *validator = new QDoubleValidator(bottom, top, decimals, parent);

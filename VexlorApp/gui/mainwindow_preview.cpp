@@ -1,6 +1,7 @@
 // The preview of the main window: rulers, zoom, the stroke-width rule that
 // splits strokes into cut lines and engraved paths, and "Preview Final".
 #include "mainwindow.h"
+#include "previewtile.h"
 #include "ui_mainwindow.h"
 #include "vexlorlog.h"
 
@@ -9,15 +10,51 @@
 #include <QGraphicsItemGroup>
 #include <QGraphicsLineItem>
 #include <QGraphicsPathItem>
+#include <QGraphicsPixmapItem>
 #include <QGraphicsScene>
 #include <QGraphicsSimpleTextItem>
 #include <QKeyEvent>
+#include <QPainter>
 #include <QScrollBar>
 #include <QSignalBlocker>
 #include <QStatusBar>
+#include <QStyleOptionGraphicsItem>
 #include <QWheelEvent>
 
 #include <algorithm>
+#include <cmath>
+
+namespace {
+
+// Pixels a zoomed-out picture of the page may take: about what a large
+// screen shows, whatever the size of the table or the resolution.
+constexpr qint64 overviewPixels = qint64(16) << 20;
+
+} // namespace
+
+void MainWindow::addTiles(QGraphicsItemGroup *group, const Vexlor::SceneTile &tiles)
+{
+    // The preview tiles may be reduced: the items themselves give the detail
+    // when the view is zoomed in beyond them. The dithered tiles are what is
+    // engraved, bit for bit; a reduced grey overview of them serves the
+    // zoomed-out views.
+    const bool preview = group == m_previewGroup;
+    qint64 pixels = 0;
+    for (const auto &tile : tiles)
+        pixels += qint64(tile.second.width()) * tile.second.height();
+    int factor = 1;
+    if (!preview && pixels > overviewPixels)
+        factor = (int(std::ceil(std::sqrt(double(pixels) / double(overviewPixels)))) + 7) / 8 * 8;
+    for (const auto &tile : tiles) {
+        const QImage picture = tile.second.toImage();
+        const QImage overview
+            = factor > 1 && picture.depth() == 1 ? previewTile::greyOverview(picture, factor) : QImage();
+        auto *item
+            = new previewTile(tile.first, picture, overview, preview ? m_items : Vexlor::LaserItemList());
+        item->setZValue(m_rulerGroup->zValue() - 1);
+        group->addToGroup(item);
+    }
+}
 
 void MainWindow::drawRulers(QPoint size, MainWindow::lengthUnit unit)
 {

@@ -25,13 +25,14 @@
 # it is free before starting the application, and starts again when another
 # program took it first. Only the processes the script started are ended.
 #
-# Usage: bench_app.sh [-b BUILD_DIR] [-n RUNS] [-r DPI] [-t JOBTYPE] [-s] [-k]
+# Usage: bench_app.sh [-b BUILD_DIR] [-n RUNS] [-r DPI] [-t JOBTYPE] [-d METHOD] [-s] [-k]
 #                     [-m MARKDOWN_FILE] [FILE...]
 #   -b  build folder holding bin/ and share/vexlor.ppd (default: ../../build,
 #       or $VEXLOR_BUILD_DIR)
 #   -n  runs per file (default 3)
 #   -r  job resolution, cResolution (default 600)
 #   -t  JobType (default combo)
+#   -d  dithering method (standard, floyd, jarvis, ...; default: the PPD's)
 #   -s  direct printing to a virtual engraver, and time the transmission
 #   -k  keep the work folder (logs, filtered jobs) and print where it is
 #   -m  also write the summary table to this file
@@ -45,6 +46,7 @@ build_dir="${VEXLOR_BUILD_DIR:-$source_dir/build}"
 runs=3
 dpi=600
 job_type=combo
+dithering=""
 send=0
 keep=0
 markdown=""
@@ -54,12 +56,13 @@ job_limit=${VEXLOR_BENCH_JOB_LIMIT:-900}
 
 usage() { sed -n '/^# Usage:/,/^set -u/p' "$0" | sed -e '$d' -e 's/^# \{0,1\}//' >&2; exit 2; }
 
-while getopts "b:n:r:t:skm:h" opt; do
+while getopts "b:n:r:t:d:skm:h" opt; do
     case "$opt" in
     b) build_dir=$OPTARG ;;
     n) runs=$OPTARG ;;
     r) dpi=$OPTARG ;;
     t) job_type=$OPTARG ;;
+    d) dithering=$OPTARG ;;
     s) send=1 ;;
     k) keep=1 ;;
     m) markdown=$OPTARG ;;
@@ -233,7 +236,10 @@ EOF
         [ "$attempt" -le 20 ] || { echo "  could not get port $port" >&2; return 1; }
         wait_for_port || return 1
         : > "$log"
-        env HOME="$home" QT_QPA_PLATFORM=offscreen TZ=UTC \
+        # The job file of an earlier run must not be taken for this run's.
+        rm -f /tmp/GSTemp/out.prn
+        # The stage lines are the workers' traces, which are off unless asked for.
+        env HOME="$home" QT_QPA_PLATFORM=offscreen TZ=UTC QT_LOGGING_RULES='vexlor.*.debug=true' \
             QT_MESSAGE_PATTERN='%{time yyyy-MM-dd HH:mm:ss.zzz} %{message}' \
             VEXLOR_GS="$dir/gs-wrapper.sh" VEXLOR_ENGRAVER_PORT="${engraver_port:-515}" \
             "$app" > "$log" 2>&1 &
@@ -369,6 +375,8 @@ if [ "$send" = 1 ]; then start_engraver || exit 1; fi
 
 case "$job_type" in '' | *[!a-z]*) echo "bench_app.sh: -t wants a job type such as combo, raster or vector" >&2; exit 2 ;; esac
 filter_options="-o cResolution=$dpi -o JobType=$job_type"
+case "$dithering" in *[!a-z]*) echo "bench_app.sh: -d wants a dithering method such as floyd" >&2; exit 2 ;; esac
+[ -z "$dithering" ] || filter_options="$filter_options -o dithering=$dithering"
 [ "$send" = 0 ] || filter_options="$filter_options -o directPrint=enabled"
 
 echo "VexlorApp job turnaround: $runs runs per file, ${dpi} dpi, JobType=$job_type$([ "$send" = 1 ] && echo ', sent to a virtual engraver')"

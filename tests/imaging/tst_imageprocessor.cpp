@@ -71,6 +71,8 @@ private slots:
     void processTwiceIsRefused();
     void newItemsAllowProcessingAgain();
     void ditheringCannotChangeAfterProcessing();
+    void ditheringOfTheNextJobIsNoError();
+    void tooLargeADrawingIsAnError();
     void brushAndPenGoGrey();
     void pixmapsGoGreyKeepingTransparentBlack();
     void rendersAndDithersAFilledRectangle();
@@ -154,7 +156,8 @@ void tst_ImageProcessor::newItemsAllowProcessingAgain()
 
 void tst_ImageProcessor::ditheringCannotChangeAfterProcessing()
 {
-    // Index 1 leaves tiles grey, so the output shows which index the job used.
+    // Index 1 keeps the grey and thresholds it (126 is black everywhere),
+    // index 0 would make a checkerboard: the output shows which index the job used.
     imageProcessor processor;
     QSignalSpy tiles(&processor, &imageProcessor::sendDitheredTiles);
     QSignalSpy errors(&processor, &imageProcessor::error);
@@ -171,8 +174,50 @@ void tst_ImageProcessor::ditheringCannotChangeAfterProcessing()
     const Vexlor::SceneTile out = tiles.at(0).at(0).value<Vexlor::SceneTile>();
     QCOMPARE(out.size(), 1);
     const QImage image = out.at(0).second.toImage();
-    QCOMPARE(image.pixel(3, 3) | 0xff000000u, opaque(126));
-    QCOMPARE(image.pixel(3, 20) | 0xff000000u, opaque(255));
+    QCOMPARE(image.depth(), 1);
+    for (int y = 0; y < 8; ++y)
+        QCOMPARE(row(image, y, 16), QString(16, QLatin1Char('B')));
+    QCOMPARE(row(image, 20, 16), QString(16, QLatin1Char('W')));
+}
+
+void tst_ImageProcessor::ditheringOfTheNextJobIsNoError()
+{
+    // The window sends the next job's method before its items: the finished
+    // run must neither complain nor keep the old method.
+    imageProcessor processor;
+    QSignalSpy tiles(&processor, &imageProcessor::sendDitheredTiles);
+    QSignalSpy errors(&processor, &imageProcessor::error);
+    const VectorList plate = rasters({ filledRect(QRectF(0, 0, 16, 8), QColor(200, 100, 50)) });
+
+    processor.setDithering(1);
+    processor.getRasters(plate);
+    processor.process();
+    QTRY_COMPARE_WITH_TIMEOUT(tiles.count(), 1, 20000);
+
+    processor.setDithering(0);
+    processor.getRasters(plate);
+    processor.setDithering(0);
+    processor.process();
+    QTRY_COMPARE_WITH_TIMEOUT(tiles.count(), 2, 20000);
+    QCOMPARE(errors.count(), 0);
+    const QImage image = tiles.at(1).at(0).value<Vexlor::SceneTile>().at(0).second.toImage();
+    QCOMPARE(row(image, 0, 16), QStringLiteral("BWBWBWBWBWBWBWBW"));
+    QCOMPARE(row(image, 1, 16), QStringLiteral("WBWBWBWBWBWBWBWB"));
+}
+
+void tst_ImageProcessor::tooLargeADrawingIsAnError()
+{
+    // Wider than any image can be: refused with a message, the job goes on
+    // without raster tiles.
+    imageProcessor processor;
+    QSignalSpy tiles(&processor, &imageProcessor::sendDitheredTiles);
+    QSignalSpy errors(&processor, &imageProcessor::error);
+    processor.getRasters(rasters({ filledRect(QRectF(0, 0, 3.0e9, 10), Qt::black) }));
+    processor.process();
+    QTRY_COMPARE_WITH_TIMEOUT(tiles.count(), 1, 20000);
+    QVERIFY(tiles.at(0).at(0).value<Vexlor::SceneTile>().isEmpty());
+    QCOMPARE(errors.count(), 1);
+    QVERIFY(errors.at(0).at(0).toString().contains(QLatin1String("too large")));
 }
 
 void tst_ImageProcessor::brushAndPenGoGrey()

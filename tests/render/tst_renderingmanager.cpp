@@ -149,6 +149,7 @@ private slots:
     void imagesThroughTheirTransform();
     void hiddenItemsAreNotDrawn();
     void tallDrawingAcrossTiles();
+    void pixelBudgetReducesThePicture();
     void killWhileOfferingTilesEmitsNothing();
     void killWhileWaitingEmitsNothing();
     void newRenderDuringRunningOne();
@@ -328,6 +329,38 @@ void tst_RenderingManager::tallDrawingAcrossTiles()
     QCOMPARE(pixelAt(tiles, { 5, 2499 }), qRgb(0, 0, 255));
     QCOMPARE(pixelAt(tiles, { 5, 2500 }), qRgb(255, 255, 255));
     QCOMPARE(pixelAt(tiles, { 299, 3599 }), qRgb(255, 255, 255));
+}
+
+void tst_RenderingManager::pixelBudgetReducesThePicture()
+{
+    // 3001 x 7000 page pixels, about 21 million: a budget of one million
+    // pixels gives a divisor of 5; each tile covers 6000 page rows (1200 of its
+    // own), the width is rounded up to a multiple of the divisor.
+    RenderFixture fixture;
+    QMetaObject::invokeMethod(
+        &fixture.manager, [&] { fixture.manager.setPixelBudget(1000000); }, Qt::BlockingQueuedConnection);
+    fixture.setList(
+        { filled(QRectF(0, 0, 3001, 7000), Qt::white), filled(QRectF(1000, 5000, 1000, 2000), Qt::black) });
+    fixture.start();
+    QTRY_COMPARE(fixture.spy.count(), 1);
+    const Vexlor::SceneTile tiles = fixture.tiles();
+    QCOMPARE(tiles.size(), 2);
+    QCOMPARE(tiles.at(0).first, QRect(0, 0, 3005, 6000));
+    QCOMPARE(tiles.at(1).first, QRect(0, 6000, 3005, 6000));
+    QCOMPARE(tiles.at(0).second.size(), QSize(601, 1200));
+    // The black block lands at a fifth of its page place, across the two tiles.
+    const QImage first = tiles.at(0).second.toImage();
+    const QImage second = tiles.at(1).second.toImage();
+    QCOMPARE(first.pixel(300, 1100) | 0xff000000u, qRgb(0, 0, 0));
+    QCOMPARE(first.pixel(100, 1100) | 0xff000000u, qRgb(255, 255, 255));
+    QCOMPARE(first.pixel(300, 900) | 0xff000000u, qRgb(255, 255, 255));
+    QCOMPARE(second.pixel(300, 100) | 0xff000000u, qRgb(0, 0, 0));
+    QCOMPARE(second.pixel(300, 300) | 0xff000000u, qRgb(255, 255, 255));
+
+    // Within the budget nothing is reduced.
+    QCOMPARE(renderingManager::divisorFor(
+                 renderingManager::tileRects({ filled(QRectF(0, 0, 800, 1000), Qt::black) }, 1200), 1000000),
+        1);
 }
 
 void tst_RenderingManager::killWhileOfferingTilesEmitsNothing()

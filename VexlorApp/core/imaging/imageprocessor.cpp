@@ -1,7 +1,7 @@
 #include "imageprocessor.h"
 
 #include "ditherer.h"
-#include "renderingmanager.h"
+#include "rasterpipeline.h"
 
 #include <QImage>
 #include <QMetaObject>
@@ -17,11 +17,13 @@ inline int greyOf(int r, int g, int b)
 
 imageProcessor::imageProcessor(QObject *parent)
     : QObject(parent)
-    , m_renderer(new renderingManager)
+    , m_renderer(new rasterPipeline)
 {
-    connect(m_renderer, &renderingManager::finished, this, &imageProcessor::getRenderedTiles);
-    connect(this, &imageProcessor::renderList, m_renderer, &renderingManager::getList);
-    connect(this, &imageProcessor::startRender, m_renderer, &renderingManager::startRender);
+    connect(m_renderer, &rasterPipeline::finished, this, &imageProcessor::getDitheredBands);
+    connect(m_renderer, &rasterPipeline::progress, this, &imageProcessor::pipelineProgress);
+    connect(m_renderer, &rasterPipeline::failed, this, &imageProcessor::error);
+    connect(this, &imageProcessor::renderList, m_renderer, &rasterPipeline::getList);
+    connect(this, &imageProcessor::startRender, m_renderer, &rasterPipeline::startRender);
     m_renderer->moveToThread(&m_renderThread);
     m_renderThread.start(QThread::InheritPriority);
 }
@@ -68,10 +70,11 @@ QPixmap imageProcessor::desaturate(const QPixmap &pixmap)
 
 void imageProcessor::setDithering(int type)
 {
-    if (m_processed) {
+    // Only a run under way has its method fixed; once its tiles have gone, a
+    // new method is simply the one of the next run.
+    if (m_running && type != m_runDithering) {
         emit error(
             QStringLiteral("Processing has already occured on this image, dithering cannot be changed."));
-        return;
     }
     m_dithering = type;
 }
@@ -89,6 +92,7 @@ void imageProcessor::process()
         return;
     }
     m_processed = true;
+    m_runDithering = m_dithering;
 
     if (m_rasterItems.isEmpty()) {
         emit sendDitheredTiles(Vexlor::SceneTile());
@@ -112,8 +116,27 @@ void imageProcessor::process()
     // The painting itself reports no steps: a busy indicator until the tiles come.
     emit setRangeProgBar(0, 0);
 
+    m_running = true;
+    QMetaObject::invokeMethod(m_renderer, "setMethod", Qt::QueuedConnection, Q_ARG(int, m_runDithering));
     emit renderList(Vexlor::LaserItemList(m_rasterItems));
     emit startRender();
+}
+
+void imageProcessor::pipelineProgress(int done, int total)
+{
+    if (done == 0) {
+        emit setLabelTextProgBar(QStringLiteral("Dithering Graphics."));
+        emit setRangeProgBar(0, total);
+    }
+    emit setValueProgBar(done);
+}
+
+void imageProcessor::getDitheredBands(Vexlor::SceneTile tiles)
+{
+    m_running = false;
+    emit setLabelTextProgBar(QStringLiteral("Processing Commands."));
+    emit setRangeProgBar(0, tiles.size());
+    emit sendDitheredTiles(tiles);
 }
 
 void imageProcessor::getRenderedTiles(Vexlor::SceneTile tiles)
@@ -128,9 +151,9 @@ void imageProcessor::getRenderedTiles(Vexlor::SceneTile tiles)
     // go through it in order, top to bottom.
     const int width = count > 0 ? tiles.first().second.width() : 0;
     {
-        ditherer pass(m_dithering, width);
+        ditherer pass(m_running ? m_runDithering : m_dithering, width);
         for (int k = 0; k < count; ++k) {
-            if (!ditherer::leavesGrey(m_dithering)) {
+            if (!ditherer::leavesGrey(pass.method())) {
                 QPixmap &pixmap = tiles[k].second;
                 const QImage bits = pass.ditherTile(pixmap.toImage());
                 // Kept at one bit per pixel: a full table at 600 dpi is 50 MB so,

@@ -12,15 +12,20 @@
 #include <QString>
 #include <QThread>
 
-class renderingManager;
+class rasterPipeline;
 
 // Turns the raster items of a job into black-and-white tiles for the raster
-// encoder: converts their colours to grey, has its own tile renderer paint them
-// into bands of 1200 rows on a thread of its own, dithers every band with the
-// chosen method, top to bottom, and hands the bands back.
+// encoder: converts their colours to grey and has its band pipeline, on a
+// thread of its own, paint them into bands of 1200 rows and dither each band
+// with the chosen method as soon as it is painted, top to bottom; then hands
+// the one-bit bands back. The methods that keep the grey (brighten, low
+// resolution) come back as one-bit bands too, black where the grey is at most
+// 127, which is how the raster encoder takes them.
 //
-// Per job: getRasters() (new items), setDithering() (only before processing),
-// process(), then, asynchronously, sendDitheredTiles().
+// Per job: getRasters() (new items), setDithering(), process(), then,
+// asynchronously, sendDitheredTiles(). A dithering method that arrives while
+// a run is under way cannot change that run: it is reported and kept for
+// the next one.
 class imageProcessor : public QObject
 {
     Q_OBJECT
@@ -38,7 +43,12 @@ public slots:
     void setDithering(int type);
     void getRasters(VectorList list);
     void process();
+    // Dithers already painted 32-bit tiles, top to bottom, and hands them on.
     void getRenderedTiles(Vexlor::SceneTile tiles);
+
+private slots:
+    void pipelineProgress(int done, int total);
+    void getDitheredBands(Vexlor::SceneTile tiles);
 
 signals:
     void error(QString);
@@ -51,10 +61,12 @@ signals:
 
 private:
     bool m_processed = false;
+    bool m_running = false;
     qint32 m_dithering = 0;
+    qint32 m_runDithering = 0;
     QList<LaserOp::LaserOp> m_rasterItems;
     QThread m_renderThread;
-    renderingManager *m_renderer = nullptr;
+    rasterPipeline *m_renderer = nullptr;
 };
 
 #endif // IMAGEPROCESSOR_H

@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <limits>
 
 namespace {
@@ -257,18 +258,25 @@ QByteArray pclGenerator::reverse(const QByteArray &bytes)
 QByteArray pclGenerator::tiffEncode(const QByteArray &bytes)
 {
     const int n = bytes.size();
-    const uchar *d = reinterpret_cast<const uchar *>(bytes.constData());
-    QByteArray out;
-    // Worst case: one header byte per 128 literal bytes.
-    out.reserve(n + n / MaxRun + 1);
+    // Worst case: a lone literal byte between two repeat pairs, two bytes out for each in.
+    QByteArray out(2 * n + 2, Qt::Uninitialized);
+    const int m = packBits(
+        reinterpret_cast<const uchar *>(bytes.constData()), n, reinterpret_cast<uchar *>(out.data()));
+    out.truncate(m);
+    return out;
+}
+
+int pclGenerator::packBits(const uchar *d, int n, uchar *out)
+{
+    uchar *o = out;
     int i = 0;
     while (i < n) {
         int run = 1;
         while (i + run < n && run < MaxRun && d[i + run] == d[i])
             ++run;
         if (run >= 2) {
-            out += char(257 - run);
-            out += char(d[i]);
+            *o++ = uchar(257 - run);
+            *o++ = d[i];
             i += run;
             continue;
         }
@@ -276,11 +284,12 @@ QByteArray pclGenerator::tiffEncode(const QByteArray &bytes)
         while (
             i + length < n && length < MaxRun && !(i + length + 1 < n && d[i + length] == d[i + length + 1]))
             ++length;
-        out += char(length - 1);
-        out.append(reinterpret_cast<const char *>(d + i), length);
+        *o++ = uchar(length - 1);
+        std::memcpy(o, d + i, size_t(length));
+        o += length;
         i += length;
     }
-    return out;
+    return int(o - out);
 }
 
 void pclGenerator::writeRaster()
@@ -296,6 +305,15 @@ void pclGenerator::writeRaster()
     const QRect &first = m_tiles.first().first;
     emit setLabelTextProgBar(QStringLiteral("Generating Raster."));
     emit setRangeProgBar(0, (first.bottom() - first.top() + 1) * m_tiles.size());
+
+    // Room for the rows as they come at most (raw bytes, PackBits headers and
+    // the commands of each row), so the job grows without copying itself.
+    qint64 room = 0;
+    for (const auto &tile : qAsConst(m_tiles))
+        room += qint64(tile.first.width() + 7) / 8 * tile.first.height() * 130 / 128
+            + tile.first.height() * 40;
+    if (m_job.size() + room < qint64(std::numeric_limits<int>::max()) / 2)
+        m_job.reserve(int(m_job.size() + room));
 
     bool reverseRow = false;
     for (int t = 0; t < m_tiles.size(); ++t) {
@@ -380,24 +398,32 @@ void pclGenerator::writeTileRows(const QImage &image, const QRect &rect, bool bo
             int start = 0;
             while (out[start] == 0)
                 ++start;
-            writeRow(row.mid(start, end - start), rect.left() + 8 * start, y, *reverseRow);
+            writeRow(out + start, end - start, rect.left() + 8 * start, y, *reverseRow);
             *reverseRow = !*reverseRow;
         }
-        emit setValueProgBar(y);
+        // Every row's step would flood the receiver with events; every 64th and
+        // the last one keep the bar moving.
+        if ((i & 63) == 0 || i == height - 1)
+            emit setValueProgBar(y);
     }
 }
 
-void pclGenerator::writeRow(const QByteArray &row, int x, int y, bool reverseRow)
+void pclGenerator::writeRow(const uchar *row, int n, int x, int y, bool reverseRow)
 {
-    const int n = row.size();
     appendCommand(m_job, "*p", y, 'Y');
     appendCommand(m_job, "*p", x, 'X');
     appendCommand(m_job, "*b", reverseRow ? -n : n, 'A');
-    const QByteArray encoded = tiffEncode(reverseRow ? reverse(row) : row);
-    const int m = encoded.size();
+    const uchar *source = row;
+    if (reverseRow) {
+        m_reversed.resize(size_t(n));
+        std::reverse_copy(row, row + n, m_reversed.begin());
+        source = m_reversed.data();
+    }
+    m_encoded.resize(size_t(2 * n + 2));
+    const int m = packBits(source, n, m_encoded.data());
     const int c = (m + 7) / 8 * 8;
     appendCommand(m_job, "*b", c, 'W');
-    m_job += encoded;
+    m_job.append(reinterpret_cast<const char *>(m_encoded.data()), m);
     m_job.append(c - m, '\x80');
 }
 

@@ -10,6 +10,8 @@
 #include <QRect>
 #include <QString>
 
+#include <vector>
+
 class QImage;
 
 // Builds the engraver job stream of one prepared job: the PJL job header, the
@@ -57,9 +59,13 @@ private:
     void writePathCommands(const QList<Vexlor::PathElements> &runs);
 
     void writeTileRows(const QImage &image, const QRect &rect, bool bottomUp, bool *reverseRow);
-    void writeRow(const QByteArray &row, int x, int y, bool reverseRow);
+    void writeRow(const uchar *row, int n, int x, int y, bool reverseRow);
+    // PackBits of n bytes into out (room for 2 n + 2 bytes); returns the length.
+    static int packBits(const uchar *data, int n, uchar *out);
 
     QByteArray m_job;
+    std::vector<uchar> m_reversed;
+    std::vector<uchar> m_encoded;
     Vexlor::SceneTile m_tiles;
     vexlorSettings m_settings;
     QRect m_boundingRect;

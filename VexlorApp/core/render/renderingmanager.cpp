@@ -150,10 +150,11 @@ void renderingManager::processOwnEvents()
     QCoreApplication::sendPostedEvents(this, 0);
 }
 
-bool renderingManager::render()
+QVector<QRect> renderingManager::tileRects(
+    const Vexlor::LaserItemList &items, quint32 tileHeight, int divisor, bool *tooLarge)
 {
-    const Vexlor::LaserItemList items = privateCopy(m_items);
-
+    if (tooLarge)
+        *tooLarge = false;
     QRectF bounds(0, 0, 0, 0);
     for (const LaserOp::LaserOp &item : items) {
         if (item.type == LaserOp::Hidden)
@@ -177,25 +178,72 @@ bool renderingManager::render()
         bounds = bounds.united(rect);
     }
 
-    QVector<QPair<QRect, QImage>> tiles;
-    const double tileCount = std::ceil(bounds.height() / m_tileHeight);
-    if (tileCount > 0) {
-        const double left = std::trunc(bounds.left());
-        const double width = std::ceil(bounds.width());
-        const double lastTop = std::trunc(m_tileHeight * (tileCount - 1) + bounds.top());
-        const double bytes = width * 4 * m_tileHeight * tileCount;
-        if (left < INT_MIN || left + width > INT_MAX || bounds.top() < INT_MIN
-            || lastTop + m_tileHeight > INT_MAX || width * 4 * m_tileHeight > INT_MAX
-            || bytes > maxRenderBytes) {
-            qWarning() << "The drawing" << bounds << "is too large to render";
-        } else {
-            tiles.reserve(int(tileCount));
-            for (int i = 0; i < int(tileCount); ++i) {
-                const int top = int(std::trunc(double(m_tileHeight) * i + bounds.top()));
-                tiles.append(qMakePair(QRect(int(left), top, int(width), int(m_tileHeight)), QImage()));
-            }
-        }
+    QVector<QRect> rects;
+    divisor = std::max(1, divisor);
+    // A reduced picture has tiles of tileHeight rows of its own pixels, each
+    // standing for divisor times as many rows of the page.
+    const double pageTileHeight = double(tileHeight) * divisor;
+    const double tileCount = std::ceil(bounds.height() / pageTileHeight);
+    if (tileCount <= 0)
+        return rects;
+    const double left = std::trunc(bounds.left());
+    const double width = std::ceil(std::ceil(bounds.width()) / divisor) * divisor;
+    const double lastTop = std::trunc(pageTileHeight * (tileCount - 1) + bounds.top());
+    const double imageWidth = width / divisor;
+    if (left < INT_MIN || left + width > INT_MAX || bounds.top() < INT_MIN
+        || lastTop + pageTileHeight > INT_MAX || imageWidth * 4 * tileHeight > INT_MAX) {
+        qWarning() << "The drawing" << bounds << "is too large to render";
+        if (tooLarge)
+            *tooLarge = true;
+        return rects;
     }
+    rects.reserve(int(tileCount));
+    for (int i = 0; i < int(tileCount); ++i) {
+        const int top = int(std::trunc(pageTileHeight * i + bounds.top()));
+        rects.append(QRect(int(left), top, int(width), int(pageTileHeight)));
+    }
+    return rects;
+}
+
+Vexlor::LaserItemList renderingManager::threadSafeCopy(const Vexlor::LaserItemList &items)
+{
+    return privateCopy(items);
+}
+
+int renderingManager::divisorFor(const QVector<QRect> &rects, qint64 pixelBudget)
+{
+    if (pixelBudget <= 0 || rects.isEmpty())
+        return 1;
+    const double pixels = double(rects.first().width()) * rects.first().height() * rects.size();
+    if (pixels <= double(pixelBudget))
+        return 1;
+    return int(std::ceil(std::sqrt(pixels / double(pixelBudget))));
+}
+
+void renderingManager::setPixelBudget(qint64 pixels)
+{
+    m_pixelBudget = pixels;
+}
+
+bool renderingManager::render()
+{
+    const Vexlor::LaserItemList items = privateCopy(m_items);
+
+    int divisor = 1;
+    QVector<QRect> rects = tileRects(items, m_tileHeight, 1);
+    if (m_pixelBudget > 0) {
+        divisor = divisorFor(rects, m_pixelBudget);
+        if (divisor > 1)
+            rects = tileRects(items, m_tileHeight, divisor);
+    } else if (!rects.isEmpty()
+        && double(rects.first().width()) * 4 * rects.first().height() * rects.size() > maxRenderBytes) {
+        qWarning() << "The drawing" << rects.first() << "is too large to render";
+        rects.clear();
+    }
+    QVector<QPair<QRect, QImage>> tiles;
+    tiles.reserve(rects.size());
+    for (const QRect &rect : qAsConst(rects))
+        tiles.append(qMakePair(rect, QImage()));
 
     m_stop = false;
     for (QPair<QRect, QImage> &tile : tiles) {
@@ -213,7 +261,7 @@ bool renderingManager::render()
         if (!haveSlot) {
             break;
         }
-        m_pool.start(new renderingThread(&tile, items, &m_stop, &m_freeSlots));
+        m_pool.start(new renderingThread(&tile, items, &m_stop, &m_freeSlots, divisor));
     }
     if (m_stop) {
         m_pool.waitForDone();

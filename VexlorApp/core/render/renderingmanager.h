@@ -6,6 +6,7 @@
 #include <QObject>
 #include <QSemaphore>
 #include <QThreadPool>
+#include <QVector>
 
 #include <atomic>
 
@@ -25,6 +26,26 @@ public:
 
     explicit renderingManager(QObject *parent = nullptr);
     ~renderingManager() override;
+
+    // The bands of a render of items: full width of the drawing's bounds,
+    // tileHeight rows each, top to bottom, in page pixels. With a divisor
+    // above 1 each band stands for divisor times as many page rows and
+    // columns (its picture keeps tileHeight rows). Empty for an empty
+    // drawing, or one too large to render (then tooLarge is set).
+    static QVector<QRect> tileRects(
+        const Vexlor::LaserItemList &items, quint32 tileHeight, int divisor = 1, bool *tooLarge = nullptr);
+    // A copy of the items with data of their own and the caches that
+    // painting reads filled in, which several threads may paint at once.
+    static Vexlor::LaserItemList threadSafeCopy(const Vexlor::LaserItemList &items);
+    // The smallest whole divisor that keeps the pixels of the bands within the
+    // budget; 1 for a budget of 0 (no limit).
+    static int divisorFor(const QVector<QRect> &rects, qint64 pixelBudget);
+
+    // Pictures larger than this many pixels are painted reduced by a whole
+    // divisor, to a picture of at most that many pixels; each tile's
+    // rectangle is still the page area it covers. 0 (the default): always
+    // at full resolution.
+    void setPixelBudget(qint64 pixels);
 
 public slots:
     void getList(Vexlor::LaserItemList list);
@@ -47,6 +68,7 @@ private:
     QSemaphore m_freeSlots;
     bool m_rendering = false;
     bool m_restartPending = false;
+    qint64 m_pixelBudget = 0;
 };
 
 #endif // RENDERINGMANAGER_H

@@ -57,11 +57,12 @@ bool mayTouch(const LaserOp::LaserOp &item, const QRectF &tile)
 } // namespace
 
 renderingThread::renderingThread(QPair<QRect, QImage> *tile, const Vexlor::LaserItemList &items,
-    const std::atomic<bool> *stopFlag, QSemaphore *freeSlot)
+    const std::atomic<bool> *stopFlag, QSemaphore *freeSlot, int divisor)
     : m_tile(tile)
     , m_items(items)
     , m_stop(stopFlag)
     , m_freeSlot(freeSlot)
+    , m_divisor(std::max(1, divisor))
 {
 }
 
@@ -78,25 +79,34 @@ void renderingThread::run()
     qCDebug(lcRender) << "Number of Items:" << m_items.size();
 
     QImage &image = m_tile->second;
-    image = QImage(rect.size(), QImage::Format_RGB32);
+    image = QImage(rect.size() / m_divisor, QImage::Format_RGB32);
     if (image.isNull()) {
         qWarning() << "Not enough memory for the tile" << rect;
         return;
     }
     image.fill(Qt::white);
+    paint(image, rect, m_items, m_stop, m_divisor);
+}
 
+bool renderingThread::paint(QImage &image, const QRect &rect, const Vexlor::LaserItemList &items,
+    const std::atomic<bool> *stopFlag, int divisor)
+{
     const QRectF tileArea(rect.left(), rect.top(), rect.width(), rect.height());
     QPainter painter(&image);
     painter.setRenderHint(QPainter::Antialiasing, true);
-    for (const LaserOp::LaserOp &item : qAsConst(m_items)) {
-        if (m_stop->load(std::memory_order_relaxed)) {
+    if (divisor > 1)
+        painter.setRenderHint(QPainter::SmoothPixmapTransform, true);
+    for (const LaserOp::LaserOp &item : items) {
+        if (stopFlag && stopFlag->load(std::memory_order_relaxed)) {
             painter.end();
-            return;
+            return false;
         }
         if (item.type == LaserOp::Hidden || !mayTouch(item, tileArea))
             continue;
         painter.setClipping(false);
         painter.resetTransform();
+        if (divisor > 1)
+            painter.scale(1.0 / divisor, 1.0 / divisor);
         painter.translate(-rect.left(), -rect.top());
         if (item.clipPath.elementCount() >= 3)
             painter.setClipPath(privatePath(item.clipPath));
@@ -110,4 +120,5 @@ void renderingThread::run()
         }
     }
     painter.end();
+    return true;
 }

@@ -19,20 +19,28 @@ class renderingThread : public QRunnable
 {
 public:
     // The tile's rectangle (page pixels, inclusive) is set by the manager; the
-    // task makes the white image of that size itself, so that the tiles are
+    // task makes the white image of that size (divided by divisor) itself, so that the tiles are
     // allocated and cleared in parallel and only when they are painted.
     // freeSlot, when given, is released once the task has finished.
     renderingThread(QPair<QRect, QImage> *tile, const Vexlor::LaserItemList &items,
-        const std::atomic<bool> *stopFlag, QSemaphore *freeSlot = nullptr);
+        const std::atomic<bool> *stopFlag, QSemaphore *freeSlot = nullptr, int divisor = 1);
     ~renderingThread() override;
 
     void run() override;
+
+    // Paints the items that reach the page rectangle rect (page pixels) into
+    // image, which must have the rectangle's size divided by divisor and be
+    // filled with white; divisor > 1 paints a reduced picture of the same
+    // area. Returns false when stopFlag was set before the end.
+    static bool paint(QImage &image, const QRect &rect, const Vexlor::LaserItemList &items,
+        const std::atomic<bool> *stopFlag, int divisor = 1);
 
 private:
     QPair<QRect, QImage> *m_tile;
     Vexlor::LaserItemList m_items;
     const std::atomic<bool> *m_stop;
     QSemaphore *m_freeSlot;
+    int m_divisor;
 };
 
 #endif // RENDERINGTHREAD_H

@@ -1,0 +1,257 @@
+#include "rasterpipeline.h"
+
+#include "ditherer.h"
+#include "renderingmanager.h"
+#include "renderingthread.h"
+
+#include <QCoreApplication>
+#include <QMutexLocker>
+#include <QPixmap>
+#include <QThread>
+#include <QWaitCondition>
+#include <QtDebug>
+
+#include <cstring>
+#include <memory>
+
+struct rasterPipeline::Band
+{
+    QImage result;
+    bool done = false;
+    bool outOfMemory = false;
+};
+
+namespace {
+
+bool diffuses(int method)
+{
+    return method == ditherer::FloydSteinberg || method == ditherer::JarvisJudiceNinke
+        || method == ditherer::Stucki;
+}
+
+// What a finished band tells the thread that waits for it.
+struct Handoff
+{
+    QMutex lock;
+    QWaitCondition bandDone;
+};
+
+} // namespace
+
+rasterPipeline::rasterPipeline(QObject *parent)
+    : QObject(parent)
+    , m_stop(false)
+{
+    m_pool.setMaxThreadCount(std::max(1, QThread::idealThreadCount()));
+}
+
+rasterPipeline::~rasterPipeline()
+{
+    m_stop = true;
+    m_pool.waitForDone();
+}
+
+QImage rasterPipeline::thresholdBand(const QImage &band)
+{
+    QImage out = ditherer::makeMonoImage(band.width(), band.height());
+    if (out.isNull() || band.isNull())
+        return out;
+    const int w = band.width();
+    const int lineBytes = (w + 7) / 8;
+    const int padBytes = out.bytesPerLine() - lineBytes;
+    for (int y = 0; y < band.height(); ++y) {
+        const QRgb *in = reinterpret_cast<const QRgb *>(band.constScanLine(y));
+        uchar *bits = out.scanLine(y);
+        for (int b = 0; b < lineBytes; ++b) {
+            uint byte = 0;
+            const int end = std::min(8, w - b * 8);
+            for (int i = 0; i < end; ++i) {
+                const QRgb p = in[b * 8 + i];
+                byte |= uint(qRed(p) + qGreen(p) + qBlue(p) <= 382) << (7 - i);
+            }
+            bits[b] = uchar(byte);
+        }
+        if (padBytes > 0)
+            std::memset(bits + lineBytes, 0, size_t(padBytes));
+    }
+    return out;
+}
+
+QImage rasterPipeline::greyBand(const QImage &band, QImage out)
+{
+    if (out.size() != band.size() || out.format() != QImage::Format_Grayscale8)
+        out = QImage(band.size(), QImage::Format_Grayscale8);
+    if (out.isNull() || band.isNull())
+        return QImage();
+    const int w = band.width();
+    for (int y = 0; y < band.height(); ++y) {
+        const quint32 *in = reinterpret_cast<const quint32 *>(band.constScanLine(y));
+        uchar *grey = out.scanLine(y);
+        for (int x = 0; x < w; ++x)
+            grey[x] = uchar(in[x] & 0xffu);
+    }
+    return out;
+}
+
+void rasterPipeline::getList(Vexlor::LaserItemList list)
+{
+    if (!m_items.isSharedWith(list))
+        m_items = list;
+}
+
+void rasterPipeline::setMethod(int method)
+{
+    m_method = method;
+}
+
+void rasterPipeline::kill()
+{
+    m_stop = true;
+    m_restartPending = false;
+}
+
+void rasterPipeline::startRender()
+{
+    if (m_running) {
+        // Arrived while a pass waits for its bands: that pass is stale now.
+        m_stop = true;
+        m_restartPending = true;
+        return;
+    }
+    m_running = true;
+    do {
+        m_restartPending = false;
+        m_stop = false;
+        run();
+    } while (m_restartPending);
+    m_running = false;
+    // The buffers are the size of this picture's bands; the next job's differ.
+    QMutexLocker locker(&m_bufferLock);
+    m_buffers.clear();
+}
+
+QImage rasterPipeline::takeBuffer(const QSize &size, QImage::Format format)
+{
+    {
+        QMutexLocker locker(&m_bufferLock);
+        for (size_t i = m_buffers.size(); i-- > 0;) {
+            if (m_buffers[i].size() == size && m_buffers[i].format() == format) {
+                QImage buffer = std::move(m_buffers[i]);
+                m_buffers.erase(m_buffers.begin() + std::ptrdiff_t(i));
+                return buffer;
+            }
+        }
+    }
+    return QImage(size, format);
+}
+
+void rasterPipeline::giveBuffer(QImage buffer)
+{
+    QMutexLocker locker(&m_bufferLock);
+    m_buffers.push_back(std::move(buffer));
+}
+
+void rasterPipeline::paintBand(Band *band, const QRect &rect, const Vexlor::LaserItemList *items, int method)
+{
+    QImage canvas = takeBuffer(rect.size(), QImage::Format_RGB32);
+    if (canvas.isNull()) {
+        band->outOfMemory = true;
+        return;
+    }
+    canvas.fill(Qt::white);
+    if (!renderingThread::paint(canvas, rect, *items, &m_stop)) {
+        giveBuffer(std::move(canvas));
+        return;
+    }
+    if (diffuses(method))
+        band->result = greyBand(canvas, takeBuffer(rect.size(), QImage::Format_Grayscale8));
+    else if (ditherer::leavesGrey(method))
+        band->result = thresholdBand(canvas);
+    else
+        band->result = ditherer::orderedDither(canvas);
+    band->outOfMemory = band->result.isNull();
+    giveBuffer(std::move(canvas));
+}
+
+bool rasterPipeline::run()
+{
+    const Vexlor::LaserItemList items = renderingManager::threadSafeCopy(m_items);
+    bool tooLarge = false;
+    const QVector<QRect> rects = renderingManager::tileRects(items, bandHeight, 1, &tooLarge);
+    if (tooLarge) {
+        emit failed(
+            QStringLiteral("The raster graphics of this job are too large to engrave: they are left out."));
+    }
+    const int count = rects.size();
+    emit progress(0, count);
+
+    // Fixed for the pass: a new method arriving meanwhile is for the next one.
+    const int method = m_method;
+    const bool diffuse = diffuses(method);
+    // Bands painted ahead of the one being dithered: enough to keep every
+    // pool thread busy while the diffusion works through a band.
+    const int ahead = m_pool.maxThreadCount() + 1;
+    std::vector<Band> bands(static_cast<size_t>(count));
+    Handoff handoff;
+    ditherer pass(method, count > 0 ? rects.first().width() : 0);
+    Vexlor::SceneTile result;
+    result.reserve(count);
+    QStringList missing;
+
+    int submitted = 0;
+    for (int k = 0; k < count && !m_stop; ++k) {
+        while (submitted < count && submitted < k + ahead) {
+            Band *band = &bands[size_t(submitted)];
+            const QRect rect = rects.at(submitted);
+            m_pool.start([this, band, rect, &items, method, &handoff]() {
+                paintBand(band, rect, &items, method);
+                QMutexLocker locker(&handoff.lock);
+                band->done = true;
+                handoff.bandDone.wakeAll();
+            });
+            ++submitted;
+        }
+        Band &band = bands[size_t(k)];
+        {
+            QMutexLocker locker(&handoff.lock);
+            while (!band.done && !m_stop) {
+                handoff.bandDone.wait(&handoff.lock, 50);
+                locker.unlock();
+                // kill() and a new startRender() arrive as events of this thread.
+                QCoreApplication::sendPostedEvents(this, 0);
+                locker.relock();
+            }
+        }
+        if (m_stop)
+            break;
+
+        QImage bits;
+        if (band.outOfMemory) {
+            missing << QStringLiteral("%1-%2").arg(rects.at(k).top()).arg(rects.at(k).bottom());
+        } else if (diffuse) {
+            bits = pass.ditherTile(band.result);
+            giveBuffer(std::move(band.result));
+            if (bits.isNull())
+                missing << QStringLiteral("%1-%2").arg(rects.at(k).top()).arg(rects.at(k).bottom());
+        } else {
+            bits = std::move(band.result);
+        }
+        band.result = QImage();
+        result.append(qMakePair(rects.at(k), QPixmap::fromImage(std::move(bits), Qt::NoFormatConversion)));
+        emit progress(k + 1, count);
+    }
+    // Tasks still queued or painting refer to this pass's bands and items.
+    m_pool.waitForDone();
+    if (m_stop)
+        return false;
+
+    if (!missing.isEmpty()) {
+        emit failed(
+            QStringLiteral("Not enough memory to render the raster graphics of this job (rows %1 of %2 "
+                           "pixels wide): the engraver job lacks them.")
+                .arg(missing.join(QStringLiteral(", ")))
+                .arg(count > 0 ? rects.first().width() : 0));
+    }
+    emit finished(result);
+    return true;
+}
