@@ -11,6 +11,7 @@
 // engraver.
 #include "editsettings.h"
 #include "gsmanager.h"
+#include "imageprocessor.h"
 #include "jobestimate.h"
 #include "mainwindow.h"
 #include "renderingmanager.h"
@@ -345,6 +346,10 @@ void MainWindow::finishJob(JobRecord::State state, const QString &reason)
         ++m_run;
         stopGhostscript();
         withdrawPreview();
+        // A final rendering under way is of no use either, and the next job's
+        // would wait for it; stopped, it answers at its next band.
+        if (!m_ditherTickets.isEmpty())
+            m_imageProcessor->stopRun();
         ui->editSettingsButton->setEnabled(false);
         ui->pushButton->setEnabled(false);
     }
@@ -908,8 +913,10 @@ void MainWindow::renderFinal()
     }
     if (!m_ditherTickets.isEmpty()) {
         // The image processor still works on an earlier request; this one
-        // goes out when that answer is in.
+        // goes out when that answer is in, which a stop hastens: it is out of
+        // date anyway.
         m_finalDeferred = true;
+        m_imageProcessor->stopRun();
         return;
     }
     m_finalPreviewNeeded = false;
@@ -940,6 +947,9 @@ void MainWindow::renderFinal()
     m_finalVectors = jobType == QLatin1String("raster") ? VectorList() : vectors;
     const VectorList rasterList = jobType == QLatin1String("vector") ? VectorList() : rasters;
     m_finalHasContent = !m_finalVectors.items.isEmpty();
+    // No request is outstanding now: a stop left from an earlier one must
+    // not end this one.
+    m_imageProcessor->allowRuns();
     m_ditherTickets.push(m_currentJob, m_run);
     emit updateProgressString(QStringLiteral("Rendering the final job."));
     emit sendRasters(rasterList);
