@@ -318,8 +318,12 @@ void tst_JobQueue::secondJobDuringEachStage()
     else
         QTRY_VERIFY_WITH_TIMEOUT(m_window->jobStage() == stage, 120000);
 
+    // Its title is known once it is parsed; a job of the same title sent
+    // alone before must not be taken for it.
+    const int listed = m_window->jobs().size();
     QVERIFY(send({ small }));
-    QTRY_VERIFY_WITH_TIMEOUT(jobTitled("Small 1") && jobTitled("Small 1")->parsed, 20000);
+    QTRY_VERIFY_WITH_TIMEOUT(m_window->jobs().size() == listed + 1 && m_window->jobs().last().parsed, 20000);
+    QCOMPARE(m_window->jobs().last().title, QStringLiteral("Small 1"));
     // The second job arrived while the first was still in that stage.
     QCOMPARE(jobTitled("Small 1")->state, JobRecord::Waiting);
     QCOMPARE(jobTitled("Heavy")->state, sending ? JobRecord::Sending : JobRecord::Processing);
@@ -414,7 +418,9 @@ void tst_JobQueue::cancelWhileSending()
     // the job waiting behind it goes on.
     QVERIFY(send({ filtered(smallJob(0), "Stopped", { "cResolution=75", "directPrint=enabled" }) }));
     QTRY_VERIFY_WITH_TIMEOUT(jobTitled("Stopped"), 20000);
+    const int listed = m_window->jobs().size();
     QVERIFY(send({ filtered(smallJob(2), "Small 2", { "cResolution=75", "directPrint=enabled" }) }));
+    QTRY_VERIFY_WITH_TIMEOUT(m_window->jobs().size() == listed + 1 && m_window->jobs().last().parsed, 20000);
     QTRY_VERIFY_WITH_TIMEOUT(jobTitled("Stopped")->state == JobRecord::Sending, 60000);
     // Connected, and waiting for the engraver's first answer.
     QTRY_VERIFY_WITH_TIMEOUT(m_window->findChild<QLabel *>("sendStatusLabel")
