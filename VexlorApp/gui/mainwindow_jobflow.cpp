@@ -1150,7 +1150,9 @@ bool MainWindow::initiateJobTx(int jobId)
             abort->store(true);
         }
     });
-    connect(sender, &vexlorSocket::aborted, this, [this, jobId](bool wholeJobSent) {
+    auto stopped = std::make_shared<bool>(false);
+    connect(sender, &vexlorSocket::aborted, this, [this, jobId, stopped](bool wholeJobSent) {
+        *stopped = true;
         if (!wholeJobSent)
             return;
         // Too late: the engraver had taken every byte of it.
@@ -1177,10 +1179,18 @@ bool MainWindow::initiateJobTx(int jobId)
             if (failure->isEmpty())
                 *failure = text;
         });
-        connect(sender, &vexlorSocket::finished, this, [this, jobId, failure]() {
+        connect(sender, &vexlorSocket::finished, this, [this, jobId, failure, stopped, abort]() {
             JobRecord *record = job(jobId);
             const JobRecord::State state = failure->isEmpty() ? JobRecord::Sent : JobRecord::Failed;
-            if (record && record->state == JobRecord::Sending) {
+            if (*stopped) {
+                // Its state was set by the cancel; a transmission of the same
+                // job started since has its own.
+            } else if (record && abort->load() && record->state == JobRecord::Cancelled) {
+                // The cancel came when the transfer had already ended.
+                record->state = state;
+                record->reason
+                    = failure->isEmpty() ? QStringLiteral("Sent before the cancel took effect") : *failure;
+            } else if (record && record->state == JobRecord::Sending) {
                 if (m_busy && m_currentJob == jobId) {
                     finishJob(state, *failure);
                     return;
