@@ -9,12 +9,16 @@
 #include <QDir>
 #include <QList>
 #include <QMainWindow>
+#include <QMultiHash>
 #include <QPointer>
 #include <QProcess>
 #include <QRect>
 #include <QString>
 #include <QStringList>
 #include <QVector>
+
+#include <atomic>
+#include <memory>
 
 class QDoubleValidator;
 class QGraphicsItemGroup;
@@ -77,8 +81,12 @@ public:
     // Shows a job of the list again from its spool and options files.
     bool reopenJob(int id);
     bool removeJob(int id);
-    // Stops the job being worked on, as the progress dialog's Cancel does.
+    // Stops the job being worked on, as the progress dialog's Cancel does,
+    // at any stage, its transmission to the engraver included.
     void cancelCurrentJob();
+    // Stops the transmissions of a job (the Cancel of its sending panel);
+    // false when none is under way.
+    bool cancelSending(int id);
     // Seconds a Ghostscript run may take (VEXLOR_GS_TIME_LIMIT, default 600).
     static int gsTimeLimit();
     // The rectangle the engraver job covers: the union of the items that the
@@ -232,6 +240,8 @@ private:
     xml2gfxList *m_sceneReader = nullptr;
     renderingManager *m_renderer = nullptr;
     QList<QPointer<QThread>> m_senderThreads;
+    // The abort switches of the transmissions under way, by job.
+    QMultiHash<int, std::shared_ptr<std::atomic_bool>> m_sendAborts;
 
     vexlorSettings m_settings;
     Vexlor::LaserItemList m_items;

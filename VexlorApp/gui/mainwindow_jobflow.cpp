@@ -11,6 +11,7 @@
 // engraver.
 #include "editsettings.h"
 #include "gsmanager.h"
+#include "imageprocessor.h"
 #include "jobestimate.h"
 #include "mainwindow.h"
 #include "renderingmanager.h"
@@ -304,6 +305,10 @@ void MainWindow::finishJob(JobRecord::State state, const QString &reason)
         ++m_run;
         stopGhostscript();
         withdrawPreview();
+        // A final rendering under way is of no use either, and the next job's
+        // would wait for it; stopped, it answers at its next band.
+        if (!m_ditherTickets.isEmpty())
+            m_imageProcessor->stopRun();
         ui->editSettingsButton->setEnabled(false);
         ui->pushButton->setEnabled(false);
     }
@@ -333,13 +338,34 @@ void MainWindow::cancelCurrentJob()
     if (!m_busy)
         return;
     JobRecord *record = job(m_currentJob);
-    if (record && record->state == JobRecord::Sending)
-        return; // a transmission under way ends by itself
     infoString(QStringLiteral("Job cancelled: %1").arg(record ? record->title : QString()));
     ui->renderingProgressBar->setRange(0, 1);
     ui->renderingProgressBar->setValue(0);
     ui->renderingProgressLabel->setText(QStringLiteral("Cancelled"));
+    if (record && record->state == JobRecord::Sending && cancelSending(record->id))
+        return;
     finishJob(JobRecord::Cancelled, QStringLiteral("Cancelled by the user"));
+}
+
+bool MainWindow::cancelSending(int id)
+{
+    JobRecord *record = job(id);
+    if (!record || record->state != JobRecord::Sending || !m_sendAborts.contains(id))
+        return false;
+    // The senders stop within moments on their own threads, and the engraver
+    // is left without a complete job; the window does not wait for them.
+    for (const std::shared_ptr<std::atomic_bool> &abort : m_sendAborts.values(id))
+        abort->store(true);
+    const QString reason = QStringLiteral("Cancelled by the user while it was sent");
+    if (m_busy && id == m_currentJob) {
+        finishJob(JobRecord::Cancelled, reason);
+    } else {
+        record->state = JobRecord::Cancelled;
+        record->reason = reason;
+        refreshJobList();
+        refreshStatus();
+    }
+    return true;
 }
 
 void MainWindow::progressCanceled()
@@ -846,8 +872,10 @@ void MainWindow::renderFinal()
     }
     if (!m_ditherTickets.isEmpty()) {
         // The image processor still works on an earlier request; this one
-        // goes out when that answer is in.
+        // goes out when that answer is in, which a stop hastens: it is out of
+        // date anyway.
         m_finalDeferred = true;
+        m_imageProcessor->stopRun();
         return;
     }
     m_finalPreviewNeeded = false;
@@ -878,6 +906,9 @@ void MainWindow::renderFinal()
     m_finalVectors = jobType == QLatin1String("raster") ? VectorList() : vectors;
     const VectorList rasterList = jobType == QLatin1String("vector") ? VectorList() : rasters;
     m_finalHasContent = !m_finalVectors.items.isEmpty();
+    // No request is outstanding now: a stop left from an earlier one must
+    // not end this one.
+    m_imageProcessor->allowRuns();
     m_ditherTickets.push(m_currentJob, m_run);
     emit updateProgressString(QStringLiteral("Rendering the final job."));
     emit sendRasters(rasterList);
@@ -987,7 +1018,9 @@ void MainWindow::getPCL(QByteArray arr)
         finishJob(JobRecord::Ready, QStringLiteral("Empty page, not sent"));
         return;
     }
-    closeProgressDialog();
+    // The progress dialog stays while the job is sent, so that its Cancel
+    // can still stop the transmission.
+    emit updateProgressString(QStringLiteral("Sending the job to the engraver."));
     if (!sendJob(true))
         finishJob(JobRecord::Ready, QStringLiteral("No engraver selected, not sent"));
 }
@@ -1036,21 +1069,26 @@ bool MainWindow::initiateJobTx(int jobId)
     auto *titleLabel = new QLabel(title);
     auto *machineLabel = new QLabel(machine.name);
     auto *statusLabel = new QLabel(QStringLiteral("Connecting"));
+    statusLabel->setObjectName(QStringLiteral("sendStatusLabel"));
     auto *progress = new QProgressBar;
     progress->setRange(0, 0);
     progress->setFormat(QStringLiteral("Connecting"));
     progress->setTextVisible(true);
+    auto *cancel = new QPushButton(QStringLiteral("Cancel"));
+    cancel->setObjectName(QStringLiteral("cancelSendButton"));
+    cancel->setToolTip(QStringLiteral("Stop sending this job; the engraver does not engrave it"));
     layout->addWidget(titleLabel);
     layout->addWidget(machineLabel);
     layout->addWidget(statusLabel);
     layout->addWidget(progress);
+    layout->addWidget(cancel);
     ui->rightLayout->insertLayout(1, layout);
 
     connect(thread, SIGNAL(started()), sender, SLOT(start()));
     connect(sender, SIGNAL(finished()), thread, SLOT(quit()));
     connect(sender, SIGNAL(finished()), sender, SLOT(deleteLater()));
     for (QObject *widget :
-        std::initializer_list<QObject *> { titleLabel, machineLabel, statusLabel, progress, layout })
+        std::initializer_list<QObject *> { titleLabel, machineLabel, statusLabel, progress, cancel, layout })
         connect(sender, SIGNAL(finished()), widget, SLOT(deleteLater()));
     connect(thread, SIGNAL(finished()), thread, SLOT(deleteLater()));
     connect(this, SIGNAL(finished()), thread, SLOT(quit()));
@@ -1061,6 +1099,39 @@ bool MainWindow::initiateJobTx(int jobId)
     connect(sender, SIGNAL(bytesWritten(int)), progress, SLOT(setValue(int)));
     connect(sender, SIGNAL(totalBytes(int)), progress, SLOT(setMaximum(int)));
 
+    // The switch is kept here, not the sender: the sender deletes itself on
+    // its own thread when it is done, the switch stays valid.
+    const std::shared_ptr<std::atomic_bool> abort = sender->abortHandle();
+    connect(cancel, &QPushButton::clicked, this, [this, jobId, abort, cancel]() {
+        cancel->setEnabled(false);
+        if (jobId > 0 && job(jobId) && job(jobId)->state == JobRecord::Sending) {
+            infoString(QStringLiteral("Job cancelled: %1").arg(job(jobId)->title));
+            cancelSending(jobId);
+        } else {
+            abort->store(true);
+        }
+    });
+    auto stopped = std::make_shared<bool>(false);
+    connect(sender, &vexlorSocket::aborted, this, [this, jobId, stopped](bool wholeJobSent) {
+        *stopped = true;
+        if (!wholeJobSent)
+            return;
+        // Too late: the engraver had taken every byte of it.
+        const QString title = job(jobId) ? job(jobId)->title : QString();
+        const QString text = QStringLiteral("\"%1\" was cancelled after the engraver had received the "
+                                            "whole job: the engraver may engrave it all the same.")
+                                 .arg(title);
+        errorString(text);
+        if (JobRecord *record = job(jobId)) {
+            record->reason = text;
+            refreshJobList();
+        }
+        showMessage(QMessageBox::Warning, QStringLiteral("Cancel"), text, this);
+    });
+    m_sendAborts.insert(jobId, abort);
+    connect(
+        sender, &vexlorSocket::finished, this, [this, jobId, abort]() { m_sendAborts.remove(jobId, abort); });
+
     // The job's state follows its transmission; a direct print holds the
     // queue until the engraver has it, so jobs reach it in their order.
     if (jobId > 0) {
@@ -1069,10 +1140,18 @@ bool MainWindow::initiateJobTx(int jobId)
             if (failure->isEmpty())
                 *failure = text;
         });
-        connect(sender, &vexlorSocket::finished, this, [this, jobId, failure]() {
+        connect(sender, &vexlorSocket::finished, this, [this, jobId, failure, stopped, abort]() {
             JobRecord *record = job(jobId);
             const JobRecord::State state = failure->isEmpty() ? JobRecord::Sent : JobRecord::Failed;
-            if (record && record->state == JobRecord::Sending) {
+            if (*stopped) {
+                // Its state was set by the cancel; a transmission of the same
+                // job started since has its own.
+            } else if (record && abort->load() && record->state == JobRecord::Cancelled) {
+                // The cancel came when the transfer had already ended.
+                record->state = state;
+                record->reason
+                    = failure->isEmpty() ? QStringLiteral("Sent before the cancel took effect") : *failure;
+            } else if (record && record->state == JobRecord::Sending) {
                 if (m_busy && m_currentJob == jobId) {
                     finishJob(state, *failure);
                     return;

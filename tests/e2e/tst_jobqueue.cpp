@@ -81,6 +81,7 @@ private slots:
     void secondJobDuringEachStage();
     void cancelAtEachStage_data();
     void cancelAtEachStage();
+    void cancelWhileSending();
     void endlessPostScriptHitsTimeLimit();
     void applicationEndedDuringGhostscript();
     void blankPageIsNotSent();
@@ -237,11 +238,14 @@ QMessageBox *tst_JobQueue::messageBox(const QString &title) const
     return nullptr;
 }
 
+// The newest job of that title: a job sent alone for reference earlier in the
+// same window may bear the same title.
 const JobRecord *tst_JobQueue::jobTitled(const QString &title) const
 {
-    for (const JobRecord &record : m_window->jobs()) {
-        if (record.title == title)
-            return &record;
+    const QVector<JobRecord> &jobs = m_window->jobs();
+    for (auto it = jobs.crbegin(); it != jobs.crend(); ++it) {
+        if (it->title == title)
+            return &*it;
     }
     return nullptr;
 }
@@ -314,8 +318,12 @@ void tst_JobQueue::secondJobDuringEachStage()
     else
         QTRY_VERIFY_WITH_TIMEOUT(m_window->jobStage() == stage, 120000);
 
+    // Its title is known once it is parsed; a job of the same title sent
+    // alone before must not be taken for it.
+    const int listed = m_window->jobs().size();
     QVERIFY(send({ small }));
-    QTRY_VERIFY_WITH_TIMEOUT(jobTitled("Small 1") && jobTitled("Small 1")->parsed, 20000);
+    QTRY_VERIFY_WITH_TIMEOUT(m_window->jobs().size() == listed + 1 && m_window->jobs().last().parsed, 20000);
+    QCOMPARE(m_window->jobs().last().title, QStringLiteral("Small 1"));
     // The second job arrived while the first was still in that stage.
     QCOMPARE(jobTitled("Small 1")->state, JobRecord::Waiting);
     QCOMPARE(jobTitled("Heavy")->state, sending ? JobRecord::Sending : JobRecord::Processing);
@@ -395,6 +403,69 @@ void tst_JobQueue::cancelAtEachStage()
     QCOMPARE(out.readAll(), second);
     QCOMPARE(jobTitled("Heavy")->state, JobRecord::Cancelled);
     QCOMPARE(m_engraver->jobs().size(), before + 1);
+}
+
+void tst_JobQueue::cancelWhileSending()
+{
+    // An engraver that lets each connection wait a few seconds before it
+    // answers keeps a job in its sending stage.
+    openWindow({ "--accept-delay", "3000" });
+    const QByteArray second = alone(2);
+    QVERIFY(!second.isEmpty());
+    const int before = m_engraver->jobs().size();
+
+    // Direct print: the progress dialog's Cancel stops the transmission, and
+    // the job waiting behind it goes on.
+    QVERIFY(send({ filtered(smallJob(0), "Stopped", { "cResolution=75", "directPrint=enabled" }) }));
+    QTRY_VERIFY_WITH_TIMEOUT(jobTitled("Stopped"), 20000);
+    const int listed = m_window->jobs().size();
+    QVERIFY(send({ filtered(smallJob(2), "Small 2", { "cResolution=75", "directPrint=enabled" }) }));
+    QTRY_VERIFY_WITH_TIMEOUT(m_window->jobs().size() == listed + 1 && m_window->jobs().last().parsed, 20000);
+    QTRY_VERIFY_WITH_TIMEOUT(jobTitled("Stopped")->state == JobRecord::Sending, 60000);
+    // Connected, and waiting for the engraver's first answer.
+    QTRY_VERIFY_WITH_TIMEOUT(m_window->findChild<QLabel *>("sendStatusLabel")
+            && m_window->findChild<QLabel *>("sendStatusLabel")->text() == "Sending information.",
+        10000);
+    QCOMPARE(jobTitled("Small 2")->state, JobRecord::Waiting);
+    QProgressDialog *dialog = progressDialog();
+    QVERIFY(dialog);
+    QTest::mouseClick(dialog->findChild<QPushButton *>(), Qt::LeftButton);
+    QCOMPARE(jobTitled("Stopped")->state, JobRecord::Cancelled);
+
+    QTRY_VERIFY_WITH_TIMEOUT(jobTitled("Small 2")->state == JobRecord::Sent, 60000);
+    QTRY_VERIFY_WITH_TIMEOUT(m_engraver->log().contains("abort job"), 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(m_engraver->jobs().size(), before + 1, 10000);
+    QCOMPARE(m_engraver->jobData(m_engraver->jobs().last()), second);
+    QCOMPARE(jobTitled("Stopped")->state, JobRecord::Cancelled);
+    QVERIFY(!messageBox("Socket Error"));
+
+    // Print: the sending panel's own Cancel stops it; Print again sends the
+    // job whole.
+    QVERIFY(send({ filtered(smallJob(4), "Later", { "cResolution=75" }) }));
+    QTRY_VERIFY_WITH_TIMEOUT(jobTitled("Later") && jobTitled("Later")->state == JobRecord::Ready, 60000);
+    QTRY_VERIFY(!m_window->findChild<QLabel *>("sendStatusLabel"));
+    auto *print = m_window->findChild<QPushButton *>("pushButton");
+    QTest::mouseClick(print, Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(m_window->findChild<QLabel *>("sendStatusLabel")
+            && m_window->findChild<QLabel *>("sendStatusLabel")->text() == "Sending information.",
+        10000);
+    QTest::mouseClick(m_window->findChild<QPushButton *>("cancelSendButton"), Qt::LeftButton);
+    QCOMPARE(jobTitled("Later")->state, JobRecord::Cancelled);
+    QTRY_VERIFY_WITH_TIMEOUT(m_engraver->log().count("abort job") == 2, 10000);
+    QTRY_VERIFY(!m_window->findChild<QLabel *>("sendStatusLabel"));
+    QCOMPARE(m_engraver->jobs().size(), before + 1);
+
+    QVERIFY(print->isEnabled());
+    QTest::mouseClick(print, Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(jobTitled("Later")->state == JobRecord::Sent, 30000);
+    QTRY_COMPARE_WITH_TIMEOUT(m_engraver->jobs().size(), before + 2, 10000);
+    QCOMPARE(m_engraver->jobData(m_engraver->jobs().last()), m_window->jobBytes());
+    QCOMPARE(pjlTitle(m_window->jobBytes()), QByteArray("Later"));
+    // Nothing of the two cancelled transmissions was stored, then or since.
+    QStringList titles;
+    for (const QString &stored : m_engraver->jobs().mid(before))
+        titles << QString::fromLatin1(pjlTitle(m_engraver->jobData(stored)));
+    QCOMPARE(titles, (QStringList { "Small 2", "Later" }));
 }
 
 void tst_JobQueue::endlessPostScriptHitsTimeLimit()

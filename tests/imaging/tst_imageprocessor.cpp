@@ -79,6 +79,7 @@ private slots:
     void tilesKeepTheirPlaceAndReportProgress();
     void worksOnItsOwnThreadThroughQueuedSignals();
     void destroyedWhileRendering();
+    void stoppedRunAnswersWithNothing();
 };
 
 void tst_ImageProcessor::desaturateColour_data()
@@ -412,6 +413,44 @@ void tst_ImageProcessor::destroyedWhileRendering()
     }
     QCoreApplication::processEvents();
     QVERIFY2(clock.elapsed() < 60000, "the renderer's thread did not stop");
+}
+
+void tst_ImageProcessor::stoppedRunAnswersWithNothing()
+{
+    // A drawing of 20 bands with error diffusion, stopped from this thread as
+    // the window stops it: the run still answers, once, with no bands. Once
+    // runs are allowed again, the next one is whole.
+    imageProcessor processor;
+    QSignalSpy tiles(&processor, &imageProcessor::sendDitheredTiles);
+    processor.setDithering(3);
+    processor.getRasters(rasters({ filledRect(QRectF(0, 0, 4000, 24000), QColor(90, 90, 90)) }));
+    processor.process();
+    processor.stopRun();
+    QTRY_COMPARE_WITH_TIMEOUT(tiles.count(), 1, 60000);
+    QVERIFY(tiles.at(0).at(0).value<Vexlor::SceneTile>().isEmpty());
+
+    // While the stop stands, a new run ends before anything is painted.
+    processor.getRasters(rasters({ filledRect(QRectF(0, 0, 4000, 24000), QColor(90, 90, 90)) }));
+    processor.process();
+    QTRY_COMPARE_WITH_TIMEOUT(tiles.count(), 2, 60000);
+    QVERIFY(tiles.at(1).at(0).value<Vexlor::SceneTile>().isEmpty());
+
+    processor.allowRuns();
+    processor.getRasters(rasters({ filledRect(QRectF(0, 0, 64, 2500), Qt::black) }));
+    processor.process();
+    QTRY_COMPARE_WITH_TIMEOUT(tiles.count(), 3, 60000);
+    const Vexlor::SceneTile whole = tiles.at(2).at(0).value<Vexlor::SceneTile>();
+    QCOMPARE(whole.size(), 3);
+    for (int k = 0; k < 3; ++k) {
+        QCOMPARE(whole.at(k).first.top(), 1200 * k);
+        const QImage image = whole.at(k).second.toImage();
+        QCOMPARE(image.width(), 64);
+        for (int y = 0; y < image.height(); ++y) {
+            const bool ink = 1200 * k + y < 2500;
+            QCOMPARE(row(image, y, 64), QString(64, QLatin1Char(ink ? 'B' : 'W')));
+        }
+    }
+    QCOMPARE(tiles.count(), 3);
 }
 
 QTEST_MAIN(tst_ImageProcessor)

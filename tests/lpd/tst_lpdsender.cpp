@@ -1,5 +1,6 @@
 // The LPD sender against the virtual engraver: what goes over the wire, every
-// failure of the engraver, connections that fail, awkward job names, big jobs.
+// failure of the engraver, connections that fail, awkward job names, big jobs,
+// and transfers stopped half-way.
 
 #include "enginefixture.h"
 #include "vexlorsocket.h"
@@ -76,6 +77,7 @@ public:
     QList<int> totals;
     qint64 written = 0;
     int finishedCount = 0;
+    QList<bool> aborts; // wholeJobSent of every aborted()
 
 public slots:
     void onInfo(const QString &text) { events << QStringLiteral("info:") + text; }
@@ -89,6 +91,7 @@ public slots:
         events << QStringLiteral("finished");
         ++finishedCount;
     }
+    void onAborted(bool wholeJobSent) { aborts << wholeJobSent; }
     void onTotal(int count) { totals << count; }
     void onWritten(int count) { written += count; }
 };
@@ -114,6 +117,7 @@ struct senderRun
         QObject::connect(sender, SIGNAL(info(QString)), &recorder, SLOT(onInfo(QString)));
         QObject::connect(sender, SIGNAL(error(QString)), &recorder, SLOT(onError(QString)));
         QObject::connect(sender, SIGNAL(finished()), &recorder, SLOT(onFinished()));
+        QObject::connect(sender, SIGNAL(aborted(bool)), &recorder, SLOT(onAborted(bool)));
         QObject::connect(sender, SIGNAL(totalBytes(int)), &recorder, SLOT(onTotal(int)));
         QObject::connect(sender, SIGNAL(bytesWritten(int)), &recorder, SLOT(onWritten(int)));
         sender->moveToThread(&thread);
@@ -285,6 +289,10 @@ private slots:
     void largeJob();
     void slowNetwork();
     void engraverStopsTakingData();
+    void abortWhileWaiting_data();
+    void abortWhileWaiting();
+    void abortDuringData();
+    void abortBeforeStart();
 };
 
 void tst_lpdSender::protocolText_data()
@@ -611,6 +619,115 @@ void tst_lpdSender::engraverStopsTakingData()
     QTRY_COMPARE_WITH_TIMEOUT(run.recorder.finishedCount, 1, 60000);
     QCOMPARE(run.recorder.errors, QStringList { QStringLiteral("Problem with Sending Job") });
     QVERIFY(!run.recorder.events.contains(QStringLiteral("info:End of print job")));
+}
+
+void tst_lpdSender::abortWhileWaiting_data()
+{
+    QTest::addColumn<int>("step");
+    QTest::addColumn<QByteArray>("tail");
+    QTest::addColumn<bool>("wholeJobSent");
+    // Between two files the engraver is told to forget the job; inside one
+    // the connection just ends. Once the engraver has every byte, the stop
+    // comes too late and says so.
+    QTest::newRow("receive-job") << int(lpdStep::ReceiveJob) << QByteArray("\x01\n") << false;
+    QTest::newRow("control-subcommand") << int(lpdStep::ControlSubcommand) << QByteArray() << false;
+    QTest::newRow("control-file") << int(lpdStep::ControlFile) << QByteArray("\x01\n") << false;
+    QTest::newRow("data-subcommand") << int(lpdStep::DataSubcommand) << QByteArray() << false;
+    QTest::newRow("data") << int(lpdStep::Data) << QByteArray() << true;
+}
+
+// An engraver that does not answer a step keeps the sender waiting; a stop
+// ends the wait at once, without an error, and the engraver keeps no job
+// unless it had all of it.
+void tst_lpdSender::abortWhileWaiting()
+{
+    QFETCH(int, step);
+    QFETCH(QByteArray, tail);
+    QFETCH(bool, wholeJobSent);
+    engineFixture engraver;
+    engraver.options.silentAt << static_cast<lpdStep>(step);
+    QVERIFY(engraver.start());
+
+    const QByteArray job = smallJob();
+    const QList<QByteArray> pieces = expectedPieces("Stopped", job);
+    // A waiting time far beyond the test's: only the stop can end the wait.
+    senderRun run(engraver.port(), job, QStringLiteral("Stopped"), 600000);
+    QTRY_COMPARE_WITH_TIMEOUT(run.recorder.written, qint64(joined(pieces, step + 1).size()), 10000);
+    if (wholeJobSent)
+        QTRY_VERIFY(run.recorder.events.contains(QStringLiteral("info:Engraver Processing")));
+    const vexlorSocket::abortSwitch stop = run.sender->abortHandle();
+    stop->store(true);
+
+    QTRY_COMPARE_WITH_TIMEOUT(run.recorder.finishedCount, 1, 10000);
+    QCOMPARE(run.recorder.errors, QStringList());
+    QCOMPARE(run.recorder.aborts, QList<bool> { wholeJobSent });
+    QCOMPARE(run.recorder.events.last(), QStringLiteral("finished"));
+    QCOMPARE(run.recorder.events.at(run.recorder.events.size() - 2),
+        wholeJobSent
+            ? QStringLiteral("info:Transfer cancelled after the engraver had received the whole job.")
+            : QStringLiteral("info:Transfer cancelled: the engraver did not receive the whole job."));
+    QVERIFY(!run.recorder.events.contains(QStringLiteral("info:End of print job")));
+
+    run.release();
+    QTRY_COMPARE(engraver.closed->count(), 1);
+    QCOMPARE(engraver.transcript(1), joined(pieces, step + 1) + tail);
+    QCOMPARE(engraver.storedJobs().size(), wholeJobSent ? 1 : 0);
+    QVERIFY(engraver.incoming().isEmpty());
+    // Setting the switch of a sender that is gone is harmless.
+    stop->store(true);
+}
+
+// A stop while the job data is on its way resets the connection: what was
+// still queued for the engraver never reaches it, so it never holds the whole
+// data file.
+void tst_lpdSender::abortDuringData()
+{
+    slowEngraver engraver(16 * 1024, 45);
+    QVERIFY(engraver.port() != 0);
+    QByteArray job(2 * 1024 * 1024, Qt::Uninitialized);
+    for (int i = 0; i < job.size(); ++i)
+        job[i] = static_cast<char>((i * 13) % 251);
+    job += smallJob();
+    const QList<QByteArray> pieces = expectedPieces("Halfway", job);
+    const int header = joined(pieces, 4).size();
+
+    senderRun run(engraver.port(), job, QStringLiteral("Halfway"), 600000);
+    QTRY_VERIFY_WITH_TIMEOUT(engraver.received().size() > header + 128 * 1024, 20000);
+    run.sender->abortHandle()->store(true);
+    QTRY_COMPARE_WITH_TIMEOUT(run.recorder.finishedCount, 1, 10000);
+    QCOMPARE(run.recorder.errors, QStringList());
+    QCOMPARE(run.recorder.aborts, QList<bool> { false });
+    QVERIFY(run.recorder.events.contains(QStringLiteral("info:Writing Data")));
+    QVERIFY(!run.recorder.events.contains(QStringLiteral("info:Engraver Processing")));
+
+    run.release();
+    QTRY_VERIFY_WITH_TIMEOUT(engraver.done(), 20000);
+    const QByteArray received = engraver.received();
+    const QByteArray everything = joined(pieces, pieces.size());
+    // What arrived is the start of the exchange and nothing else, well short
+    // of the whole job.
+    QVERIFY2(received.size() < everything.size() - 512 * 1024, qPrintable(QString::number(received.size())));
+    QCOMPARE(received, everything.left(received.size()));
+}
+
+// A sender stopped before its thread has started never connects.
+void tst_lpdSender::abortBeforeStart()
+{
+    QTcpServer engraver;
+    QVERIFY(engraver.listen(loopback, 0));
+    vexlorSocket sender(loopback, engraver.serverPort(), smallJob(), QStringLiteral("Never"));
+    senderRecorder recorder;
+    connect(&sender, SIGNAL(info(QString)), &recorder, SLOT(onInfo(QString)));
+    connect(&sender, SIGNAL(error(QString)), &recorder, SLOT(onError(QString)));
+    connect(&sender, SIGNAL(finished()), &recorder, SLOT(onFinished()));
+    connect(&sender, SIGNAL(aborted(bool)), &recorder, SLOT(onAborted(bool)));
+    sender.abort();
+    sender.start();
+    QCOMPARE(recorder.events,
+        (QStringList {
+            QStringLiteral("info:Transfer cancelled before it began."), QStringLiteral("finished") }));
+    QCOMPARE(recorder.aborts, QList<bool> { false });
+    QVERIFY(!engraver.waitForNewConnection(300));
 }
 
 QTEST_GUILESS_MAIN(tst_lpdSender)

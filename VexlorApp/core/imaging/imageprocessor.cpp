@@ -19,6 +19,7 @@ imageProcessor::imageProcessor(QObject *parent)
     : QObject(parent)
     , m_renderer(new rasterPipeline)
 {
+    m_renderer->setStopSwitch(&m_stopRun);
     connect(m_renderer, &rasterPipeline::finished, this, &imageProcessor::getDitheredBands);
     connect(m_renderer, &rasterPipeline::progress, this, &imageProcessor::pipelineProgress);
     connect(m_renderer, &rasterPipeline::failed, this, &imageProcessor::error);
@@ -104,6 +105,10 @@ void imageProcessor::process()
     emit setLabelTextProgBar(QStringLiteral("Rendering Raster Graphics"));
     emit setRangeProgBar(0, m_rasterItems.size());
     for (int i = 0; i < m_rasterItems.size(); ++i) {
+        if (m_stopRun.load()) {
+            emit sendDitheredTiles(Vexlor::SceneTile());
+            return;
+        }
         emit setValueProgBar(i);
         LaserOp::LaserOp &item = m_rasterItems[i];
         if (item.type == LaserOp::Image) {

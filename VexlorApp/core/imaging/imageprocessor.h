@@ -12,6 +12,8 @@
 #include <QString>
 #include <QThread>
 
+#include <atomic>
+
 class rasterPipeline;
 
 // Turns the raster items of a job into black-and-white tiles for the raster
@@ -39,6 +41,15 @@ public:
     // is; every other pixel becomes its grey, opaque.
     static QPixmap desaturate(const QPixmap &pixmap);
 
+    // Called directly from another thread, since this one may be busy:
+    // stopRun() ends the run under way, or the one already asked for, at its
+    // next item or band; the run answers with an empty tile list, so that
+    // every process() still gets its one answer. allowRuns() lifts the stop;
+    // the caller does so before it asks for the next run, when none is
+    // outstanding.
+    void stopRun() { m_stopRun.store(true); }
+    void allowRuns() { m_stopRun.store(false); }
+
 public slots:
     void setDithering(int type);
     void getRasters(VectorList list);
@@ -65,6 +76,7 @@ private:
     qint32 m_dithering = 0;
     qint32 m_runDithering = 0;
     QList<LaserOp::LaserOp> m_rasterItems;
+    std::atomic<bool> m_stopRun { false };
     QThread m_renderThread;
     rasterPipeline *m_renderer = nullptr;
 };

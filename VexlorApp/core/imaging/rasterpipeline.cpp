@@ -141,7 +141,10 @@ void rasterPipeline::startRender()
     do {
         m_restartPending = false;
         m_stop = false;
-        run();
+        // A switched-off pass still answers, with nothing, so that whoever
+        // asked for it knows it is over.
+        if (!run() && !m_restartPending && m_stopSwitch && m_stopSwitch->load())
+            emit finished(Vexlor::SceneTile());
     } while (m_restartPending);
     m_running = false;
     // The buffers are the size of this picture's bands; the next job's differ.
@@ -192,6 +195,14 @@ void rasterPipeline::paintBand(Band *band, const QRect &rect, const Vexlor::Lase
     giveBuffer(std::move(canvas));
 }
 
+bool rasterPipeline::stopped()
+{
+    // The painters on the pool look at m_stop only.
+    if (m_stopSwitch && m_stopSwitch->load())
+        m_stop = true;
+    return m_stop;
+}
+
 bool rasterPipeline::run()
 {
     const Vexlor::LaserItemList items = renderingManager::threadSafeCopy(m_items);
@@ -218,7 +229,7 @@ bool rasterPipeline::run()
     QStringList missing;
 
     int submitted = 0;
-    for (int k = 0; k < count && !m_stop; ++k) {
+    for (int k = 0; k < count && !stopped(); ++k) {
         while (submitted < count && submitted < k + ahead) {
             Band *band = &bands[size_t(submitted)];
             const QRect rect = rects.at(submitted);
@@ -233,7 +244,7 @@ bool rasterPipeline::run()
         Band &band = bands[size_t(k)];
         {
             QMutexLocker locker(&handoff.lock);
-            while (!band.done && !m_stop) {
+            while (!band.done && !stopped()) {
                 handoff.bandDone.wait(&handoff.lock, 50);
                 locker.unlock();
                 // kill() and a new startRender() arrive as events of this thread.
@@ -241,7 +252,7 @@ bool rasterPipeline::run()
                 locker.relock();
             }
         }
-        if (m_stop)
+        if (stopped())
             break;
 
         QImage bits;

@@ -28,6 +28,8 @@
 // Lives on a thread of its own; its slots arrive queued. A startRender()
 // that arrives while a pass runs stops that pass, which emits nothing, and
 // the new one runs once the old one has returned. kill() stops the pass.
+// The stop switch, set from any thread, stops the pass at its next band or
+// item too, but the pass then answers with no bands.
 class rasterPipeline : public QObject
 {
     Q_OBJECT
@@ -45,6 +47,9 @@ public:
     // eight bits per pixel; written into buffer when it has the band's size
     // and format.
     static QImage greyBand(const QImage &band, QImage buffer = QImage());
+
+    // Set before the pipeline moves to its thread; the switch outlives it.
+    void setStopSwitch(const std::atomic<bool> *stopSwitch) { m_stopSwitch = stopSwitch; }
 
 public slots:
     void getList(Vexlor::LaserItemList list);
@@ -65,6 +70,8 @@ private:
 
     // Returns false when the pass was stopped.
     bool run();
+    // Whether the pass must end: killed, restarted or switched off.
+    bool stopped();
     void paintBand(Band *band, const QRect &rect, const Vexlor::LaserItemList *items, int method);
     // A picture of this size and format from the buffers of earlier bands, or a new one.
     QImage takeBuffer(const QSize &size, QImage::Format format);
@@ -74,6 +81,7 @@ private:
     Vexlor::LaserItemList m_items;
     int m_method = 0;
     std::atomic<bool> m_stop;
+    const std::atomic<bool> *m_stopSwitch = nullptr;
     bool m_running = false;
     bool m_restartPending = false;
 
