@@ -492,16 +492,7 @@ void MainWindow::reciveDitheringType(QString dType)
         m_pendingDithering = dType;
         return;
     }
-    static const struct
-    {
-        const char *name;
-        int type;
-    } methods[] = { { "brighten", 1 }, { "lowres", 2 }, { "floyd", 3 }, { "jarvis", 4 }, { "stucki", 5 } };
-    int type = 0;
-    for (const auto &method : methods) {
-        if (dType.contains(QLatin1String(method.name)))
-            type |= method.type;
-    }
+    const int type = Vexlor::ditheringIndex(dType);
     // Handed to the image processor with the next final rendering, never
     // while it may still be busy with another one.
     m_ditheringType = type;

@@ -14,6 +14,7 @@
 
 #include "imageprocessor.h"
 #include "pclgenerator.h"
+#include "settingslookup.h"
 #include "vexlortypes.h"
 #include "xml2gfxlist.h"
 
@@ -64,22 +65,6 @@ struct Case
             .arg(dithering, jobType, direction, centre);
     }
 };
-
-// The dithering index the main window takes from the option text.
-int ditheringIndex(const QString &option)
-{
-    static const struct
-    {
-        const char *name;
-        int type;
-    } methods[] = { { "brighten", 1 }, { "lowres", 2 }, { "floyd", 3 }, { "jarvis", 4 }, { "stucki", 5 } };
-    int type = 0;
-    for (const auto &method : methods) {
-        if (option.contains(QLatin1String(method.name)))
-            type |= method.type;
-    }
-    return type;
-}
 
 QList<Case> cases()
 {
@@ -268,7 +253,7 @@ QByteArray tst_JobIdentity::makeJob(const Case &c, const QString &folder)
     imageProcessor processor;
     QSignalSpy dithered(&processor, &imageProcessor::sendDitheredTiles);
     processor.getRasters(rasters);
-    processor.setDithering(ditheringIndex(c.dithering));
+    processor.setDithering(Vexlor::ditheringIndex(c.dithering));
     processor.process();
     if (dithered.isEmpty() && !dithered.wait(600000))
         return QByteArray();
