@@ -9,6 +9,7 @@
 // the job and run being worked on. Everything else is drained and dropped, so
 // a cancelled job or an earlier run never reaches the preview, out.prn or the
 // engraver.
+#include "ditherer.h"
 #include "editsettings.h"
 #include "gsmanager.h"
 #include "imageprocessor.h"
@@ -117,7 +118,13 @@ QString ghostscriptErrorLine(const QString &output)
 bool tilesHaveInk(const Vexlor::SceneTile &tiles)
 {
     for (const auto &tile : tiles) {
-        const QImage image = tile.second.toImage().convertToFormat(QImage::Format_Grayscale8);
+        const QImage bits = tile.second.toImage();
+        if (bits.format() == QImage::Format_Mono || bits.format() == QImage::Format_MonoLSB) {
+            if (ditherer::hasInk(bits))
+                return true;
+            continue;
+        }
+        const QImage image = bits.convertToFormat(QImage::Format_Grayscale8);
         for (int y = 0; y < image.height(); ++y) {
             const uchar *line = image.constScanLine(y);
             for (int x = 0; x < image.width(); ++x) {

@@ -6,6 +6,8 @@
 
 #include <QtTest>
 
+#include <cstring>
+
 #include <random>
 #include <vector>
 
@@ -81,6 +83,8 @@ private slots:
     void grey8AndRgb32Agree();
     void matchesStepByStepMethod_data();
     void matchesStepByStepMethod();
+    void inkIsFoundInTheBits_data();
+    void inkIsFoundInTheBits();
 };
 
 void tst_Ditherer::outputIsOneBit_data()
@@ -362,6 +366,53 @@ void tst_Ditherer::matchesStepByStepMethod()
         QCOMPARE(fast.carryA(), slow.A);
         QCOMPARE(fast.carryB(), slow.B);
     }
+}
+
+void tst_Ditherer::inkIsFoundInTheBits_data()
+{
+    QTest::addColumn<int>("format");
+    QTest::addColumn<int>("width");
+    QTest::addColumn<bool>("blackIsOne");
+    for (const int width : { 1, 7, 8, 13, 64, 100 }) {
+        for (const bool blackIsOne : { true, false }) {
+            QTest::addRow("Mono, %d wide, black at %d", width, blackIsOne ? 1 : 0)
+                << int(QImage::Format_Mono) << width << blackIsOne;
+            QTest::addRow("MonoLSB, %d wide, black at %d", width, blackIsOne ? 1 : 0)
+                << int(QImage::Format_MonoLSB) << width << blackIsOne;
+        }
+    }
+}
+
+void tst_Ditherer::inkIsFoundInTheBits()
+{
+    QFETCH(int, format);
+    QFETCH(int, width);
+    QFETCH(bool, blackIsOne);
+    const uint white = blackIsOne ? 0 : 1;
+    QImage bits(width, 5, QImage::Format(format));
+    bits.setColorCount(2);
+    bits.setColor(blackIsOne ? 0 : 1, qRgb(255, 255, 255));
+    bits.setColor(blackIsOne ? 1 : 0, qRgb(0, 0, 0));
+    // The unused bits of every line hold the ink value: they are no pixels,
+    // so the picture is still empty.
+    for (int y = 0; y < bits.height(); ++y)
+        std::memset(bits.scanLine(y), white ? 0x00 : 0xff, size_t(bits.bytesPerLine()));
+    for (int y = 0; y < bits.height(); ++y)
+        for (int x = 0; x < width; ++x)
+            bits.setPixel(x, y, white);
+    QVERIFY(!ditherer::hasInk(bits));
+    // One black pixel, in the last column of the last line, then in the first.
+    QImage last = bits;
+    last.setPixel(width - 1, 4, 1 - white);
+    QVERIFY(ditherer::hasInk(last));
+    QImage first = bits;
+    first.setPixel(0, 0, 1 - white);
+    QVERIFY(ditherer::hasInk(first));
+    // A light grey counts as ink, as it does in the picture.
+    QImage grey = bits;
+    grey.setColor(int(1 - white), qRgb(250, 250, 250));
+    grey.setPixel(width / 2, 2, 1 - white);
+    QVERIFY(ditherer::hasInk(grey));
 }
 
 QTEST_GUILESS_MAIN(tst_Ditherer)

@@ -286,6 +286,19 @@ void tst_ImageProcessor::pixmapsGoGreyKeepingTransparentBlack()
     const QImage opaqueGrey = imageProcessor::desaturate(QPixmap::fromImage(opaqueSource)).toImage();
     QCOMPARE(opaqueGrey.pixel(0, 0), qRgb(0, 0, 0));
     QCOMPARE(opaqueGrey.pixel(1, 0), qRgb(39, 39, 39));
+
+    // A picture that is grey already is kept as it is, not copied; one pixel
+    // of colour in its last row is enough to desaturate it.
+    QImage greySource(300, 200, QImage::Format_RGB32);
+    for (int y = 0; y < greySource.height(); ++y)
+        for (int x = 0; x < greySource.width(); ++x)
+            greySource.setPixel(x, y, qRgb((x + y) % 256, (x + y) % 256, (x + y) % 256));
+    const QPixmap greyPixmap = QPixmap::fromImage(greySource);
+    QCOMPARE(imageProcessor::desaturate(greyPixmap).cacheKey(), greyPixmap.cacheKey());
+    greySource.setPixel(299, 199, qRgb(10, 10, 11));
+    const QImage tinted = imageProcessor::desaturate(QPixmap::fromImage(greySource)).toImage();
+    QCOMPARE(tinted.pixel(299, 199), qRgb(10, 10, 10));
+    QCOMPARE(tinted.pixel(5, 7), qRgb(12, 12, 12));
 }
 
 void tst_ImageProcessor::rendersAndDithersAFilledRectangle()

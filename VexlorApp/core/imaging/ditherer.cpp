@@ -676,6 +676,34 @@ QImage ditherer::makeMonoImage(int width, int height)
     return image;
 }
 
+bool ditherer::hasInk(const QImage &image)
+{
+    const QRgb white = qRgb(255, 255, 255);
+    const bool inkAt0 = image.colorCount() > 0 && (image.color(0) | 0xff000000u) != white;
+    const bool inkAt1 = image.colorCount() > 1 && (image.color(1) | 0xff000000u) != white;
+    if (!inkAt0 && !inkAt1)
+        return false;
+    if (inkAt0 && inkAt1)
+        return !image.isNull();
+    const int w = image.width();
+    const int fullBytes = w / 8;
+    const int rest = w % 8;
+    // The bits of the last, partly used byte that hold pixels.
+    const uchar restMask = image.format() == QImage::Format_Mono ? uchar(0xff00u >> rest) : uchar((1u << rest) - 1);
+    // Ink is a set bit where index 1 is ink, a clear bit where index 0 is.
+    const uchar flip = inkAt1 ? 0x00 : 0xff;
+    for (int y = 0; y < image.height(); ++y) {
+        const uchar *line = image.constScanLine(y);
+        for (int b = 0; b < fullBytes; ++b) {
+            if (line[b] ^ flip)
+                return true;
+        }
+        if (rest > 0 && ((line[fullBytes] ^ flip) & restMask))
+            return true;
+    }
+    return false;
+}
+
 QImage ditherer::orderedDither(const QImage &tile)
 {
     const QImage src = readableSource(tile);

@@ -34,6 +34,9 @@ public:
     ditherer(int method, int width);
 
     // The two indexes that leave tiles grey; every unknown index means ordered dithering.
+    // Whether a one-bit picture (Format_Mono or Format_MonoLSB) has a pixel
+    // of a colour other than white; the bits beyond its width do not count.
+    static bool hasInk(const QImage &image);
     static bool leavesGrey(int method) { return method == Brighten || method == LowResolution; }
 
     int method() const { return m_method; }

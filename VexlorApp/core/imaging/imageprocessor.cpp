@@ -13,6 +13,27 @@ inline int greyOf(int r, int g, int b)
     return (11 * r + 16 * g + 5 * b) >> 5;
 }
 
+// True for an opaque 32-bit picture whose pixels all have equal red, green
+// and blue, which desaturating leaves as they are (greyOf(g, g, g) is g): the
+// greys handed over by the interpreter, read without copying them.
+bool isGrey(const QImage &image)
+{
+    if (image.format() != QImage::Format_RGB32)
+        return false;
+    const int w = image.width();
+    for (int y = 0; y < image.height(); ++y) {
+        const quint32 *line = reinterpret_cast<const quint32 *>(image.constScanLine(y));
+        quint32 odd = 0;
+        for (int x = 0; x < w; ++x) {
+            const quint32 p = line[x];
+            odd |= (p ^ (p >> 8)) & 0xffffu;
+        }
+        if (odd != 0)
+            return false;
+    }
+    return true;
+}
+
 } // namespace
 
 imageProcessor::imageProcessor(QObject *parent)
@@ -50,6 +71,8 @@ QColor imageProcessor::desaturate(const QColor &color)
 QPixmap imageProcessor::desaturate(const QPixmap &pixmap)
 {
     if (pixmap.isNull())
+        return pixmap;
+    if (!pixmap.hasAlphaChannel() && isGrey(pixmap.toImage()))
         return pixmap;
     // Pixmaps with an alpha channel keep it premultiplied, so every fully
     // transparent pixel reads as 0 here.

@@ -175,6 +175,28 @@ void rasterPipeline::giveBuffer(QImage buffer)
 
 void rasterPipeline::paintBand(Band *band, const QRect &rect, const Vexlor::LaserItemList *items, int method)
 {
+    if (!ditherer::leavesGrey(method)) {
+        // A band of scaled pictures only (a photo) is sampled straight into
+        // grey, with the very pixels the painter would copy.
+        QImage grey = takeBuffer(rect.size(), QImage::Format_Grayscale8);
+        const renderingThread::GreyPaint painted
+            = grey.isNull() ? renderingThread::GreyPaint::Unsupported
+                            : renderingThread::paintGrey(grey, rect, *items, &m_stop);
+        if (painted == renderingThread::GreyPaint::Painted) {
+            if (diffuses(method)) {
+                band->result = std::move(grey);
+            } else {
+                band->result = ditherer::orderedDither(grey);
+                giveBuffer(std::move(grey));
+            }
+            band->outOfMemory = band->result.isNull();
+            return;
+        }
+        if (!grey.isNull())
+            giveBuffer(std::move(grey));
+        if (painted == renderingThread::GreyPaint::Stopped)
+            return;
+    }
     QImage canvas = takeBuffer(rect.size(), QImage::Format_RGB32);
     if (canvas.isNull()) {
         band->outOfMemory = true;

@@ -35,6 +35,17 @@ public:
     static bool paint(QImage &image, const QRect &rect, const Vexlor::LaserItemList &items,
         const std::atomic<bool> *stopFlag, int divisor = 1);
 
+    enum class GreyPaint { Painted, Unsupported, Stopped };
+    // Paints the rectangle straight into eight-bit grey (grey must be a
+    // Grayscale8 image of the rectangle's size) when the items that reach it
+    // are all opaque 32-bit pictures drawn at a scale, without rotation or
+    // clip: each pixel gets the blue channel of the picture pixel that paint()
+    // copies there, so the result equals paint() on white followed by taking
+    // the blue channel, without the 32-bit picture. Unsupported leaves grey
+    // unspecified; paint() is then the way.
+    static GreyPaint paintGrey(QImage &grey, const QRect &rect, const Vexlor::LaserItemList &items,
+        const std::atomic<bool> *stopFlag);
+
 private:
     QPair<QRect, QImage> *m_tile;
     Vexlor::LaserItemList m_items;
