@@ -5,6 +5,7 @@
 #include "colorconverter.h"
 #include "commandline.h"
 #include "dashsplitter.h"
+#include "picturefile.h"
 #include "sampledimage.h"
 #include "scenebuilder.h"
 
@@ -26,6 +27,9 @@ private slots:
     void sampleDecoding();
     void cmykThroughProfiles();
     void recordsToScene();
+    void pictureFilesReadBackExactly_data();
+    void pictureFilesReadBackExactly();
+    void pictureFileThatCannotBeWritten();
 };
 
 void tst_gsdevice::commandLineValues_data()
@@ -296,6 +300,57 @@ void tst_gsdevice::recordsToScene()
     QVERIFY(xml.contains(
         QLatin1String("<clippath><moveto>0,0</moveto><lineto>200,0</lineto><lineto>200,100</lineto>"
                       "<lineto>0,100</lineto><closepath/></clippath>")));
+}
+
+void tst_gsdevice::pictureFilesReadBackExactly_data()
+{
+    QTest::addColumn<int>("format");
+    QTest::addColumn<QSize>("size");
+    QTest::newRow("grey") << int(QImage::Format_Grayscale8) << QSize(301, 47);
+    QTest::newRow("grey, one pixel") << int(QImage::Format_Grayscale8) << QSize(1, 1);
+    QTest::newRow("colour") << int(QImage::Format_RGB32) << QSize(129, 33);
+    QTest::newRow("colour with transparency") << int(QImage::Format_ARGB32) << QSize(64, 20);
+}
+
+void tst_gsdevice::pictureFilesReadBackExactly()
+{
+    // The scene's reader must get every pixel back as it was written.
+    QFETCH(int, format);
+    QFETCH(QSize, size);
+    QImage picture(size, QImage::Format(format));
+    quint32 seed = 99;
+    for (int y = 0; y < size.height(); ++y) {
+        for (int x = 0; x < size.width(); ++x) {
+            seed = seed * 1664525u + 1013904223u;
+            if (format == QImage::Format_Grayscale8)
+                picture.scanLine(y)[x] = uchar(seed >> 24);
+            else if (format == QImage::Format_RGB32)
+                picture.setPixel(x, y, 0xff000000u | (seed >> 8));
+            else
+                picture.setPixel(x, y, (seed & 0xff000000u) | (seed >> 8 & 0xffffffu));
+        }
+    }
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("picture.png"));
+    QString error;
+    QVERIFY2(writePictureFile(picture, path, &error), qPrintable(error));
+    QImage back(path);
+    QCOMPARE(back.size(), size);
+    if (format == QImage::Format_ARGB32)
+        back = back.convertToFormat(QImage::Format_ARGB32);
+    QCOMPARE(back.format(), picture.format());
+    QCOMPARE(back, picture);
+}
+
+void tst_gsdevice::pictureFileThatCannotBeWritten()
+{
+    QTemporaryDir dir;
+    QImage picture(10, 10, QImage::Format_Grayscale8);
+    picture.fill(128);
+    QString error;
+    QVERIFY(!writePictureFile(picture, dir.filePath(QStringLiteral("missing/picture.png")), &error));
+    QCOMPARE(error, QStringLiteral("No such file or directory"));
+    QVERIFY(QDir(dir.path()).entryList(QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot).isEmpty());
 }
 
 QTEST_GUILESS_MAIN(tst_gsdevice)

@@ -2,6 +2,7 @@
 
 #include "colorconverter.h"
 #include "dashsplitter.h"
+#include "picturefile.h"
 
 #include <QDir>
 #include <QFile>
@@ -512,9 +513,9 @@ bool sceneBuilder::writeImage(
     m = placed;
     const QString name = prefix + QString::number(item.imageId) + QStringLiteral(".png");
     const QImage grey = greyPicture(picture);
-    // quality 85 is zlib's fastest compression level
-    if (!(grey.isNull() ? picture : grey).save(QDir(folder).filePath(name), "PNG", 85)) {
-        *error = QStringLiteral("cannot write the image file %1").arg(QDir(folder).filePath(name));
+    QString why;
+    if (!writePictureFile(grey.isNull() ? picture : grey, QDir(folder).filePath(name), &why)) {
+        *error = QStringLiteral("cannot write the image file %1: %2").arg(QDir(folder).filePath(name), why);
         return false;
     }
     const clipStore::Resolved &clip = m_clips.resolve(item.clip);
