@@ -960,6 +960,21 @@ void MainWindow::getPCL(QByteArray arr)
     infoString(QStringLiteral("Finished PCL Generation."));
     m_jobBytes = arr;
     infoString(QStringLiteral("In the PCL there were %1 bytes").arg(m_jobBytes.size()));
+    const QString folder = m_gsOutputDir.absolutePath();
+    const QString path = folder + QStringLiteral("/out.prn");
+    QString reason;
+    if (!Vexlor::isPrivateDir(folder, &reason)) {
+        failCurrent(QStringLiteral("Refusing to write the engraver job into %1: %2").arg(folder, reason));
+        return;
+    }
+    QString why;
+    // Written beside it and renamed, so that a full disk never leaves a
+    // truncated job file in place of a good one; the reason is the system's.
+    if (!Vexlor::replaceFileAtomically(path, m_jobBytes, &why)) {
+        failCurrent(QStringLiteral("Unable to write file. %1").arg(why));
+        return;
+    }
+    // Once the job is written: reading the whole stream takes a moment on large jobs.
     {
         // For the engraver selected now, with its figures from the timing file.
         const int row = ui->machineList->currentRow();
@@ -974,21 +989,6 @@ void MainWindow::getPCL(QByteArray arr)
             record->estimate = estimate;
         ui->statusBar->showMessage(QStringLiteral("Estimated time: ") + estimate);
         ui->pushButton->setToolTip(QStringLiteral("Estimated time: ") + estimate);
-    }
-
-    const QString folder = m_gsOutputDir.absolutePath();
-    const QString path = folder + QStringLiteral("/out.prn");
-    QString reason;
-    if (!Vexlor::isPrivateDir(folder, &reason)) {
-        failCurrent(QStringLiteral("Refusing to write the engraver job into %1: %2").arg(folder, reason));
-        return;
-    }
-    QString why;
-    // Written beside it and renamed, so that a full disk never leaves a
-    // truncated job file in place of a good one; the reason is the system's.
-    if (!Vexlor::replaceFileAtomically(path, m_jobBytes, &why)) {
-        failCurrent(QStringLiteral("Unable to write file. %1").arg(why));
-        return;
     }
 
     m_jobStage = 6;
