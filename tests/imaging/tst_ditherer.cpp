@@ -337,6 +337,10 @@ void tst_Ditherer::matchesStepByStepMethod_data()
         }
         QTest::addRow("method %d, wide", method) << method << 517 << 40;
     }
+    // Wide enough for Floyd-Steinberg to share the rows between two threads,
+    // with stretches of columns that end anywhere.
+    for (const QSize &size : { QSize(2048, 3), QSize(2051, 4), QSize(4099, 41), QSize(6000, 9), QSize(3000, 2) })
+        QTest::addRow("method 3, %d x %d", size.width(), size.height()) << 3 << size.width() << size.height();
 }
 
 void tst_Ditherer::matchesStepByStepMethod()

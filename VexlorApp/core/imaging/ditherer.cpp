@@ -1,7 +1,12 @@
 #include "ditherer.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
+#include <limits>
+#include <system_error>
+#include <thread>
+#include <vector>
 
 #ifdef __SSE2__
 #include <emmintrin.h>
@@ -540,6 +545,120 @@ Q_ALWAYS_INLINE void diffusePairSpan(RowScan<K> &upper, RowScan<K> &lower, int f
     lower.acc = lowerBits;
 }
 
+// Floyd-Steinberg over a wide tile on two threads. The rows are taken in
+// units (a pair of rows scanned together as below, or a single row), and
+// units alternate between the two threads. A unit may follow the unit above it
+// at any distance of five columns or more behind its last row, which gives the
+// same result as one row after the other (see kRowLag); each unit publishes
+// how far its last row has gone, and the unit below waits for that before
+// every stretch of columns it scans.
+constexpr int kParallelWidth = 2048;
+constexpr int kStretch = 512;
+constexpr int kRowDone = std::numeric_limits<int>::max();
+
+struct UnitProgress
+{
+    std::atomic<int> columns { 0 };
+};
+
+inline void waitForColumns(const UnitProgress *above, int columns)
+{
+    if (!above)
+        return;
+    int spins = 0;
+    while (above->columns.load(std::memory_order_acquire) < columns) {
+        if (++spins < 128) {
+#ifdef __SSE2__
+            _mm_pause();
+#endif
+        } else {
+            std::this_thread::yield();
+        }
+    }
+}
+
+template <typename K>
+void diffuseUnits(const QImage &src, QImage &dst, int *R0, int *R1, int *R2, int *A, int *B,
+    const std::vector<int> &unitRows, std::vector<UnitProgress> &progress, int first)
+{
+    const typename ShareTable<K>::Entry *table = ShareTable<K>::instance().entries.data();
+    const int W = src.width();
+    const int H = src.height();
+    const int padBytes = dst.bytesPerLine() - (W + 7) / 8;
+    RowScan<K> upper;
+    RowScan<K> lower;
+    // Pixels up to 'to' of a row read columns up to to + 1, which the row above
+    // moves down at its pixel to + 3; its last two columns move when it ends.
+    const auto needed = [W](int to) { return to + 4 <= W - 2 ? to + 4 : kRowDone; };
+
+    for (size_t u = size_t(first); u < unitRows.size(); u += 2) {
+        const int y = unitRows[u];
+        const UnitProgress *above = u > 0 ? &progress[u - 1] : nullptr;
+        std::atomic<int> &mine = progress[u].columns;
+        if (!(W >= kRowLag + 4 && y + 2 < H)) {
+            waitForColumns(above, kRowDone);
+            upper.begin(src, dst, y, R0, R1, A, B);
+            const int interiorFrom = std::min(2, W);
+            const int interiorTo = std::max(interiorFrom, W - 2);
+            upper.template span<false>(0, interiorFrom, R0, R1, R2, table);
+            if (upper.isMiddleRow())
+                upper.template span<true>(interiorFrom, interiorTo, R0, R1, R2, table);
+            else
+                upper.template span<false>(interiorFrom, interiorTo, R0, R1, R2, table);
+            upper.template span<false>(interiorTo, W, R0, R1, R2, table);
+            upper.finish(padBytes, R0, R1, R2);
+            mine.store(kRowDone, std::memory_order_release);
+            continue;
+        }
+        waitForColumns(above, needed(2 + kRowLag));
+        upper.begin(src, dst, y, R0, R1, A, B);
+        upper.template span<false>(0, 2, R0, R1, R2, table);
+        upper.template span<true>(2, 2 + kRowLag, R0, R1, R2, table);
+        lower.begin(src, dst, y + 1, R0, R1, A, B);
+        lower.template span<false>(0, 2, R0, R1, R2, table);
+        for (int from = 2 + kRowLag; from < W - 2;) {
+            const int to = std::min(from + kStretch, W - 2);
+            waitForColumns(above, needed(to));
+            diffusePairSpan(upper, lower, from, to, R0, R1, R2, table);
+            mine.store(to - kRowLag, std::memory_order_release);
+            from = to;
+        }
+        waitForColumns(above, kRowDone);
+        upper.template span<false>(W - 2, W, R0, R1, R2, table);
+        upper.finish(padBytes, R0, R1, R2);
+        lower.template span<true>(W - 2 - kRowLag, W - 2, R0, R1, R2, table);
+        mine.store(W - 2, std::memory_order_release);
+        lower.template span<false>(W - 2, W, R0, R1, R2, table);
+        lower.finish(padBytes, R0, R1, R2);
+        mine.store(kRowDone, std::memory_order_release);
+    }
+}
+
+// False when no second thread could be had; the tile is then untouched.
+template <typename K>
+bool diffuseTileOnTwoThreads(const QImage &src, QImage &dst, int *R0, int *R1, int *R2, int *A, int *B)
+{
+    const int W = src.width();
+    const int H = src.height();
+    // The units, by their first row: pairs where both rows have a row below
+    // them, as in the scan on one thread.
+    std::vector<int> unitRows;
+    for (int y = 0; y < H;) {
+        unitRows.push_back(y);
+        y += (W >= kRowLag + 4 && y + 2 < H) ? 2 : 1;
+    }
+    std::vector<UnitProgress> progress(unitRows.size());
+    std::thread helper;
+    try {
+        helper = std::thread([&]() { diffuseUnits<K>(src, dst, R0, R1, R2, A, B, unitRows, progress, 1); });
+    } catch (const std::system_error &) {
+        return false;
+    }
+    diffuseUnits<K>(src, dst, R0, R1, R2, A, B, unitRows, progress, 0);
+    helper.join();
+    return true;
+}
+
 // One tile of error distribution.
 //
 // R0 holds the error of the current row, R1 of the next and R2 of the one after.
@@ -557,6 +676,11 @@ Q_NEVER_INLINE void diffuseTile(const QImage &src, QImage &dst, int *R0, int *R1
     const typename ShareTable<K>::Entry *table = ShareTable<K>::instance().entries.data();
     const int W = src.width();
     const int H = src.height();
+    if constexpr (!K::threeRows) {
+        if (W >= kParallelWidth && H >= 3 && std::thread::hardware_concurrency() >= 2
+            && diffuseTileOnTwoThreads<K>(src, dst, R0, R1, R2, A, B))
+            return;
+    }
     const int padBytes = dst.bytesPerLine() - (W + 7) / 8;
     RowScan<K> upper;
     RowScan<K> lower;
