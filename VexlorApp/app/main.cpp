@@ -1,3 +1,4 @@
+#include "hugepages.h"
 #include "locations.h"
 #include "mainwindow.h"
 #include "securefs.h"
@@ -120,6 +121,7 @@ Options readOptions(int argc, char *argv[])
 
 int main(int argc, char *argv[])
 {
+    Vexlor::restartWithHugePages(argv);
     const Options options = readOptions(argc, argv);
     switch (options.action) {
     case Action::Help:

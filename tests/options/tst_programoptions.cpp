@@ -4,6 +4,7 @@
 // non-zero exit code, before anything else happens.
 
 #include <QElapsedTimer>
+#include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -69,6 +70,8 @@ private slots:
     void applicationTakesNoFiles();
     void applicationLog_data();
     void applicationLog();
+    void hugePagesAskedForAtStart_data();
+    void hugePagesAskedForAtStart();
 };
 
 void tst_programOptions::help()
@@ -188,6 +191,78 @@ void tst_programOptions::applicationLog()
         log.contains(" vexlor.listener: printListener created, spooling jobs into \"/tmp/PSLib\""), traces);
     if (!traces)
         QVERIFY2(!log.contains(" vexlor."), log.constData());
+}
+
+void tst_programOptions::hugePagesAskedForAtStart_data()
+{
+    QTest::addColumn<QString>("program");
+    QTest::addColumn<QString>("given");
+    QTest::addColumn<QString>("expected");
+    for (const QString &program : { QStringLiteral("VexlorApp"), QStringLiteral("vexlor-gs") }) {
+        QTest::addRow("%s, nothing set", qPrintable(program))
+            << program << QString() << QStringLiteral("glibc.malloc.hugetlb=1");
+        // The C library ends each value it reads with a null in the copy that
+        // the system shows, so only the first tunable can be seen there.
+        QTest::addRow("%s, another tunable set", qPrintable(program))
+            << program << QStringLiteral("glibc.malloc.check=0") << QStringLiteral("glibc.malloc.hugetlb=1");
+        QTest::addRow("%s, turned off by the user", qPrintable(program))
+            << program << QStringLiteral("glibc.malloc.hugetlb=0") << QStringLiteral("glibc.malloc.hugetlb=0");
+    }
+}
+
+void tst_programOptions::hugePagesAskedForAtStart()
+{
+    // The program restarts itself with the C library's huge-page tunable set,
+    // as the same process (its parent still sees it), unless the user chose.
+    QFETCH(QString, program);
+    QFETCH(QString, given);
+    QFETCH(QString, expected);
+    QTemporaryDir home;
+    QFile endless(home.filePath(QStringLiteral("endless.ps")));
+    QVERIFY(endless.open(QIODevice::WriteOnly));
+    endless.write("%!PS\n{ } loop\n");
+    endless.close();
+
+    QProcess process;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("HOME"), home.path());
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    environment.remove(QStringLiteral("GLIBC_TUNABLES"));
+    if (!given.isEmpty())
+        environment.insert(QStringLiteral("GLIBC_TUNABLES"), given);
+    process.setProcessEnvironment(environment);
+    process.setProcessChannelMode(QProcess::MergedChannels);
+    const QStringList arguments = program == QLatin1String("vexlor-gs")
+        ? QStringList { QStringLiteral("-dDOINTERPOLATE"), QStringLiteral("-dBATCH"), QStringLiteral("-dSAFER"),
+              QStringLiteral("-dNOPAUSE"), QStringLiteral("-sDEVICE=vexlor"), QStringLiteral("-r75"),
+              QStringLiteral("-sDitheringType=floyd"), QStringLiteral("-sJobType=mono"),
+              QStringLiteral("-sOutputFile=") + home.filePath(QStringLiteral("o.xml")), endless.fileName() }
+        : QStringList();
+    process.start(QStringLiteral(VEXLOR_BINARY_DIR "/bin/") + program, arguments);
+    QVERIFY(process.waitForStarted(10000));
+    const QString environ = QStringLiteral("/proc/%1/environ").arg(process.processId());
+    // Until the restart the process still shows the environment it was given.
+    QByteArray found;
+    QElapsedTimer clock;
+    clock.start();
+    while (clock.elapsed() < 20000 && process.state() == QProcess::Running) {
+        QFile file(environ);
+        if (file.open(QIODevice::ReadOnly)) {
+            const QList<QByteArray> entries = file.readAll().split('\0');
+            for (const QByteArray &entry : entries) {
+                if (entry.startsWith("GLIBC_TUNABLES="))
+                    found = entry.mid(15);
+            }
+        }
+        if (found == expected.toLatin1())
+            break;
+        process.waitForReadyRead(50);
+    }
+    const QByteArray output = process.readAll();
+    QVERIFY2(process.state() == QProcess::Running, output.constData());
+    process.terminate();
+    QVERIFY(process.waitForFinished(20000));
+    QCOMPARE(QString::fromLatin1(found), expected);
 }
 
 QTEST_GUILESS_MAIN(tst_programOptions)

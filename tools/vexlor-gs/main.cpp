@@ -2,6 +2,7 @@
 // builds for Ghostscript and writes the first page of the job as a scene.
 
 #include "commandline.h"
+#include "hugepages.h"
 #include "vexlordevice.h"
 
 #include <QCoreApplication>
@@ -12,6 +13,7 @@
 
 int main(int argc, char *argv[])
 {
+    Vexlor::restartWithHugePages(argv);
     // A reader that goes away must not keep the working folder from being
     // cleaned up.
     std::signal(SIGPIPE, SIG_IGN);
