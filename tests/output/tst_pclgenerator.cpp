@@ -515,6 +515,29 @@ void tst_pclGenerator::rasterBlock_data()
             + pad6 + esc("*p3Y") + esc("*p8X") + esc("*b-1A") + esc("*b8W") + hex("00ff") + pad6 + esc("*p2Y")
             + esc("*p0X") + esc("*b3A") + esc("*b8W") + hex("02010203") + hex("80808080") + esc("*p0Y")
             + esc("*p0X") + esc("*b-1A") + esc("*b8W") + hex("0080") + pad6 + esc("*rC");
+    // Three tiles, 16 pixels wide: A (top 0) one row with pixel 0; B (top 1)
+    // two blank rows; C (top 3) row 3 pixels 0 and 9 (bytes 80 40), row 4
+    // pixel 0. The odd row of A turns C's first row around.
+    const Vexlor::SceneTile threeTiles {
+        tile(0, 0, { "#..............." }),
+        tile(0, 1, { "................", "................" }),
+        tile(0, 3, { "#........#......", "#..............." }),
+    };
+    const QByteArray pad5 = hex("8080808080");
+    QTest::newRow("three tiles, a blank one between, odd rows carry the direction")
+        << QString("top") << threeTiles
+        << esc("&y0O") + esc("&r1A")
+            // y 0, forward: 80 (the zero byte after it is not sent)
+            + esc("*p0Y") + esc("*p0X") + esc("*b1A") + esc("*b8W") + hex("0080") + pad6
+            // y 3, reverse: 80 40 sent as 40 80, a literal run of two
+            + esc("*p3Y") + esc("*p0X") + esc("*b-2A") + esc("*b8W") + hex("014080") + pad5
+            // y 4, forward: 80
+            + esc("*p4Y") + esc("*p0X") + esc("*b1A") + esc("*b8W") + hex("0080") + pad6 + esc("*rC");
+    QTest::newRow("three tiles bottom-up")
+        << QString("bottom") << threeTiles
+        << esc("&y1O") + esc("&r1A") + esc("*p4Y") + esc("*p0X") + esc("*b1A") + esc("*b8W") + hex("0080")
+            + pad6 + esc("*p3Y") + esc("*p0X") + esc("*b-2A") + esc("*b8W") + hex("014080") + pad5
+            + esc("*p0Y") + esc("*p0X") + esc("*b1A") + esc("*b8W") + hex("0080") + pad6 + esc("*rC");
     QTest::newRow("direction test is case-sensitive")
         << QString("Bottom") << Vexlor::SceneTile { tile(0, 7, { "#......." }) }
         << esc("&y0O") + esc("&r1A") + esc("*p7Y") + esc("*p0X") + esc("*b1A") + esc("*b8W") + hex("0080")
