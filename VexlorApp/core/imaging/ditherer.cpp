@@ -467,6 +467,21 @@ template <typename K> struct RowScan
         diffuseSpan<K, Interior>(row, w, from, to, R0, R1, R2, table, out, acc);
     }
 
+    // The whole row on its own, from its first pixel to its end.
+    void scanAlone(int padBytes, int *R0, int *R1, int *R2, const typename ShareTable<K>::Entry *table)
+    {
+        const int W = row.width;
+        const int interiorFrom = std::min(2, W);
+        const int interiorTo = std::max(interiorFrom, W - 2);
+        span<false>(0, interiorFrom, R0, R1, R2, table);
+        if (isMiddleRow())
+            span<true>(interiorFrom, interiorTo, R0, R1, R2, table);
+        else
+            span<false>(interiorFrom, interiorTo, R0, R1, R2, table);
+        span<false>(interiorTo, W, R0, R1, R2, table);
+        finish(padBytes, R0, R1, R2);
+    }
+
     void finish(int padBytes, int *R0, int *R1, int *R2)
     {
         const int W = row.width;
@@ -598,15 +613,7 @@ void diffuseUnits(const QImage &src, QImage &dst, int *R0, int *R1, int *R2, int
         if (!(W >= kRowLag + 4 && y + 2 < H)) {
             waitForColumns(above, kRowDone);
             upper.begin(src, dst, y, R0, R1, A, B);
-            const int interiorFrom = std::min(2, W);
-            const int interiorTo = std::max(interiorFrom, W - 2);
-            upper.template span<false>(0, interiorFrom, R0, R1, R2, table);
-            if (upper.isMiddleRow())
-                upper.template span<true>(interiorFrom, interiorTo, R0, R1, R2, table);
-            else
-                upper.template span<false>(interiorFrom, interiorTo, R0, R1, R2, table);
-            upper.template span<false>(interiorTo, W, R0, R1, R2, table);
-            upper.finish(padBytes, R0, R1, R2);
+            upper.scanAlone(padBytes, R0, R1, R2, table);
             mine.store(kRowDone, std::memory_order_release);
             continue;
         }
@@ -691,8 +698,6 @@ Q_NEVER_INLINE void diffuseTile(const QImage &src, QImage &dst, int *R0, int *R1
 
     for (int y = 0; y < H;) {
         upper.begin(src, dst, y, R0, R1, A, B);
-        const int interiorFrom = std::min(2, W);
-        const int interiorTo = std::max(interiorFrom, W - 2);
         // Both rows with a row below them, and room for the lag.
         const bool pairFits = W >= kRowLag + 4 && y + 2 < H;
 
@@ -713,13 +718,7 @@ Q_NEVER_INLINE void diffuseTile(const QImage &src, QImage &dst, int *R0, int *R1
             }
         }
 
-        upper.template span<false>(0, interiorFrom, R0, R1, R2, table);
-        if (upper.isMiddleRow())
-            upper.template span<true>(interiorFrom, interiorTo, R0, R1, R2, table);
-        else
-            upper.template span<false>(interiorFrom, interiorTo, R0, R1, R2, table);
-        upper.template span<false>(interiorTo, W, R0, R1, R2, table);
-        upper.finish(padBytes, R0, R1, R2);
+        upper.scanAlone(padBytes, R0, R1, R2, table);
         ++y;
     }
 }
