@@ -163,6 +163,7 @@ void tst_GreyPaint::othersAreLeftToThePainter_data()
     QTest::newRow("filled shape") << 3;
     QTest::newRow("unscaled picture") << 4;
     QTest::newRow("picture wider than the painter copies") << 5;
+    QTest::newRow("picture of more columns than the painter copies") << 6;
 }
 
 void tst_GreyPaint::othersAreLeftToThePainter()
@@ -193,6 +194,10 @@ void tst_GreyPaint::othersAreLeftToThePainter()
         break;
     case 5:
         item.transform = QTransform(1000, 0, 0, 5, -30000, 0);
+        break;
+    case 6:
+        item.pixmap = QPixmap::fromImage(noisePicture(33000, 1, 6));
+        item.transform = QTransform(0.01, 0, 0, 5, 0, 0);
         break;
     }
     // A picture that could be sampled, beside it, does not change the answer.

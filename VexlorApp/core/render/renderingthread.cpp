@@ -136,7 +136,8 @@ namespace {
 // device column, a one-column picture with its vertical scale the row of every
 // device row.
 constexpr quint32 kUnpainted = 0xffffffffu;
-// Pictures as large as this on the device are painted another way by the painter.
+// Pictures as large as this, or as large on the device, are painted another
+// way by the painter (and their indexes would not fit a pixel).
 constexpr qreal kLargestScaledSide = 32000;
 
 // Picture index of each device pixel along one axis, -1 where the picture is not
@@ -190,8 +191,8 @@ bool copiesPixels(const LaserOp::LaserOp &item, QImage *picture)
         || item.transform.type() != QTransform::TxScale)
         return false;
     *picture = item.pixmap.toImage();
-    if (picture->format() != QImage::Format_RGB32 || picture->width() >= 0xffffff
-        || picture->height() >= 0xffffff)
+    if (picture->format() != QImage::Format_RGB32 || picture->width() >= kLargestScaledSide
+        || picture->height() >= kLargestScaledSide)
         return false;
     const QRectF placed = item.transform.mapRect(QRectF(picture->rect()));
     return std::isfinite(placed.width()) && std::isfinite(placed.height()) && placed.width() < kLargestScaledSide
