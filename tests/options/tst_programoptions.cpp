@@ -260,6 +260,10 @@ void tst_programOptions::hugePagesAskedForAtStart()
     }
     const QByteArray output = process.readAll();
     QVERIFY2(process.state() == QProcess::Running, output.constData());
+    // Still known by its own name to the system (ps, top, killall).
+    QFile comm(QStringLiteral("/proc/%1/comm").arg(process.processId()));
+    QVERIFY(comm.open(QIODevice::ReadOnly));
+    QCOMPARE(QString::fromLatin1(comm.readAll().trimmed()), program.left(15));
     process.terminate();
     QVERIFY(process.waitForFinished(20000));
     QCOMPARE(QString::fromLatin1(found), expected);

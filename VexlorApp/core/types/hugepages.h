@@ -32,9 +32,16 @@ inline void restartWithHugePages(char *argv[])
     std::string value = std::string(tunable) + "=1";
     if (current && *current)
         value += std::string(":") + current;
+    // The program's own file by its name, so that the process keeps its name
+    // (the system names a process after the file it was started from).
+    char path[4096];
+    const ssize_t length = ::readlink("/proc/self/exe", path, sizeof path - 1);
+    if (length <= 0 || length >= ssize_t(sizeof path - 1))
+        return;
+    path[length] = '\0';
     if (::setenv(name, value.c_str(), 1) != 0)
         return;
-    ::execv("/proc/self/exe", argv);
+    ::execv(path, argv);
     // Not restarted: the program goes on as it is; its children get the setting.
 #else
     (void)argv;
