@@ -4,6 +4,7 @@
 #include <QDataStream>
 #include <QImage>
 #include <QPainterPath>
+#include <QRandomGenerator>
 #include <QSignalSpy>
 #include <QThread>
 #include <QtTest>
@@ -159,6 +160,7 @@ private slots:
 
     void packBits_data();
     void packBits();
+    void packBitsOfRandomRows();
     void reverseKeepsBits();
 
     void rasterBlock_data();
@@ -439,6 +441,51 @@ void tst_pclGenerator::packBits()
     QFETCH(QByteArray, input);
     QFETCH(QByteArray, expected);
     QCOMPARE(pclGenerator::tiffEncode(input), expected);
+}
+
+void tst_pclGenerator::packBitsOfRandomRows()
+{
+    // The rule written out byte by byte: a byte equal to the next starts a
+    // repeat run of as many equal bytes as follow (at most 128); any other
+    // starts a literal run that ends before the first byte equal to its
+    // successor (at most 128 bytes). Rows of every length up to 700, from
+    // alphabets of 1 to 256 values and with long runs, so that runs and
+    // literals end everywhere within and across 16-byte stretches.
+    const auto rule = [](const QByteArray &in) {
+        QByteArray out;
+        const int n = in.size();
+        int i = 0;
+        while (i < n) {
+            if (i + 1 < n && in[i] == in[i + 1]) {
+                int run = 2;
+                while (i + run < n && run < 128 && in[i + run] == in[i])
+                    ++run;
+                out += char(257 - run);
+                out += in[i];
+                i += run;
+            } else {
+                int length = 1;
+                while (i + length < n && length < 128 && !(i + length + 1 < n && in[i + length] == in[i + length + 1]))
+                    ++length;
+                out += char(length - 1);
+                out += in.mid(i, length);
+                i += length;
+            }
+        }
+        return out;
+    };
+    QRandomGenerator random(77);
+    for (int round = 0; round < 3000; ++round) {
+        const int n = int(random.bounded(701));
+        const int alphabet = 1 + int(random.bounded(random.bounded(2) ? 3 : 256));
+        QByteArray row;
+        while (row.size() < n) {
+            const char value = char(random.bounded(alphabet));
+            row += QByteArray(random.bounded(8) == 0 ? 1 + int(random.bounded(300)) : 1, value);
+        }
+        row.truncate(n);
+        QCOMPARE(pclGenerator::tiffEncode(row), rule(row));
+    }
 }
 
 void tst_pclGenerator::reverseKeepsBits()

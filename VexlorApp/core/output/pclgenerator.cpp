@@ -14,6 +14,10 @@
 #include <cstring>
 #include <limits>
 
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
 namespace {
 
 const char Esc = '\x1b';
@@ -271,8 +275,23 @@ int pclGenerator::packBits(const uchar *d, int n, uchar *out)
     uchar *o = out;
     int i = 0;
     while (i < n) {
+        const int rest = n - i;
+        const int limit = std::min(MaxRun, rest);
+        // The run of d[i]: how many bytes from i equal it, at most limit.
         int run = 1;
-        while (i + run < n && run < MaxRun && d[i + run] == d[i])
+#ifdef __SSE2__
+        const __m128i first = _mm_set1_epi8(char(d[i]));
+        while (run + 16 <= limit) {
+            const __m128i next = _mm_loadu_si128(reinterpret_cast<const __m128i *>(d + i + run));
+            const int other = ~_mm_movemask_epi8(_mm_cmpeq_epi8(next, first)) & 0xffff;
+            if (other) {
+                run += __builtin_ctz(unsigned(other));
+                break;
+            }
+            run += 16;
+        }
+#endif
+        while (run < limit && d[i + run] == d[i])
             ++run;
         if (run >= 2) {
             *o++ = uchar(257 - run);
@@ -280,9 +299,20 @@ int pclGenerator::packBits(const uchar *d, int n, uchar *out)
             i += run;
             continue;
         }
+        // A literal run: up to the first byte that equals the one after it.
         int length = 0;
-        while (
-            i + length < n && length < MaxRun && !(i + length + 1 < n && d[i + length] == d[i + length + 1]))
+        bool pairFound = false;
+#ifdef __SSE2__
+        // Sixteen neighbours compared at a time, while the byte after them exists.
+        while (!pairFound && length + 16 <= limit && length + 16 < rest) {
+            const __m128i here = _mm_loadu_si128(reinterpret_cast<const __m128i *>(d + i + length));
+            const __m128i after = _mm_loadu_si128(reinterpret_cast<const __m128i *>(d + i + length + 1));
+            const int pairs = _mm_movemask_epi8(_mm_cmpeq_epi8(here, after));
+            pairFound = pairs != 0;
+            length += pairFound ? __builtin_ctz(unsigned(pairs)) : 16;
+        }
+#endif
+        while (!pairFound && length < limit && !(length + 1 < rest && d[i + length] == d[i + length + 1]))
             ++length;
         *o++ = uchar(length - 1);
         std::memcpy(o, d + i, size_t(length));
@@ -365,6 +395,11 @@ void pclGenerator::writeTileRows(const QImage &image, const QRect &rect, bool bo
         case MonoMsb:
         case MonoLsb: {
             const uchar *src = image.constScanLine(line);
+            if (kind == MonoMsb && indexBlack[1] && !indexBlack[0]) {
+                // The usual case: the bits are the row as it is sent.
+                std::memcpy(out, src, size_t(rowBytes));
+                break;
+            }
             for (int b = 0; b < rowBytes; ++b) {
                 const uchar bits = kind == MonoLsb ? reverseBits(src[b]) : src[b];
                 // Index 1 where the bit is set: each bit becomes black when its
