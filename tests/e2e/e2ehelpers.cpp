@@ -225,3 +225,15 @@ double agreement(const QImage &a, const QImage &b)
     }
     return counted == 0 ? 1.0 : double(agreeing) / double(counted);
 }
+
+QString writeEngraverList(const QString &dir)
+{
+    const QString support = dir + QStringLiteral("/support");
+    QDir().mkpath(support);
+    QFile list(support + QStringLiteral("/settings.xml"));
+    if (!list.open(QIODevice::WriteOnly))
+        return QString();
+    list.write(
+        "<ListStart default=\"0\"><Machine name=\"Virtual\" addr=\"127.0.0.1\" type=\"0\"/></ListStart>");
+    return list.flush() ? support : QString();
+}

@@ -71,6 +71,12 @@ QString writePostScript(const QString &dir, const QString &name, const QByteArra
 // Newest file of a folder matching the filter, or an empty name.
 QString newestFile(const QString &dir, const QString &filter);
 
+// Makes the support folder of a window under dir with an engraver list of
+// one engraver, "Virtual" at 127.0.0.1, chosen; returns the folder, empty
+// when it could not be written.
+QString writeEngraverList(const QString &dir);
+
+
 // Share of pixels that agree between two one-bit pictures of the page, the
 // difference allowed within one pixel (anti-aliased rendering may shift an
 // edge by one pixel).

@@ -144,13 +144,8 @@ void tst_JobQueue::openWindow(const QStringList &engraverArguments, const QStrin
 {
     m_engraver = std::make_unique<VirtualEngraver>(engraverArguments);
     QVERIFY(m_engraver->isListening());
-    const QString support = m_work->filePath("support");
-    QDir().mkpath(support);
-    QFile list(support + "/settings.xml");
-    QVERIFY(list.open(QIODevice::WriteOnly));
-    list.write(
-        "<ListStart default=\"0\"><Machine name=\"Virtual\" addr=\"127.0.0.1\" type=\"0\"/></ListStart>");
-    list.close();
+    const QString support = writeEngraverList(m_work->path());
+    QVERIFY(!support.isEmpty());
     qputenv("VEXLOR_ENGRAVER_PORT", QByteArray::number(m_engraver->port()));
     for (const char *dir : { "/tmp/PSLib", "/tmp/XMLLib", "/tmp/GSTemp" })
         QVERIFY(Vexlor::makePrivateDir(dir));

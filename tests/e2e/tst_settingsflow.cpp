@@ -173,13 +173,8 @@ void tst_SettingsFlow::cleanup()
 
 void tst_SettingsFlow::openWindow()
 {
-    const QString support = m_work->filePath("support");
-    QDir().mkpath(support);
-    QFile list(support + "/settings.xml");
-    QVERIFY(list.open(QIODevice::WriteOnly));
-    list.write(
-        "<ListStart default=\"0\"><Machine name=\"Virtual\" addr=\"127.0.0.1\" type=\"0\"/></ListStart>");
-    list.close();
+    const QString support = writeEngraverList(m_work->path());
+    QVERIFY(!support.isEmpty());
 
     // The window's engraver device: a script that notes the arguments of each
     // run, one line per run, and hands over to the real device.
