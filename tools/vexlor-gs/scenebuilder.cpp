@@ -2,6 +2,7 @@
 
 #include "colorconverter.h"
 #include "dashsplitter.h"
+#include "greyscaling.h"
 #include "picturefile.h"
 
 #include <QDir>
@@ -498,9 +499,17 @@ bool sceneBuilder::writeImage(
     // (an area painted by the interpreter is at the page's resolution already)
     if (item.image.space != sampledImage::Painted
         && (targetWidth != picture.width() || targetHeight != picture.height())) {
-        if (picture.hasAlphaChannel())
-            picture = picture.convertToFormat(QImage::Format_ARGB32_Premultiplied);
-        picture = picture.scaled(targetWidth, targetHeight, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+        // a grey picture that only grows is enlarged in eight bits, to the same pixels
+        const QImage enlarged = (targetWidth >= picture.width() && targetHeight >= picture.height())
+            ? enlargeGreyPicture(greyPicture(picture), targetWidth, targetHeight)
+            : QImage();
+        if (!enlarged.isNull()) {
+            picture = enlarged;
+        } else {
+            if (picture.hasAlphaChannel())
+                picture = picture.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+            picture = picture.scaled(targetWidth, targetHeight, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+        }
     }
     const double sx = double(item.image.width) / picture.width();
     const double sy = double(item.image.height) / picture.height();
