@@ -25,6 +25,7 @@ private slots:
     void clipChains();
     void sampleDecoding_data();
     void sampleDecoding();
+    void everyGreyValue();
     void cmykThroughProfiles();
     void recordsToScene();
     void pictureFilesReadBackExactly_data();
@@ -248,6 +249,33 @@ void tst_gsdevice::sampleDecoding()
     QCOMPARE(picture.size(), QSize(4, 1));
     for (int x = 0; x < 4; ++x)
         QCOMPARE(uint(picture.pixel(x, 0)), pixels.at(x));
+}
+
+void tst_gsdevice::everyGreyValue()
+{
+    // Every value of an eight-bit grey picture, with a decode range that is
+    // neither 0..1 nor its reverse: grey = round(255 * (0.2 + 0.7 * value / 255)).
+    sampledImage image;
+    image.width = 256;
+    image.height = 2;
+    image.bitsPerComponent = 8;
+    image.components = 1;
+    image.space = sampledImage::Gray;
+    image.decode = { 0.2, 0.9 };
+    QByteArray data;
+    for (int row = 0; row < 2; ++row)
+        for (int v = 0; v < 256; ++v)
+            data.append(char(row == 0 ? v : 255 - v));
+    image.sources = { data };
+    QVERIFY(image.isValid());
+    const QImage picture = image.toImage(colorConverter());
+    QCOMPARE(picture.format(), QImage::Format_RGB32);
+    for (int v = 0; v < 256; ++v) {
+        const int grey = int(std::lround(255.0 * (0.2 + 0.7 * v / 255.0)));
+        QCOMPARE(uint(picture.pixel(v, 0)), uint(qRgb(grey, grey, grey)));
+        QCOMPARE(uint(picture.pixel(255 - v, 1)), uint(qRgb(grey, grey, grey)));
+    }
+    QCOMPARE(uint(picture.pixel(0, 0)), uint(qRgb(51, 51, 51)));
 }
 
 void tst_gsdevice::cmykThroughProfiles()

@@ -38,30 +38,30 @@ void enlargeRows(const QImage &grey, QImage &out, const SidePoints &across, cons
     int toRow)
 {
     const int width = out.width();
+    const int sourceWidth = grey.width();
     const qsizetype sourceLine = grey.bytesPerLine();
+    // The row interpolated down the columns first, once per source column.
+    std::vector<uint> column(size_t(sourceWidth) + 1);
     for (int y = fromRow; y < toRow; ++y) {
         const uchar *top = grey.constScanLine(down.first[size_t(y)]);
         const uint wy = uint(down.weight[size_t(y)]);
-        uchar *line = out.scanLine(y);
         if (wy > 0) {
             const uchar *bottom = top + sourceLine;
-            for (int x = 0; x < width; ++x) {
-                const int sx = across.first[size_t(x)];
-                const uint wx = uint(across.weight[size_t(x)]);
-                const uint left = (top[sx] * (256 - wy) + bottom[sx] * wy) >> 8;
-                if (wx > 0) {
-                    const uint right = (top[sx + 1] * (256 - wy) + bottom[sx + 1] * wy) >> 8;
-                    line[x] = uchar((left * (256 - wx) + right * wx) >> 8);
-                } else {
-                    line[x] = uchar(left);
-                }
-            }
+            for (int sx = 0; sx < sourceWidth; ++sx)
+                column[size_t(sx)] = (top[sx] * (256 - wy) + bottom[sx] * wy) >> 8;
         } else {
-            for (int x = 0; x < width; ++x) {
-                const int sx = across.first[size_t(x)];
-                const uint wx = uint(across.weight[size_t(x)]);
-                line[x] = wx > 0 ? uchar((top[sx] * (256 - wx) + top[sx + 1] * wx) >> 8) : top[sx];
-            }
+            for (int sx = 0; sx < sourceWidth; ++sx)
+                column[size_t(sx)] = top[sx];
+        }
+        uchar *line = out.scanLine(y);
+        const int *first = across.first.data();
+        const int *weight = across.weight.data();
+        const uint *c = column.data();
+        for (int x = 0; x < width; ++x) {
+            const int sx = first[x];
+            const uint wx = uint(weight[x]);
+            // a weight of 0 takes the first pixel whole (its neighbour may lie beyond the row)
+            line[x] = uchar((c[sx] * (256 - wx) + c[sx + 1] * wx) >> 8);
         }
     }
 }

@@ -96,6 +96,26 @@ QImage sampledImage::toImage(const colorConverter &colors) const
 
     const int baseComponents = paletteSpace == Gray ? 1 : (paletteSpace == Rgb ? 3 : 4);
 
+    // A grey picture of up to eight bits has at most 256 sample values: each is
+    // converted once, and the pixels look their colour up.
+    if (space == Gray && components == 1 && bitsPerComponent <= 8 && maskKeys.isEmpty()) {
+        QVector<QRgb> colorOf(1 << bitsPerComponent);
+        for (int raw = 0; raw < colorOf.size(); ++raw)
+            colorOf[raw] = colorConverter::fromGray(decode[0] + raw * (decode[1] - decode[0]) / maxSample);
+        for (int y = 0; y < rows; ++y) {
+            auto *line = reinterpret_cast<QRgb *>(image.scanLine(y));
+            if (bitsPerComponent == 8) {
+                const auto *bytes = reinterpret_cast<const uchar *>(sources.at(0).constData()) + qint64(y) * rowBytes;
+                for (int x = 0; x < width; ++x)
+                    line[x] = colorOf[bytes[x]];
+            } else {
+                for (int x = 0; x < width; ++x)
+                    line[x] = colorOf[sample(sources.at(0), y * rowBytes, x)];
+            }
+        }
+        return image;
+    }
+
     for (int y = 0; y < rows; ++y) {
         auto *line = reinterpret_cast<QRgb *>(image.scanLine(y));
         for (int x = 0; x < width; ++x) {
