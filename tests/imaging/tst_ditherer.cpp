@@ -70,6 +70,7 @@ private slots:
     void orderedThresholds_data();
     void orderedThresholds();
     void orderedUsesTileCoordinatesAndBlueChannel();
+    void orderedFollowsTheRuleAtEveryWidth();
     void floydSteinbergTwoPixels();
     void floydSteinbergMovesAndCarry();
     void floydSteinbergCarryIntoNextTile();
@@ -150,6 +151,46 @@ void tst_Ditherer::orderedUsesTileCoordinatesAndBlueChannel()
     // Every tile of a pass starts the matrix again at its own (0, 0).
     ditherer d(0, 5);
     QCOMPARE(picture(d.ditherTile(tile)), picture(d.ditherTile(tile)));
+}
+
+void tst_Ditherer::orderedFollowsTheRuleAtEveryWidth()
+{
+    // The threshold matrix, first index x mod 4, second y mod 4; white where
+    // grey + T >= 256. Random greys with 0, 255 and the values around each
+    // threshold over-represented, on widths that end anywhere in a byte.
+    const int T[4][4] = { { 15, 135, 45, 165 }, { 195, 75, 225, 105 }, { 60, 180, 30, 150 }, { 240, 120, 210, 90 } };
+    std::mt19937 random(4242);
+    const QVector<int> widths = { 1, 7, 8, 9, 15, 16, 17, 23, 31, 32, 33, 47, 48, 63, 64, 65, 1001 };
+    for (const int w : widths) {
+        Rows rows(6, std::vector<int>(size_t(w)));
+        for (int y = 0; y < 6; ++y) {
+            for (int x = 0; x < w; ++x) {
+                const int t = T[x & 3][y & 3];
+                const int kind = int(random() % 6);
+                rows[size_t(y)][size_t(x)] = kind == 0 ? 0
+                    : kind == 1                        ? 255
+                    : kind == 2                        ? 256 - t
+                    : kind == 3                        ? 255 - t
+                                                       : int(random() % 256);
+            }
+        }
+        QStringList expected;
+        for (int y = 0; y < 6; ++y) {
+            QString row;
+            for (int x = 0; x < w; ++x)
+                row += rows[size_t(y)][size_t(x)] + T[x & 3][y & 3] >= 256 ? QLatin1Char('W') : QLatin1Char('B');
+            expected << row;
+        }
+        for (const QImage::Format format : { QImage::Format_Grayscale8, QImage::Format_RGB32 }) {
+            const QImage out = ditherer::orderedDither(greyImage(rows, format));
+            QCOMPARE(picture(out), expected);
+            // bits past the width stay clear
+            if (w & 7) {
+                for (int y = 0; y < 6; ++y)
+                    QCOMPARE(out.constScanLine(y)[w / 8] & (0xff >> (w & 7)), 0);
+            }
+        }
+    }
 }
 
 void tst_Ditherer::floydSteinbergTwoPixels()
