@@ -144,7 +144,32 @@ long peakResidentKiB()
 
 } // namespace
 
+// Floyd-Steinberg on the eight-bit grey bands the final rendering hands over,
+// with and without its vector steps (eight rows at once).
+void BM_FloydSteinbergGrey(benchmark::State &state)
+{
+    static const std::vector<QImage> grey = [] {
+        std::vector<QImage> out;
+        for (const QImage &t : tiles())
+            out.push_back(t.convertToFormat(QImage::Format_Grayscale8));
+        return out;
+    }();
+    ditherer::setVectorStepsAllowed(state.range(0) != 0);
+    for (auto _ : state) {
+        ditherer d(ditherer::FloydSteinberg, kWidth);
+        std::vector<QImage> out;
+        out.reserve(grey.size());
+        for (const QImage &t : grey)
+            out.push_back(d.ditherTile(t));
+        benchmark::DoNotOptimize(out.data());
+    }
+    ditherer::setVectorStepsAllowed(true);
+    state.counters["Mpixel/s"] = benchmark::Counter(
+        double(kWidth) * kHeight * state.iterations() / 1e6, benchmark::Counter::kIsRate);
+}
+
 BENCHMARK(BM_Copy)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_FloydSteinbergGrey)->ArgName("vector")->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_Dither)
     ->ArgName("method")
     ->Arg(ditherer::Ordered)

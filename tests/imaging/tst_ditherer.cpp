@@ -84,6 +84,11 @@ private slots:
     void grey8AndRgb32Agree();
     void matchesStepByStepMethod_data();
     void matchesStepByStepMethod();
+
+private:
+    void compareWithStepByStep(int method, int width, int height);
+
+private slots:
     void inkIsFoundInTheBits_data();
     void inkIsFoundInTheBits();
 };
@@ -380,8 +385,16 @@ void tst_Ditherer::matchesStepByStepMethod_data()
     }
     // Wide enough for Floyd-Steinberg to share the rows between two threads,
     // with stretches of columns that end anywhere.
-    for (const QSize &size : { QSize(2048, 3), QSize(2051, 4), QSize(4099, 41), QSize(6000, 9), QSize(3000, 2) })
+    for (const QSize &size : { QSize(2048, 3), QSize(2051, 4), QSize(4099, 41), QSize(6000, 9), QSize(3000, 2),
+             QSize(2100, 70) })
         QTest::addRow("method 3, %d x %d", size.width(), size.height()) << 3 << size.width() << size.height();
+    // Floyd-Steinberg in blocks of eight rows: tiles just wide enough for the
+    // vector steps or not, with a few steps over a multiple of eight, and
+    // heights around whole blocks (a block needs a row below its last row).
+    for (const int width : { 103, 104, 105, 111, 112, 113, 120, 127 }) {
+        for (const int height : { 8, 9, 10, 17, 25 })
+            QTest::addRow("method 3, %d x %d", width, height) << 3 << width << height;
+    }
 }
 
 void tst_Ditherer::matchesStepByStepMethod()
@@ -392,6 +405,20 @@ void tst_Ditherer::matchesStepByStepMethod()
     QFETCH(int, method);
     QFETCH(int, width);
     QFETCH(int, height);
+    // Floyd-Steinberg both with and without its vector steps.
+    for (const bool vectorSteps : { true, false }) {
+        if (!vectorSteps && method != ditherer::FloydSteinberg)
+            continue;
+        ditherer::setVectorStepsAllowed(vectorSteps);
+        compareWithStepByStep(method, width, height);
+        ditherer::setVectorStepsAllowed(true);
+        if (QTest::currentTestFailed())
+            return;
+    }
+}
+
+void tst_Ditherer::compareWithStepByStep(int method, int width, int height)
+{
     std::mt19937 random(uint(method * 1000003 + width * 101 + height));
     ditherer fast(method, width);
     reference::Diffusion slow(method, width);

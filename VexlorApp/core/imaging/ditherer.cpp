@@ -560,6 +560,255 @@ Q_ALWAYS_INLINE void diffusePairSpan(RowScan<K> &upper, RowScan<K> &lower, int f
     lower.acc = lowerBits;
 }
 
+// Eight rows of Floyd-Steinberg at once, one in each lane of a vector.
+//
+// Row k of a block of eight runs kRowLag * k columns behind row 0, so each
+// row follows the row above exactly as in the scan of two rows together, and
+// the result is that of one row after the other. What a row hands to the row
+// below through the error rows - the column it leaves (x - 2) once it has
+// moved it down - is what the row below takes in (its x + 2) at the very next
+// step: inside a block it passes from lane to lane, shifted by one lane;
+// only row 0 reads the error rows and only row 7 writes them. The start and
+// the end of each row, where the window reaches beyond the tile or the rows
+// are not yet (or no longer) all inside it, are scanned one row at a time.
+//
+// The vector steps need AVX2; without it (or when switched off for a
+// comparison) the rows go in pairs as before.
+#if defined(__GNUC__) && defined(__x86_64__)
+#define VEXLOR_DIFFUSION_LANES 1
+#include <immintrin.h>
+#endif
+
+constexpr int kLanes = 8;
+// Columns scanned between two looks at how far the rows above have gone, and
+// what a finished row tells the rows below.
+constexpr int kStretch = 512;
+constexpr int kRowDone = std::numeric_limits<int>::max();
+// Row 0 of a block starts its vector steps here; row 7 then starts at column 5.
+constexpr int kLaneStart = kLanes * kRowLag;
+// Narrower tiles leave too few columns for the vector steps to pay.
+constexpr int kLaneMinWidth = kLaneStart + 64;
+
+std::atomic<bool> g_lanesAllowed { true };
+
+bool lanesAvailable()
+{
+#ifdef VEXLOR_DIFFUSION_LANES
+    static const bool avx2 = __builtin_cpu_supports("avx2");
+    return avx2 && g_lanesAllowed.load(std::memory_order_relaxed);
+#else
+    return false;
+#endif
+}
+
+#ifdef VEXLOR_DIFFUSION_LANES
+#define VEXLOR_AVX2 __attribute__((target("avx2")))
+
+VEXLOR_AVX2 inline __m256i truncatedSixteenths(__m256i x)
+{
+    // x / 16 rounded towards zero, as C++ divides
+    return _mm256_srai_epi32(_mm256_add_epi32(x, _mm256_and_si256(_mm256_srai_epi32(x, 31), _mm256_set1_epi32(15))), 4);
+}
+
+VEXLOR_AVX2 inline __m256i laneColumn(RowScan<FloydSteinbergKernel> *rows, int slot, bool second)
+{
+    alignas(32) int v[kLanes];
+    for (int k = 0; k < kLanes; ++k)
+        v[k] = second ? rows[k].w.c[slot].r1 : rows[k].w.c[slot].r0;
+    return _mm256_load_si256(reinterpret_cast<const __m256i *>(v));
+}
+
+VEXLOR_AVX2 inline void storeLaneColumn(RowScan<FloydSteinbergKernel> *rows, int slot, __m256i r0, __m256i r1)
+{
+    alignas(32) int v0[kLanes];
+    alignas(32) int v1[kLanes];
+    _mm256_store_si256(reinterpret_cast<__m256i *>(v0), r0);
+    _mm256_store_si256(reinterpret_cast<__m256i *>(v1), r1);
+    for (int k = 0; k < kLanes; ++k)
+        rows[k].w.c[slot] = Column { v0[k], v1[k] };
+}
+
+// Steps from .. from + steps - 1 of a block (steps a multiple of 8): row k
+// takes pixel x - kRowLag * k at step x, every one of them an interior pixel.
+// Whether each pixel is black goes to marks, one byte per step, bit k for row k.
+VEXLOR_AVX2 Q_NEVER_INLINE void diffuseLaneSteps(
+    RowScan<FloydSteinbergKernel> *rows, int from, int steps, int *R0, int *R1, uchar *marks)
+{
+    __m256i m2r0 = laneColumn(rows, 0, false), m2r1 = laneColumn(rows, 0, true);
+    __m256i m1r0 = laneColumn(rows, 1, false), m1r1 = laneColumn(rows, 1, true);
+    __m256i c0r0 = laneColumn(rows, 2, false), c0r1 = laneColumn(rows, 2, true);
+    __m256i p1r0 = laneColumn(rows, 3, false), p1r1 = laneColumn(rows, 3, true);
+    // The first column each row takes in comes from the error rows.
+    alignas(32) int in0[kLanes];
+    alignas(32) int in1[kLanes];
+    for (int k = 0; k < kLanes; ++k) {
+        in0[k] = R0[from - kRowLag * k + 2];
+        in1[k] = R1[from - kRowLag * k + 2];
+    }
+    __m256i inR0 = _mm256_load_si256(reinterpret_cast<const __m256i *>(in0));
+    __m256i inR1 = _mm256_load_si256(reinterpret_cast<const __m256i *>(in1));
+    __m256i leftR0 = m2r0, leftR1 = m2r1;
+
+    const __m256i lowByte = _mm256_set1_epi32(0xff);
+    const __m256i zero = _mm256_setzero_si256();
+    const __m256i half = _mm256_set1_epi32(128);
+    const __m256i full = _mm256_set1_epi32(255);
+    const __m256i downOneLane = _mm256_setr_epi32(0, 0, 1, 2, 3, 4, 5, 6);
+
+    for (int i = 0; i < steps; i += 8) {
+        // The eight rows' next eight pixels, turned so that each vector holds
+        // one step: lane k the pixel of row k.
+        __m128i p[kLanes];
+        for (int k = 0; k < kLanes; ++k)
+            p[k] = _mm_loadu_si128(reinterpret_cast<const __m128i *>(rows[k].row.pixels + from + i - kRowLag * k));
+        const __m128i a0 = _mm_unpacklo_epi16(p[0], p[1]), a1 = _mm_unpackhi_epi16(p[0], p[1]);
+        const __m128i a2 = _mm_unpacklo_epi16(p[2], p[3]), a3 = _mm_unpackhi_epi16(p[2], p[3]);
+        const __m128i a4 = _mm_unpacklo_epi16(p[4], p[5]), a5 = _mm_unpackhi_epi16(p[4], p[5]);
+        const __m128i a6 = _mm_unpacklo_epi16(p[6], p[7]), a7 = _mm_unpackhi_epi16(p[6], p[7]);
+        const __m128i b0 = _mm_unpacklo_epi32(a0, a2), b1 = _mm_unpackhi_epi32(a0, a2);
+        const __m128i b2 = _mm_unpacklo_epi32(a1, a3), b3 = _mm_unpackhi_epi32(a1, a3);
+        const __m128i b4 = _mm_unpacklo_epi32(a4, a6), b5 = _mm_unpackhi_epi32(a4, a6);
+        const __m128i b6 = _mm_unpacklo_epi32(a5, a7), b7 = _mm_unpackhi_epi32(a5, a7);
+        const __m128i q[8] = { _mm_unpacklo_epi64(b0, b4), _mm_unpackhi_epi64(b0, b4), _mm_unpacklo_epi64(b1, b5),
+            _mm_unpackhi_epi64(b1, b5), _mm_unpacklo_epi64(b2, b6), _mm_unpackhi_epi64(b2, b6),
+            _mm_unpacklo_epi64(b3, b7), _mm_unpackhi_epi64(b3, b7) };
+
+        for (int j = 0; j < 8; ++j) {
+            const int x = from + i + j;
+            const __m256i p2r0 = inR0, p2r1 = inR1;
+
+            const __m256i pixel = _mm256_cvtepu16_epi32(q[j]);
+            const __m256i g = _mm256_and_si256(pixel, lowByte);
+            const __m256i edge = _mm256_cmpgt_epi32(pixel, lowByte);
+            const __m256i pureBlack = _mm256_cmpeq_epi32(g, zero);
+            // 0 and 255 are taken as they are, and their error stays where it is
+            const __m256i pure = _mm256_or_si256(pureBlack, _mm256_cmpeq_epi32(g, full));
+            const __m256i v = _mm256_add_epi32(g, c0r0);
+            c0r0 = _mm256_and_si256(c0r0, pure);
+            const __m256i dark = _mm256_cmpgt_epi32(half, v);
+            const __m256i black = _mm256_blendv_epi8(dark, pureBlack, pure);
+            const __m256i still = _mm256_or_si256(_mm256_or_si256(pure, edge),
+                _mm256_or_si256(_mm256_cmpeq_epi32(v, zero), _mm256_cmpeq_epi32(v, full)));
+            const __m256i e = _mm256_sub_epi32(v, _mm256_andnot_si256(dark, full));
+            const __m256i s7 = _mm256_andnot_si256(still, truncatedSixteenths(_mm256_sub_epi32(_mm256_slli_epi32(e, 3), e)));
+            const __m256i s5 = _mm256_andnot_si256(still, truncatedSixteenths(_mm256_add_epi32(_mm256_slli_epi32(e, 2), e)));
+            const __m256i s3 = truncatedSixteenths(_mm256_add_epi32(_mm256_slli_epi32(e, 1), e));
+            const __m256i s1 = _mm256_andnot_si256(still, truncatedSixteenths(e));
+            p1r0 = _mm256_add_epi32(p1r0, s7);
+            p1r1 = _mm256_add_epi32(p1r1, s1);
+            c0r1 = _mm256_add_epi32(c0r1, s5);
+            // column x - 1 moves down a row when the pixel passes its error on
+            m1r0 = _mm256_blendv_epi8(_mm256_add_epi32(m1r1, s3), m1r0, still);
+            m1r1 = _mm256_and_si256(m1r1, still);
+            marks[i + j] = uchar(_mm256_movemask_ps(_mm256_castsi256_ps(black)));
+
+            // Column x - 2 leaves: row 7 writes it, the others hand it to the row below.
+            leftR0 = m2r0;
+            leftR1 = m2r1;
+            R0[x - kRowLag * (kLanes - 1) - 2] = _mm256_extract_epi32(m2r0, 7);
+            R1[x - kRowLag * (kLanes - 1) - 2] = _mm256_extract_epi32(m2r1, 7);
+            if (i + j + 1 < steps) {
+                inR0 = _mm256_blend_epi32(_mm256_permutevar8x32_epi32(m2r0, downOneLane), _mm256_set1_epi32(R0[x + 3]), 1);
+                inR1 = _mm256_blend_epi32(_mm256_permutevar8x32_epi32(m2r1, downOneLane), _mm256_set1_epi32(R1[x + 3]), 1);
+            }
+            m2r0 = m1r0, m2r1 = m1r1;
+            m1r0 = c0r0, m1r1 = c0r1;
+            c0r0 = p1r0, c0r1 = p1r1;
+            p1r0 = p2r0, p1r1 = p2r1;
+        }
+    }
+
+    // The columns the upper rows left at the last step go to the error rows,
+    // where the rows below find them when they go on one by one.
+    alignas(32) int left0[kLanes];
+    alignas(32) int left1[kLanes];
+    _mm256_store_si256(reinterpret_cast<__m256i *>(left0), leftR0);
+    _mm256_store_si256(reinterpret_cast<__m256i *>(left1), leftR1);
+    for (int k = 0; k < kLanes - 1; ++k) {
+        R0[from + steps - 1 - kRowLag * k - 2] = left0[k];
+        R1[from + steps - 1 - kRowLag * k - 2] = left1[k];
+    }
+    storeLaneColumn(rows, 0, m2r0, m2r1);
+    storeLaneColumn(rows, 1, m1r0, m1r1);
+    storeLaneColumn(rows, 2, c0r0, c0r1);
+    storeLaneColumn(rows, 3, p1r0, p1r1);
+}
+#undef VEXLOR_AVX2
+#endif
+
+// The bits of columns from .. from + count - 1 of row k of a block, from the
+// marks of the vector steps, into the row's output as its own scan writes them.
+void takeLaneMarks(RowScan<FloydSteinbergKernel> &row, int k, int from, int count, const uchar *marks)
+{
+    int x = from;
+    const int end = from + count;
+    uint bits = row.acc;
+    for (; x < end && (x & 7) != 0; ++x) {
+        bits = (bits << 1) | ((marks[x - from] >> k) & 1u);
+        if ((x & 7) == 7)
+            row.out[x >> 3] = static_cast<uchar>(bits);
+    }
+    // Eight steps at a time: bit k of eight marks, the first as the highest bit.
+    for (; x + 8 <= end; x += 8) {
+        quint64 eight;
+        std::memcpy(&eight, marks + (x - from), sizeof eight);
+        const quint64 ones = (eight >> k) & 0x0101010101010101ull;
+        bits = static_cast<uint>((ones * 0x8040201008040201ull) >> 56);
+        row.out[x >> 3] = static_cast<uchar>(bits);
+    }
+    for (; x < end; ++x) {
+        bits = (bits << 1) | ((marks[x - from] >> k) & 1u);
+        if ((x & 7) == 7)
+            row.out[x >> 3] = static_cast<uchar>(bits);
+    }
+    row.acc = bits;
+}
+
+// Rows y .. y + 7 of a tile, all with a row below them in the tile, as a
+// block. waitFor(columns) holds row 0 until the rows above have gone that
+// far (see diffuseUnits); publish(columns) tells how far row 7 has gone.
+template <typename Wait, typename Publish>
+void diffuseBlock(RowScan<FloydSteinbergKernel> *rows, const QImage &src, QImage &dst, int y, int *R0, int *R1,
+    int *R2, int *A, int *B, std::vector<uchar> &marks, Wait waitFor, Publish publish)
+{
+    using K = FloydSteinbergKernel;
+    const typename ShareTable<K>::Entry *table = ShareTable<K>::instance().entries.data();
+    const int W = src.width();
+    const int padBytes = dst.bytesPerLine() - (W + 7) / 8;
+    const auto needed = [W](int to) { return to + 4 <= W - 2 ? to + 4 : kRowDone; };
+
+    waitFor(needed(kLaneStart));
+    for (int k = 0; k < kLanes; ++k) {
+        rows[k].begin(src, dst, y + k, R0, R1, A, B);
+        rows[k].template span<false>(0, 2, R0, R1, R2, table);
+        rows[k].template span<true>(2, kLaneStart - kRowLag * k, R0, R1, R2, table);
+    }
+    publish(kLaneStart - kRowLag * (kLanes - 1));
+
+    const int steps = (W - 2 - kLaneStart) / 8 * 8;
+    marks.resize(size_t(steps) + 8);
+#ifdef VEXLOR_DIFFUSION_LANES
+    for (int done = 0; done < steps;) {
+        const int stretch = std::min(kStretch, steps - done);
+        waitFor(needed(kLaneStart + done + stretch));
+        diffuseLaneSteps(rows, kLaneStart + done, stretch, R0, R1, marks.data() + done);
+        done += stretch;
+        publish(kLaneStart + done - kRowLag * (kLanes - 1));
+    }
+#endif
+
+    for (int k = 0; k < kLanes; ++k) {
+        const int next = kLaneStart - kRowLag * k;
+        takeLaneMarks(rows[k], k, next, steps, marks.data());
+        if (k == 0)
+            waitFor(kRowDone);
+        rows[k].template span<true>(next + steps, W - 2, R0, R1, R2, table);
+        rows[k].template span<false>(W - 2, W, R0, R1, R2, table);
+        rows[k].finish(padBytes, R0, R1, R2);
+    }
+    publish(kRowDone);
+}
+
 // Floyd-Steinberg over a wide tile on two threads. The rows are taken in
 // units (a pair of rows scanned together as below, or a single row), and
 // units alternate between the two threads. A unit may follow the unit above it
@@ -568,8 +817,6 @@ Q_ALWAYS_INLINE void diffusePairSpan(RowScan<K> &upper, RowScan<K> &lower, int f
 // how far its last row has gone, and the unit below waits for that before
 // every stretch of columns it scans.
 constexpr int kParallelWidth = 2048;
-constexpr int kStretch = 512;
-constexpr int kRowDone = std::numeric_limits<int>::max();
 
 struct UnitProgress
 {
@@ -592,25 +839,64 @@ inline void waitForColumns(const UnitProgress *above, int columns)
     }
 }
 
+// The units of a tile, by their first row and their number of rows: blocks of
+// eight rows where the vector steps can take them, else pairs of rows that
+// both have a row below them, as in the scan on one thread, else single rows.
+struct Unit
+{
+    int y;
+    int rows;
+};
+
+template <typename K> std::vector<Unit> tileUnits(int W, int H)
+{
+    bool blocks = false;
+    if constexpr (!K::threeRows)
+        blocks = W >= kLaneMinWidth && lanesAvailable();
+    std::vector<Unit> units;
+    for (int y = 0; y < H;) {
+        int rows = 1;
+        if (blocks && y + kLanes < H)
+            rows = kLanes;
+        else if (W >= kRowLag + 4 && y + 2 < H)
+            rows = 2;
+        units.push_back(Unit { y, rows });
+        y += rows;
+    }
+    return units;
+}
+
 template <typename K>
 void diffuseUnits(const QImage &src, QImage &dst, int *R0, int *R1, int *R2, int *A, int *B,
-    const std::vector<int> &unitRows, std::vector<UnitProgress> &progress, int first)
+    const std::vector<Unit> &units, std::vector<UnitProgress> &progress, size_t first, size_t every)
 {
     const typename ShareTable<K>::Entry *table = ShareTable<K>::instance().entries.data();
     const int W = src.width();
-    const int H = src.height();
     const int padBytes = dst.bytesPerLine() - (W + 7) / 8;
     RowScan<K> upper;
     RowScan<K> lower;
+    std::vector<RowScan<K>> block;
+    std::vector<uchar> marks;
     // Pixels up to 'to' of a row read columns up to to + 1, which the row above
     // moves down at its pixel to + 3; its last two columns move when it ends.
     const auto needed = [W](int to) { return to + 4 <= W - 2 ? to + 4 : kRowDone; };
 
-    for (size_t u = size_t(first); u < unitRows.size(); u += 2) {
-        const int y = unitRows[u];
+    for (size_t u = first; u < units.size(); u += every) {
+        const int y = units[u].y;
         const UnitProgress *above = u > 0 ? &progress[u - 1] : nullptr;
         std::atomic<int> &mine = progress[u].columns;
-        if (!(W >= kRowLag + 4 && y + 2 < H)) {
+        if (units[u].rows == kLanes) {
+            if constexpr (!K::threeRows) {
+                if (block.empty())
+                    block.resize(kLanes);
+                diffuseBlock(
+                    block.data(), src, dst, y, R0, R1, R2, A, B, marks,
+                    [above](int columns) { waitForColumns(above, columns); },
+                    [&mine](int columns) { mine.store(columns, std::memory_order_release); });
+            }
+            continue;
+        }
+        if (units[u].rows == 1) {
             waitForColumns(above, kRowDone);
             upper.begin(src, dst, y, R0, R1, A, B);
             upper.scanAlone(padBytes, R0, R1, R2, table);
@@ -645,23 +931,15 @@ void diffuseUnits(const QImage &src, QImage &dst, int *R0, int *R1, int *R2, int
 template <typename K>
 bool diffuseTileOnTwoThreads(const QImage &src, QImage &dst, int *R0, int *R1, int *R2, int *A, int *B)
 {
-    const int W = src.width();
-    const int H = src.height();
-    // The units, by their first row: pairs where both rows have a row below
-    // them, as in the scan on one thread.
-    std::vector<int> unitRows;
-    for (int y = 0; y < H;) {
-        unitRows.push_back(y);
-        y += (W >= kRowLag + 4 && y + 2 < H) ? 2 : 1;
-    }
-    std::vector<UnitProgress> progress(unitRows.size());
+    const std::vector<Unit> units = tileUnits<K>(src.width(), src.height());
+    std::vector<UnitProgress> progress(units.size());
     std::thread helper;
     try {
-        helper = std::thread([&]() { diffuseUnits<K>(src, dst, R0, R1, R2, A, B, unitRows, progress, 1); });
+        helper = std::thread([&]() { diffuseUnits<K>(src, dst, R0, R1, R2, A, B, units, progress, 1, 2); });
     } catch (const std::system_error &) {
         return false;
     }
-    diffuseUnits<K>(src, dst, R0, R1, R2, A, B, unitRows, progress, 0);
+    diffuseUnits<K>(src, dst, R0, R1, R2, A, B, units, progress, 0, 2);
     helper.join();
     return true;
 }
@@ -680,46 +958,28 @@ bool diffuseTileOnTwoThreads(const QImage &src, QImage &dst, int *R0, int *R1, i
 template <typename K>
 Q_NEVER_INLINE void diffuseTile(const QImage &src, QImage &dst, int *R0, int *R1, int *R2, int *A, int *B)
 {
-    const typename ShareTable<K>::Entry *table = ShareTable<K>::instance().entries.data();
     const int W = src.width();
     const int H = src.height();
     if constexpr (!K::threeRows) {
         if (W >= kParallelWidth && H >= 3 && std::thread::hardware_concurrency() >= 2
             && diffuseTileOnTwoThreads<K>(src, dst, R0, R1, R2, A, B))
             return;
-    }
-    const int padBytes = dst.bytesPerLine() - (W + 7) / 8;
-    RowScan<K> upper;
-    RowScan<K> lower;
-    // Floyd-Steinberg is bound by the chain of error along the row and gains from
-    // two rows at once; the three-row kernels do more work per pixel and run out
-    // of registers when paired, so they go row by row.
-    constexpr bool pairs = !K::threeRows;
-
-    for (int y = 0; y < H;) {
-        upper.begin(src, dst, y, R0, R1, A, B);
-        // Both rows with a row below them, and room for the lag.
-        const bool pairFits = W >= kRowLag + 4 && y + 2 < H;
-
-        if constexpr (pairs) {
-            if (pairFits) {
-                upper.template span<false>(0, 2, R0, R1, R2, table);
-                upper.template span<true>(2, 2 + kRowLag, R0, R1, R2, table);
-                lower.begin(src, dst, y + 1, R0, R1, A, B);
-                lower.template span<false>(0, 2, R0, R1, R2, table);
-                diffusePairSpan(upper, lower, 2 + kRowLag, W - 2, R0, R1, R2, table);
-                upper.template span<false>(W - 2, W, R0, R1, R2, table);
-                upper.finish(padBytes, R0, R1, R2);
-                lower.template span<true>(W - 2 - kRowLag, W - 2, R0, R1, R2, table);
-                lower.template span<false>(W - 2, W, R0, R1, R2, table);
-                lower.finish(padBytes, R0, R1, R2);
-                y += 2;
-                continue;
-            }
+        // Floyd-Steinberg is bound by the chain of error along the row and
+        // gains from several rows at once: the units of the two-thread scan,
+        // one after the other.
+        const std::vector<Unit> units = tileUnits<K>(W, H);
+        std::vector<UnitProgress> progress(units.size());
+        diffuseUnits<K>(src, dst, R0, R1, R2, A, B, units, progress, 0, 1);
+    } else {
+        // The three-row kernels do more work per pixel and run out of
+        // registers when paired, so they go row by row.
+        const typename ShareTable<K>::Entry *table = ShareTable<K>::instance().entries.data();
+        const int padBytes = dst.bytesPerLine() - (W + 7) / 8;
+        RowScan<K> row;
+        for (int y = 0; y < H; ++y) {
+            row.begin(src, dst, y, R0, R1, A, B);
+            row.scanAlone(padBytes, R0, R1, R2, table);
         }
-
-        upper.scanAlone(padBytes, R0, R1, R2, table);
-        ++y;
     }
 }
 
@@ -840,6 +1100,11 @@ ditherer::ditherer(int method, int width)
     , m_carryA(static_cast<size_t>(m_width), 0)
     , m_carryB(static_cast<size_t>(m_width), 0)
 {
+}
+
+void ditherer::setVectorStepsAllowed(bool allowed)
+{
+    g_lanesAllowed.store(allowed, std::memory_order_relaxed);
 }
 
 QImage ditherer::makeMonoImage(int width, int height)

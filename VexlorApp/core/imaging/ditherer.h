@@ -53,6 +53,11 @@ public:
     // Ordered 4 by 4 threshold dithering of one image; coordinates are those inside the image.
     static QImage orderedDither(const QImage &tile);
 
+    // Whether Floyd-Steinberg may scan eight rows at once in vector steps
+    // where the processor has them (the default). The result is the same
+    // either way; switching them off serves comparisons and measurements.
+    static void setVectorStepsAllowed(bool allowed);
+
     // An empty one-bit image with the colour table described above.
     static QImage makeMonoImage(int width, int height);
 
