@@ -8,6 +8,27 @@
 #include <cmath>
 #include <vector>
 
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
+namespace {
+
+#ifdef __SSE2__
+// The number of set bits of each of sixteen bytes.
+inline __m128i bytePopcount(__m128i v)
+{
+    const __m128i pairs = _mm_set1_epi8(0x55);
+    const __m128i nibbles = _mm_set1_epi8(0x33);
+    const __m128i low = _mm_set1_epi8(0x0f);
+    v = _mm_sub_epi8(v, _mm_and_si128(_mm_srli_epi16(v, 1), pairs));
+    v = _mm_add_epi8(_mm_and_si128(v, nibbles), _mm_and_si128(_mm_srli_epi16(v, 2), nibbles));
+    return _mm_and_si128(_mm_add_epi8(v, _mm_srli_epi16(v, 4)), low);
+}
+#endif
+
+} // namespace
+
 previewTile::previewTile(
     const QRect &area, const QImage &picture, const QImage &overview, const Vexlor::LaserItemList &items)
     : m_area(area)
@@ -162,18 +183,49 @@ QImage previewTile::greyOverview(const QImage &bits, int factor)
             const uchar *line = bits.constScanLine(oy * factor + r);
             const int lineBytes = (bits.width() + 7) / 8;
             if (factor % 8 == 0) {
-                // Whole bytes per block: count them by table.
+                // Whole bytes per block: count them by table (the order of
+                // the bits within a byte does not matter then).
                 const int blockBytes = factor / 8;
-                for (int b = 0; b < lineBytes; ++b) {
-                    uchar byte = black ? line[b] : uchar(~line[b]);
-                    if (b == lineBytes - 1 && (bits.width() & 7)) {
-                        const int valid = bits.width() & 7;
-                        const uchar mask = bits.format() == QImage::Format_MonoLSB
-                            ? uchar((1u << valid) - 1)
-                            : uchar(0xffu << (8 - valid));
-                        byte &= mask;
+                const int wholeBytes = bits.width() / 8;
+                const uchar flip = black ? 0 : 0xff;
+                int b = 0;
+                if (blockBytes == 1) {
+#ifdef __SSE2__
+                    const __m128i flips = _mm_set1_epi8(char(flip));
+                    const __m128i zero = _mm_setzero_si128();
+                    for (; b + 16 <= wholeBytes; b += 16) {
+                        const __m128i ones = bytePopcount(
+                            _mm_xor_si128(_mm_loadu_si128(reinterpret_cast<const __m128i *>(line + b)), flips));
+                        const __m128i low = _mm_unpacklo_epi8(ones, zero);
+                        const __m128i high = _mm_unpackhi_epi8(ones, zero);
+                        auto *sums = reinterpret_cast<__m128i *>(counts.data() + b);
+                        _mm_storeu_si128(sums, _mm_add_epi32(_mm_loadu_si128(sums), _mm_unpacklo_epi16(low, zero)));
+                        _mm_storeu_si128(
+                            sums + 1, _mm_add_epi32(_mm_loadu_si128(sums + 1), _mm_unpackhi_epi16(low, zero)));
+                        _mm_storeu_si128(
+                            sums + 2, _mm_add_epi32(_mm_loadu_si128(sums + 2), _mm_unpacklo_epi16(high, zero)));
+                        _mm_storeu_si128(
+                            sums + 3, _mm_add_epi32(_mm_loadu_si128(sums + 3), _mm_unpackhi_epi16(high, zero)));
                     }
-                    counts[size_t(b / blockBytes)] += bitCount[byte];
+#endif
+                    for (; b < wholeBytes; ++b)
+                        counts[size_t(b)] += bitCount[uchar(line[b] ^ flip)];
+                } else {
+                    for (int block = 0; b + blockBytes <= wholeBytes; ++block) {
+                        int sum = 0;
+                        for (const int end = b + blockBytes; b < end; ++b)
+                            sum += bitCount[uchar(line[b] ^ flip)];
+                        counts[size_t(block)] += sum;
+                    }
+                    for (; b < wholeBytes; ++b)
+                        counts[size_t(b / blockBytes)] += bitCount[uchar(line[b] ^ flip)];
+                }
+                if (wholeBytes < lineBytes) {
+                    // the partial last byte, without its padding
+                    const int valid = bits.width() & 7;
+                    const uchar mask = bits.format() == QImage::Format_MonoLSB ? uchar((1u << valid) - 1)
+                                                                                : uchar(0xffu << (8 - valid));
+                    counts[size_t(wholeBytes / blockBytes)] += bitCount[uchar((line[wholeBytes] ^ flip) & mask)];
                 }
                 continue;
             }

@@ -7,6 +7,8 @@
 #include <QPainter>
 #include <QtTest>
 
+#include <random>
+
 namespace {
 
 QImage filled(const QSize &size, QRgb colour)
@@ -158,27 +160,41 @@ void tst_PreviewTile::greyOverviewCountsBlack()
     QImage lsb = bits.convertToFormat(QImage::Format_MonoLSB);
     QCOMPARE(previewTile::greyOverview(lsb, 4), grey);
 
-    // Blocks of whole bytes are counted bytewise: the same answers as bit by
-    // bit, the padding of a partial last byte left out, either bit order.
-    QImage wide(45, 19, QImage::Format_Mono);
-    wide.setColorCount(2);
-    wide.setColor(0, qRgb(255, 255, 255));
-    wide.setColor(1, qRgb(0, 0, 0));
-    wide.fill(1);
-    for (int y = 0; y < 19; ++y)
-        for (int x = 0; x < 45; ++x)
-            wide.setPixel(x, y, (x * 7 + y * 3) % 5 == 0 ? 0 : 1);
-    const QImage byBytes = previewTile::greyOverview(wide, 16);
-    QCOMPARE(byBytes.size(), QSize(3, 2));
-    for (int oy = 0; oy < 2; ++oy)
-        for (int ox = 0; ox < 3; ++ox) {
-            int blackCount = 0, area = 0;
-            for (int y = oy * 16; y < std::min(19, oy * 16 + 16); ++y)
-                for (int x = ox * 16; x < std::min(45, ox * 16 + 16); ++x, ++area)
-                    blackCount += wide.pixelIndex(x, y);
-            QCOMPARE(int(byBytes.constScanLine(oy)[ox]), 255 - (blackCount * 255 + area / 2) / area);
+    // Blocks of whole bytes are counted bytewise (sixteen bytes at a time for
+    // blocks of eight): the same answers as pixel by pixel, the padding of a
+    // partial last byte left out, either bit order, either colour for black.
+    std::mt19937 random(77);
+    for (const int factor : { 8, 16, 24 }) {
+        for (const int width : { 45, 300, 389 }) {
+            QImage wide(width, 19, QImage::Format_Mono);
+            wide.setColorCount(2);
+            wide.setColor(0, qRgb(255, 255, 255));
+            wide.setColor(1, qRgb(0, 0, 0));
+            // padding bits set, so that counting them shows
+            wide.fill(1);
+            for (int y = 0; y < 19; ++y)
+                for (int x = 0; x < width; ++x)
+                    wide.setPixel(x, y, (x * 7 + y * 3) % 5 == 0 || random() % 3 == 0 ? 0 : 1);
+            const QImage byBytes = previewTile::greyOverview(wide, factor);
+            const int w = (width + factor - 1) / factor;
+            const int h = (19 + factor - 1) / factor;
+            QCOMPARE(byBytes.size(), QSize(w, h));
+            for (int oy = 0; oy < h; ++oy)
+                for (int ox = 0; ox < w; ++ox) {
+                    int blackCount = 0, area = 0;
+                    for (int y = oy * factor; y < std::min(19, oy * factor + factor); ++y)
+                        for (int x = ox * factor; x < std::min(width, ox * factor + factor); ++x, ++area)
+                            blackCount += wide.pixelIndex(x, y);
+                    QCOMPARE(int(byBytes.constScanLine(oy)[ox]), 255 - (blackCount * 255 + area / 2) / area);
+                }
+            QCOMPARE(previewTile::greyOverview(wide.convertToFormat(QImage::Format_MonoLSB), factor), byBytes);
+            QImage swapped = wide;
+            swapped.setColor(0, qRgb(0, 0, 0));
+            swapped.setColor(1, qRgb(255, 255, 255));
+            swapped.invertPixels();
+            QCOMPARE(previewTile::greyOverview(swapped, factor), byBytes);
         }
-    QCOMPARE(previewTile::greyOverview(wide.convertToFormat(QImage::Format_MonoLSB), 16), byBytes);
+    }
 }
 
 QTEST_MAIN(tst_PreviewTile)
