@@ -1,5 +1,7 @@
 #include "ditherer.h"
 
+#include "largeimage.h"
+
 #include <algorithm>
 #include <atomic>
 #include <cstring>
@@ -1111,7 +1113,9 @@ QImage ditherer::makeMonoImage(int width, int height)
 {
     if (width <= 0 || height <= 0)
         return QImage();
-    QImage image(width, height, QImage::Format_Mono);
+    QImage image = Vexlor::makeLargeImage(width, height, QImage::Format_Mono);
+    if (image.isNull())
+        return image;
     image.setColorCount(2);
     image.setColor(0, qRgb(255, 255, 255));
     image.setColor(1, qRgb(0, 0, 0));

@@ -1,6 +1,7 @@
 #include "rasterpipeline.h"
 
 #include "ditherer.h"
+#include "largeimage.h"
 #include "renderingmanager.h"
 #include "renderingthread.h"
 
@@ -84,7 +85,7 @@ QImage rasterPipeline::thresholdBand(const QImage &band)
 QImage rasterPipeline::greyBand(const QImage &band, QImage out)
 {
     if (out.size() != band.size() || out.format() != QImage::Format_Grayscale8)
-        out = QImage(band.size(), QImage::Format_Grayscale8);
+        out = Vexlor::makeLargeImage(band.size(), QImage::Format_Grayscale8);
     if (out.isNull() || band.isNull())
         return QImage();
     const int w = band.width();
@@ -164,7 +165,7 @@ QImage rasterPipeline::takeBuffer(const QSize &size, QImage::Format format)
             }
         }
     }
-    return QImage(size, format);
+    return Vexlor::makeLargeImage(size, format);
 }
 
 void rasterPipeline::giveBuffer(QImage buffer)

@@ -1,5 +1,6 @@
 #include "renderingthread.h"
 
+#include "largeimage.h"
 #include "vexlorlog.h"
 
 #include <QPainter>
@@ -81,7 +82,7 @@ void renderingThread::run()
     qCDebug(lcRender) << "Number of Items:" << m_items.size();
 
     QImage &image = m_tile->second;
-    image = QImage(rect.size() / m_divisor, QImage::Format_RGB32);
+    image = Vexlor::makeLargeImage(rect.size() / m_divisor, QImage::Format_RGB32);
     if (image.isNull()) {
         qWarning() << "Not enough memory for the tile" << rect;
         return;

@@ -1,0 +1,26 @@
+#ifndef LARGEIMAGE_H
+#define LARGEIMAGE_H
+
+#include <QImage>
+
+namespace Vexlor {
+
+// A new image for a large picture (a band of the final picture, a dithered
+// tile, a preview tile): its pixels lie in memory of their own, aligned to and
+// counted in pages of 2 MiB, which the kernel is asked to back with huge
+// pages. The C library gives blocks of a few MiB from its heaps in 4 KiB pages
+// once it has handed out and taken back a larger block; each fresh page then
+// costs a fault and a clearing, which for the pictures of a full-table job
+// adds up to a large part of the time. Images below 2 MiB, and any image the
+// memory cannot be mapped for, come from QImage itself. The contents are
+// undefined, as with QImage(width, height, format); a null image means no
+// memory.
+QImage makeLargeImage(int width, int height, QImage::Format format);
+inline QImage makeLargeImage(const QSize &size, QImage::Format format)
+{
+    return makeLargeImage(size.width(), size.height(), format);
+}
+
+} // namespace Vexlor
+
+#endif // LARGEIMAGE_H
