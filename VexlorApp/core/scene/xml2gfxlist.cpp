@@ -1,5 +1,6 @@
 #include "xml2gfxlist.h"
 
+#include "largeimage.h"
 #include "vexlorlog.h"
 
 #include <QByteArray>
@@ -334,22 +335,22 @@ void xml2gfxList::handleImFile(QXmlStreamReader &xml)
     // The device writes plain names into the scratch folder; its path stands
     // where the fixed folder name stood.
     const QString fileName = scratchDir.path() + QLatin1Char('/') + name;
-    QImage image(fileName);
+    QImage image = Vexlor::readLargeImage(fileName);
     // Grey pictures come as 8-bit grey files; they are drawn as the 32-bit
     // pictures they stand for.
     if (image.format() == QImage::Format_Grayscale8)
-        image = image.convertToFormat(QImage::Format_RGB32);
+        image = Vexlor::widenGreyPicture(image);
     if (image.isNull())
         emit error(QStringLiteral("Could not load image file: ") + fileName);
 
     if (clipAccumulator.elementCount() > currentPath.elementCount())
         currentPath = clipAccumulator;
 
+    const QRectF placed = imageTransform.mapRect(QRectF(0, 0, image.width(), image.height()));
     if (currentPath.elementCount() < 3)
-        saveImageObject(image, imageTransform,
-            imageTransform.mapRect(QRectF(0, 0, image.width(), image.height())), QPainterPath());
+        saveImageObject(std::move(image), imageTransform, placed, QPainterPath());
     else
-        saveImageObject(image, imageTransform, currentPath.boundingRect(), currentPath);
+        saveImageObject(std::move(image), imageTransform, currentPath.boundingRect(), currentPath);
 }
 
 void xml2gfxList::handleRaster(QXmlStreamReader &xml)
@@ -586,7 +587,7 @@ void xml2gfxList::savePathObject()
 }
 
 void xml2gfxList::saveImageObject(
-    const QImage &image, const QTransform &transform, const QRectF &testRect, const QPainterPath &clip)
+    QImage image, const QTransform &transform, const QRectF &testRect, const QPainterPath &clip)
 {
     // A zero width or height in the placement leaves nothing that could be drawn.
     if (!transform.isInvertible() || !std::isfinite(transform.determinant()) || !std::isfinite(transform.dx())
@@ -609,7 +610,8 @@ void xml2gfxList::saveImageObject(
     LaserOp::LaserOp item;
     item.type = LaserOp::Image;
     item.clipPath = clip;
-    item.pixmap = QPixmap::fromImage(image);
+    // handed over, not copied: the picture may be hundreds of megabytes
+    item.pixmap = QPixmap::fromImage(std::move(image));
     item.transform = transform;
     items.append(item);
 }

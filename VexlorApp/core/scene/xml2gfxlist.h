@@ -79,7 +79,7 @@ private:
     void savePathObject();
     // Appends an image item when its rectangle lies on the table.
     void saveImageObject(
-        const QImage &image, const QTransform &transform, const QRectF &testRect, const QPainterPath &clip);
+        QImage image, const QTransform &transform, const QRectF &testRect, const QPainterPath &clip);
     bool loadRaster(const QString &fileName, QImage *image, QPoint *origin);
     bool liesOnTable(const QRectF &rect) const;
     static bool withinRange(const QRectF &rect);

@@ -1,5 +1,7 @@
 #include "largeimage.h"
 
+#include <QImageReader>
+
 #include <limits>
 
 #include <sys/mman.h>
@@ -58,6 +60,37 @@ QImage makeLargeImage(int width, int height, QImage::Format format)
     if (image.isNull())
         unmapPixels(mapping);
     return image;
+}
+
+QImage readLargeImage(const QString &fileName)
+{
+    QImageReader reader(fileName);
+    const QSize size = reader.size();
+    const QImage::Format format = reader.imageFormat();
+    QImage image;
+    // A reader given an image of the right size and format fills it in place.
+    if (size.isValid() && format != QImage::Format_Invalid)
+        image = makeLargeImage(size, format);
+    if (!reader.read(&image))
+        return QImage();
+    return image;
+}
+
+QImage widenGreyPicture(const QImage &grey)
+{
+    if (grey.format() != QImage::Format_Grayscale8)
+        return grey.convertToFormat(QImage::Format_RGB32);
+    QImage out = makeLargeImage(grey.size(), QImage::Format_RGB32);
+    if (out.isNull())
+        return out;
+    const int width = grey.width();
+    for (int y = 0; y < grey.height(); ++y) {
+        const uchar *in = grey.constScanLine(y);
+        auto *line = reinterpret_cast<quint32 *>(out.scanLine(y));
+        for (int x = 0; x < width; ++x)
+            line[x] = 0xff000000u | quint32(in[x]) * 0x010101u;
+    }
+    return out;
 }
 
 } // namespace Vexlor

@@ -21,6 +21,15 @@ inline QImage makeLargeImage(const QSize &size, QImage::Format format)
     return makeLargeImage(size.width(), size.height(), format);
 }
 
+// The image in a file, read into memory as makeLargeImage() gives it when it
+// is large; a null image when the file cannot be read as an image.
+QImage readLargeImage(const QString &fileName);
+
+// A grey picture as the opaque 32-bit picture it stands for (each channel the
+// grey), in memory as makeLargeImage() gives it; the same pixels as
+// QImage::convertToFormat(QImage::Format_RGB32).
+QImage widenGreyPicture(const QImage &grey);
+
 } // namespace Vexlor
 
 #endif // LARGEIMAGE_H
