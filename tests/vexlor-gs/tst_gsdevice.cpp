@@ -30,6 +30,7 @@ private slots:
     void recordsToScene();
     void pictureFilesReadBackExactly_data();
     void pictureFilesReadBackExactly();
+    void pictureFilesAsTheReaderSeesThem();
     void pictureFileThatCannotBeWritten();
 };
 
@@ -338,6 +339,7 @@ void tst_gsdevice::pictureFilesReadBackExactly_data()
     QTest::newRow("grey, one pixel") << int(QImage::Format_Grayscale8) << QSize(1, 1);
     QTest::newRow("colour") << int(QImage::Format_RGB32) << QSize(129, 33);
     QTest::newRow("colour with transparency") << int(QImage::Format_ARGB32) << QSize(64, 20);
+    QTest::newRow("colour, one column") << int(QImage::Format_RGB32) << QSize(1, 9);
 }
 
 void tst_gsdevice::pictureFilesReadBackExactly()
@@ -359,7 +361,7 @@ void tst_gsdevice::pictureFilesReadBackExactly()
         }
     }
     QTemporaryDir dir;
-    const QString path = dir.filePath(QStringLiteral("picture.png"));
+    const QString path = dir.filePath(QStringLiteral("picture.") + pictureFileSuffix(picture));
     QString error;
     QVERIFY2(writePictureFile(picture, path, &error), qPrintable(error));
     QImage back(path);
@@ -370,13 +372,39 @@ void tst_gsdevice::pictureFilesReadBackExactly()
     QCOMPARE(back, picture);
 }
 
+void tst_gsdevice::pictureFilesAsTheReaderSeesThem()
+{
+    // Grey and opaque pictures are plain PGM and PPM files: the header, then
+    // the rows (red, green, blue for colour) byte for byte.
+    QImage grey(3, 2, QImage::Format_Grayscale8);
+    const uchar greys[6] = { 0, 10, 255, 128, 7, 9 };
+    for (int i = 0; i < 6; ++i)
+        grey.scanLine(i / 3)[i % 3] = greys[i];
+    QImage colour(2, 1, QImage::Format_RGB32);
+    colour.setPixel(0, 0, qRgb(1, 2, 3));
+    colour.setPixel(1, 0, qRgb(250, 128, 0));
+    QCOMPARE(pictureFileSuffix(grey), QStringLiteral("pgm"));
+    QCOMPARE(pictureFileSuffix(colour), QStringLiteral("ppm"));
+    QCOMPARE(pictureFileSuffix(QImage(2, 2, QImage::Format_ARGB32)), QStringLiteral("png"));
+
+    QTemporaryDir dir;
+    QString error;
+    QVERIFY2(writePictureFile(grey, dir.filePath(QStringLiteral("g.pgm")), &error), qPrintable(error));
+    QVERIFY2(writePictureFile(colour, dir.filePath(QStringLiteral("c.ppm")), &error), qPrintable(error));
+    QFile g(dir.filePath(QStringLiteral("g.pgm")));
+    QFile c(dir.filePath(QStringLiteral("c.ppm")));
+    QVERIFY(g.open(QIODevice::ReadOnly) && c.open(QIODevice::ReadOnly));
+    QCOMPARE(g.readAll(), QByteArray("P5\n3 2\n255\n") + QByteArray::fromHex("000aff800709"));
+    QCOMPARE(c.readAll(), QByteArray("P6\n2 1\n255\n") + QByteArray::fromHex("010203fa8000"));
+}
+
 void tst_gsdevice::pictureFileThatCannotBeWritten()
 {
     QTemporaryDir dir;
     QImage picture(10, 10, QImage::Format_Grayscale8);
     picture.fill(128);
     QString error;
-    QVERIFY(!writePictureFile(picture, dir.filePath(QStringLiteral("missing/picture.png")), &error));
+    QVERIFY(!writePictureFile(picture, dir.filePath(QStringLiteral("missing/picture.pgm")), &error));
     QCOMPARE(error, QStringLiteral("No such file or directory"));
     QVERIFY(QDir(dir.path()).entryList(QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot).isEmpty());
 }

@@ -480,9 +480,9 @@ void tst_vexlorgs::sceneLifeCycle()
               "gsave 10 10 translate 40 40 scale 2 1 8 [2 0 0 1 0 0] <ff0000> false 3 colorimage grestore\n"
               "showpage\n");
     job.close();
-    // an earlier job left a scene and two images
-    for (const QString &name :
-        { QStringLiteral("o.xml"), QStringLiteral("o_img1.png"), QStringLiteral("o_img7.png") }) {
+    // an earlier job left a scene and three images
+    for (const QString &name : { QStringLiteral("o.xml"), QStringLiteral("o_img1.png"), QStringLiteral("o_img7.pgm"),
+             QStringLiteral("o_img8.ppm") }) {
         QFile old(folder + QLatin1Char('/') + name);
         QVERIFY(old.open(QIODevice::WriteOnly));
         old.write("old");
@@ -491,11 +491,11 @@ void tst_vexlorgs::sceneLifeCycle()
     QCOMPARE(run.exitCode, 0);
     // exactly the new scene and its one image, no temporary files
     QCOMPARE(QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot, QDir::Name),
-        QStringList({ QStringLiteral("job.ps"), QStringLiteral("o.xml"), QStringLiteral("o_img1.png") }));
+        QStringList({ QStringLiteral("job.ps"), QStringLiteral("o.xml"), QStringLiteral("o_img1.ppm") }));
     const QVector<SceneItem> items = readScene(folder + QStringLiteral("/o.xml"));
     QCOMPARE(items.size(), 2);
-    QCOMPARE(items.at(1).text, QStringLiteral("o_img1.png"));
-    QVERIFY(!QImage(folder + QStringLiteral("/o_img1.png")).isNull());
+    QCOMPARE(items.at(1).text, QStringLiteral("o_img1.ppm"));
+    QVERIFY(!QImage(folder + QStringLiteral("/o_img1.ppm")).isNull());
 
     // a scene in a folder that does not exist is refused before any work
     const Run nowhere

@@ -4,67 +4,53 @@
 #include <QImage>
 #include <QImageWriter>
 
-#include <png.h>
-
 #include <cerrno>
-#include <csetjmp>
 #include <cstdio>
 #include <cstring>
+#include <vector>
 
 namespace {
 
-struct PngFailure
+// The rows of a grey picture as they are, or of a 32-bit one as red, green and
+// blue bytes, after the header; false and the system's reason when the file
+// fails.
+bool writeNetpbm(const QImage &picture, FILE *file, QString *error)
 {
-    QString message;
-};
-
-void onPngError(png_structp png, png_const_charp message)
-{
-    static_cast<PngFailure *>(png_get_error_ptr(png))->message = QString::fromLatin1(message);
-    png_longjmp(png, 1);
-}
-
-void onPngWarning(png_structp, png_const_charp)
-{
-}
-
-// Rows written from the picture as it lies in memory; false and a message
-// when libpng or the file fails.
-bool writeStored(const QImage &picture, FILE *file, QString *error)
-{
-    PngFailure failure;
-    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &failure, onPngError, onPngWarning);
-    if (!png) {
-        *error = QStringLiteral("out of memory");
-        return false;
-    }
-    png_infop info = png_create_info_struct(png);
-    if (!info || setjmp(png_jmpbuf(png))) {
-        png_destroy_write_struct(&png, info ? &info : nullptr);
-        *error = failure.message.isEmpty() ? QStringLiteral("out of memory") : failure.message;
-        return false;
-    }
-    png_init_io(png, file);
     const bool grey = picture.format() == QImage::Format_Grayscale8;
-    png_set_IHDR(png, info, png_uint_32(picture.width()), png_uint_32(picture.height()), 8,
-        grey ? PNG_COLOR_TYPE_GRAY : PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
-        PNG_FILTER_TYPE_DEFAULT);
-    png_set_filter(png, PNG_FILTER_TYPE_BASE, PNG_FILTER_NONE);
-    png_set_compression_level(png, 0);
-    png_write_info(png, info);
-    if (!grey) {
-        // A 32-bit pixel lies in memory as blue, green, red, then the unused byte.
-        png_set_bgr(png);
-        png_set_filler(png, 0, PNG_FILLER_AFTER);
+    const int width = picture.width();
+    const QByteArray header = QByteArray(grey ? "P5\n" : "P6\n") + QByteArray::number(width) + ' '
+        + QByteArray::number(picture.height()) + "\n255\n";
+    bool ok = std::fwrite(header.constData(), 1, size_t(header.size()), file) == size_t(header.size());
+    std::vector<uchar> row(grey ? 0 : size_t(width) * 3);
+    for (int y = 0; ok && y < picture.height(); ++y) {
+        const uchar *line = picture.constScanLine(y);
+        if (!grey) {
+            const auto *pixels = reinterpret_cast<const QRgb *>(line);
+            for (int x = 0; x < width; ++x) {
+                row[size_t(3 * x)] = uchar(qRed(pixels[x]));
+                row[size_t(3 * x + 1)] = uchar(qGreen(pixels[x]));
+                row[size_t(3 * x + 2)] = uchar(qBlue(pixels[x]));
+            }
+            line = row.data();
+        }
+        const size_t bytes = grey ? size_t(width) : row.size();
+        ok = std::fwrite(line, 1, bytes, file) == bytes;
     }
-    for (int y = 0; y < picture.height(); ++y)
-        png_write_row(png, picture.constScanLine(y));
-    png_write_end(png, info);
-    png_destroy_write_struct(&png, &info);
-    return true;
+    if (!ok)
+        *error = QString::fromLocal8Bit(std::strerror(errno));
+    return ok;
 }
 
 } // namespace
+
+QString pictureFileSuffix(const QImage &picture)
+{
+    if (picture.format() == QImage::Format_Grayscale8)
+        return QStringLiteral("pgm");
+    if (picture.format() == QImage::Format_RGB32)
+        return QStringLiteral("ppm");
+    return QStringLiteral("png");
+}
 
 bool writePictureFile(const QImage &picture, const QString &path, QString *error)
 {
@@ -85,7 +71,7 @@ bool writePictureFile(const QImage &picture, const QString &path, QString *error
         return false;
     }
     errno = 0;
-    bool written = writeStored(picture, file, error);
+    bool written = writeNetpbm(picture, file, error);
     if (written && std::fflush(file) != 0) {
         *error = QString::fromLocal8Bit(std::strerror(errno));
         written = false;
@@ -94,11 +80,7 @@ bool writePictureFile(const QImage &picture, const QString &path, QString *error
         *error = QString::fromLocal8Bit(std::strerror(errno));
         written = false;
     }
-    if (!written) {
-        // libpng says "Write Error" where the file said why.
-        if (errno != 0 && error->startsWith(QLatin1String("Write Error")))
-            *error = QString::fromLocal8Bit(std::strerror(errno));
+    if (!written)
         std::remove(name.constData());
-    }
     return written;
 }

@@ -520,10 +520,11 @@ bool sceneBuilder::writeImage(
     placed[4] = m[4];
     placed[5] = m[5];
     m = placed;
-    const QString name = prefix + QString::number(item.imageId) + QStringLiteral(".png");
     const QImage grey = greyPicture(picture);
+    const QImage &stored = grey.isNull() ? picture : grey;
+    const QString name = prefix + QString::number(item.imageId) + QLatin1Char('.') + pictureFileSuffix(stored);
     QString why;
-    if (!writePictureFile(grey.isNull() ? picture : grey, QDir(folder).filePath(name), &why)) {
+    if (!writePictureFile(stored, QDir(folder).filePath(name), &why)) {
         *error = QStringLiteral("cannot write the image file %1: %2").arg(QDir(folder).filePath(name), why);
         return false;
     }

@@ -220,8 +220,10 @@ int vexlorDevice::run(const commandLine &arguments)
         // and the image files that the earlier scene named
         const QFileInfo scene(sceneFile);
         QDir folder = scene.absoluteDir();
-        const QString pattern = sceneBuilder::imageFilePrefix(sceneFile) + QStringLiteral("*.png");
-        for (const QString &name : folder.entryList({ pattern }, QDir::Files))
+        const QString prefix = sceneBuilder::imageFilePrefix(sceneFile);
+        const QStringList patterns = { prefix + QStringLiteral("*.png"), prefix + QStringLiteral("*.pgm"),
+            prefix + QStringLiteral("*.ppm") };
+        for (const QString &name : folder.entryList(patterns, QDir::Files))
             folder.remove(name);
     }
     if (!arguments.isValid()) {
