@@ -299,6 +299,13 @@ void tst_ImageProcessor::pixmapsGoGreyKeepingTransparentBlack()
     const QImage tinted = imageProcessor::desaturate(QPixmap::fromImage(greySource)).toImage();
     QCOMPARE(tinted.pixel(299, 199), qRgb(10, 10, 10));
     QCOMPARE(tinted.pixel(5, 7), qRgb(12, 12, 12));
+
+    // An eight-bit grey picture, as the scene's reader keeps one, is kept too.
+    const QPixmap eightBits
+        = QPixmap::fromImage(greySource.convertToFormat(QImage::Format_Grayscale8), Qt::NoFormatConversion);
+    const QPixmap keptEightBits = imageProcessor::desaturate(eightBits);
+    QCOMPARE(keptEightBits.cacheKey(), eightBits.cacheKey());
+    QCOMPARE(keptEightBits.toImage().format(), QImage::Format_Grayscale8);
 }
 
 void tst_ImageProcessor::rendersAndDithersAFilledRectangle()

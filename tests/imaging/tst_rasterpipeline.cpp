@@ -117,6 +117,8 @@ private slots:
     void initTestCase() { Vexlor::registerMetaTypes(); }
     void sameBitsAsTheWholePicture_data();
     void sameBitsAsTheWholePicture();
+    void eightBitPicturesGiveTheSameBits_data();
+    void eightBitPicturesGiveTheSameBits();
     void bandReductions();
     void emptyDrawing();
 };
@@ -155,6 +157,42 @@ void tst_RasterPipeline::sameBitsAsTheWholePicture()
             QVERIFY(bits.count('\0') < bits.size() * 9 / 10);
     }
     QCOMPARE(progress, (QList<int> { 0, 1, 2, 3, 4 }));
+}
+
+void tst_RasterPipeline::eightBitPicturesGiveTheSameBits_data()
+{
+    QTest::addColumn<int>("method");
+    QTest::newRow("ordered") << int(ditherer::Ordered);
+    QTest::newRow("floyd-steinberg") << int(ditherer::FloydSteinberg);
+    QTest::newRow("brighten") << int(ditherer::Brighten);
+}
+
+void tst_RasterPipeline::eightBitPicturesGiveTheSameBits()
+{
+    // The scene's reader keeps grey pictures in eight bits. Bands of the
+    // picture alone are sampled from its bytes; bands with shapes are painted
+    // with the picture widened to the 32 bits it stands for: either way the
+    // bits are those of the 32-bit picture.
+    QFETCH(int, method);
+    const Vexlor::LaserItemList items = drawing();
+    Vexlor::LaserItemList eightBits = items;
+    eightBits[0].pixmap = QPixmap::fromImage(
+        items.first().pixmap.toImage().convertToFormat(QImage::Format_Grayscale8), Qt::NoFormatConversion);
+    QCOMPARE(eightBits.first().pixmap.toImage().format(), QImage::Format_Grayscale8);
+    // a band the picture alone covers, for the sampled way
+    LaserOp::LaserOp below = items.first();
+    below.transform = QTransform(4.3, 0, 0, 20.3, 3.25, 3650.5);
+    LaserOp::LaserOp belowEightBits = eightBits.first();
+    belowEightBits.transform = below.transform;
+    const Vexlor::SceneTile expected = pipelineWay(Vexlor::LaserItemList(items) << below, method);
+    const Vexlor::SceneTile actual = pipelineWay(eightBits << belowEightBits, method);
+    QVERIFY(expected.size() >= 4);
+    QCOMPARE(actual.size(), expected.size());
+    for (int k = 0; k < expected.size(); ++k) {
+        QCOMPARE(actual.at(k).first, expected.at(k).first);
+        QVERIFY2(bitsOf(actual.at(k).second.toImage()) == bitsOf(expected.at(k).second.toImage()),
+            qPrintable(QStringLiteral("band %1").arg(k)));
+    }
 }
 
 void tst_RasterPipeline::bandReductions()

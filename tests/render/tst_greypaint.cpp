@@ -120,6 +120,17 @@ void tst_GreyPaint::equalsThePainter()
     QCOMPARE(renderingThread::paintGrey(grey, band, items, nullptr), renderingThread::GreyPaint::Painted);
     const QImage expected = paintedGrey(band, items);
     QVERIFY2(grey == expected, qPrintable(firstDifference(grey, expected)));
+
+    // The same picture held in eight bits, as the scene's reader keeps grey
+    // pictures, gives the same band.
+    LaserOp::LaserOp eightBits = items.first();
+    eightBits.pixmap = QPixmap::fromImage(
+        items.first().pixmap.toImage().convertToFormat(QImage::Format_Grayscale8), Qt::NoFormatConversion);
+    QCOMPARE(eightBits.pixmap.toImage().format(), QImage::Format_Grayscale8);
+    QImage fromEightBits(band.size(), QImage::Format_Grayscale8);
+    QCOMPARE(renderingThread::paintGrey(fromEightBits, band, { eightBits }, nullptr),
+        renderingThread::GreyPaint::Painted);
+    QVERIFY2(fromEightBits == expected, qPrintable(firstDifference(fromEightBits, expected)));
 }
 
 void tst_GreyPaint::randomPlacementsEqualThePainter()

@@ -180,6 +180,7 @@ private slots:
     void missingRasterFile();
     void imageFilePlacement();
     void imageFileClippedByAccumulator();
+    void pictureFilesKeepTheirPixels();
     void imageOnTheTableUnderALargerClip();
     void imageFileThatDoesNotLoad();
     void embeddedImage();
@@ -790,6 +791,32 @@ void tst_Xml2GfxList::imageFilePlacement()
         + squareSegments(0, 0, 100, 100) + "<newclippath/></path><imfile>img.png</imfile>");
     QVERIFY(degenerate.items.isEmpty());
     QCOMPARE(degenerate.errors.size(), 1);
+}
+
+void tst_Xml2GfxList::pictureFilesKeepTheirPixels()
+{
+    // The interpreter's picture files: grey ones (PGM) stay in eight bits,
+    // opaque colour ones (PPM) come as 32-bit pictures, both pixel for pixel.
+    SceneFixture fixture;
+    fixture.writeSideFile("grey.pgm", QByteArray("P5\n3 2\n255\n") + QByteArray::fromHex("00407fff8001"));
+    fixture.writeSideFile("colour.ppm", QByteArray("P6\n2 1\n255\n") + QByteArray::fromHex("102030fe0080"));
+    const SceneResult result = fixture.runScene(
+        "<image xx=\"30\" xy=\"0\" yx=\"0\" yy=\"20\" tx=\"100\" ty=\"300\" width=\"3\" height=\"2\"/>"
+        "<imfile>grey.pgm</imfile>"
+        "<image xx=\"20\" xy=\"0\" yx=\"0\" yy=\"10\" tx=\"100\" ty=\"600\" width=\"2\" height=\"1\"/>"
+        "<imfile>colour.ppm</imfile>");
+    QCOMPARE(result.errors, QStringList());
+    QCOMPARE(result.items.size(), 2);
+    const QImage grey = result.items.at(0).pixmap.toImage();
+    QCOMPARE(grey.format(), QImage::Format_Grayscale8);
+    QCOMPARE(grey.size(), QSize(3, 2));
+    const uchar greys[6] = { 0x00, 0x40, 0x7f, 0xff, 0x80, 0x01 };
+    for (int i = 0; i < 6; ++i)
+        QCOMPARE(int(grey.constScanLine(i / 3)[i % 3]), int(greys[i]));
+    const QImage colour = result.items.at(1).pixmap.toImage();
+    QCOMPARE(colour.format(), QImage::Format_RGB32);
+    QCOMPARE(colour.pixel(0, 0), qRgb(0x10, 0x20, 0x30));
+    QCOMPARE(colour.pixel(1, 0), qRgb(0xfe, 0x00, 0x80));
 }
 
 void tst_Xml2GfxList::imageFileClippedByAccumulator()

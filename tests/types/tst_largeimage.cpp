@@ -3,6 +3,7 @@
 #include "largeimage.h"
 
 #include <QFile>
+#include <QTemporaryDir>
 #include <QTest>
 
 namespace {
@@ -34,6 +35,7 @@ private slots:
     void writableInPlaceAndSharedLikeAnyImage();
     void releasedWithTheLastCopy();
     void smallAndImpossibleImages();
+    void greyPicturesWidenedAndRead();
 };
 
 void tst_LargeImage::laidOutAsQImage_data()
@@ -113,6 +115,31 @@ void tst_LargeImage::smallAndImpossibleImages()
     QVERIFY(Vexlor::makeLargeImage(100, 100, QImage::Format_Invalid).isNull());
     // more than a line can hold
     QVERIFY(Vexlor::makeLargeImage(1 << 30, 2, QImage::Format_RGB32).isNull());
+}
+
+void tst_LargeImage::greyPicturesWidenedAndRead()
+{
+    // Every grey value, on a large picture and a small one of odd widths.
+    for (const QSize &size : { QSize(2003, 1101), QSize(7, 3) }) {
+        QImage grey(size, QImage::Format_Grayscale8);
+        for (int y = 0; y < size.height(); ++y)
+            for (int x = 0; x < size.width(); ++x)
+                grey.scanLine(y)[x] = uchar((x * 7 + y * 13) & 0xff);
+        const QImage wide = Vexlor::widenGreyPicture(grey);
+        QCOMPARE(wide.format(), QImage::Format_RGB32);
+        QCOMPARE(wide, grey.convertToFormat(QImage::Format_RGB32));
+
+        // read back from a file into memory of its own, pixel for pixel
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("grey.pgm"));
+        QVERIFY(grey.save(path, "PGM"));
+        const QImage read = Vexlor::readLargeImage(path);
+        QCOMPARE(read.format(), QImage::Format_Grayscale8);
+        QCOMPARE(read, grey);
+        if (qint64(size.width() + 3) / 4 * 4 * size.height() >= (qint64(2) << 20))
+            QCOMPARE(quintptr(read.constBits()) % (quintptr(2) << 20), quintptr(0));
+    }
+    QVERIFY(Vexlor::readLargeImage(QStringLiteral("/nonexistent/picture.pgm")).isNull());
 }
 
 QTEST_GUILESS_MAIN(tst_LargeImage)

@@ -72,6 +72,9 @@ QPixmap imageProcessor::desaturate(const QPixmap &pixmap)
 {
     if (pixmap.isNull())
         return pixmap;
+    // an eight-bit grey picture (kept so by the scene's reader) is grey already
+    if (pixmap.toImage().format() == QImage::Format_Grayscale8)
+        return pixmap;
     if (!pixmap.hasAlphaChannel() && isGrey(pixmap.toImage()))
         return pixmap;
     // Pixmaps with an alpha channel keep it premultiplied, so every fully

@@ -26,6 +26,33 @@ struct rasterPipeline::Band
     bool outOfMemory = false;
 };
 
+// The items as the painter draws them. Grey pictures are held in eight bits
+// (a photo over the whole table would take four times the memory in 32 bits)
+// and sampled as they are by the bands of pictures alone; a band the painter
+// draws gets them as the 32-bit pictures they stand for, so that it paints
+// exactly what it paints for a 32-bit picture. They are widened once per
+// pass, by the first such band.
+struct rasterPipeline::PainterItems
+{
+    const Vexlor::LaserItemList &of(const Vexlor::LaserItemList &items)
+    {
+        QMutexLocker locker(&lock);
+        if (!made) {
+            widened = items;
+            for (LaserOp::LaserOp &item : widened) {
+                if (item.type == LaserOp::Image && item.pixmap.toImage().format() == QImage::Format_Grayscale8)
+                    item.pixmap = QPixmap::fromImage(Vexlor::widenGreyPicture(item.pixmap.toImage()));
+            }
+            made = true;
+        }
+        return widened;
+    }
+
+    QMutex lock;
+    bool made = false;
+    Vexlor::LaserItemList widened;
+};
+
 namespace {
 
 bool diffuses(int method)
@@ -174,7 +201,8 @@ void rasterPipeline::giveBuffer(QImage buffer)
     m_buffers.push_back(std::move(buffer));
 }
 
-void rasterPipeline::paintBand(Band *band, const QRect &rect, const Vexlor::LaserItemList *items, int method)
+void rasterPipeline::paintBand(
+    Band *band, const QRect &rect, const Vexlor::LaserItemList *items, PainterItems *painterItems, int method)
 {
     if (!ditherer::leavesGrey(method)) {
         // A band of scaled pictures only (a photo) is sampled straight into
@@ -204,7 +232,7 @@ void rasterPipeline::paintBand(Band *band, const QRect &rect, const Vexlor::Lase
         return;
     }
     canvas.fill(Qt::white);
-    if (!renderingThread::paint(canvas, rect, *items, &m_stop)) {
+    if (!renderingThread::paint(canvas, rect, painterItems->of(*items), &m_stop)) {
         giveBuffer(std::move(canvas));
         return;
     }
@@ -245,6 +273,7 @@ bool rasterPipeline::run()
     // pool thread busy while the diffusion works through a band.
     const int ahead = m_pool.maxThreadCount() + 1;
     std::vector<Band> bands(static_cast<size_t>(count));
+    PainterItems painterItems;
     Handoff handoff;
     ditherer pass(method, count > 0 ? rects.first().width() : 0);
     Vexlor::SceneTile result;
@@ -256,8 +285,8 @@ bool rasterPipeline::run()
         while (submitted < count && submitted < k + ahead) {
             Band *band = &bands[size_t(submitted)];
             const QRect rect = rects.at(submitted);
-            m_pool.start([this, band, rect, &items, method, &handoff]() {
-                paintBand(band, rect, &items, method);
+            m_pool.start([this, band, rect, &items, &painterItems, method, &handoff]() {
+                paintBand(band, rect, &items, &painterItems, method);
                 QMutexLocker locker(&handoff.lock);
                 band->done = true;
                 handoff.bandDone.wakeAll();

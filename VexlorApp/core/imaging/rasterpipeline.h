@@ -67,12 +67,14 @@ signals:
 
 private:
     struct Band;
+    struct PainterItems;
 
     // Returns false when the pass was stopped.
     bool run();
     // Whether the pass must end: killed, restarted or switched off.
     bool stopped();
-    void paintBand(Band *band, const QRect &rect, const Vexlor::LaserItemList *items, int method);
+    void paintBand(
+        Band *band, const QRect &rect, const Vexlor::LaserItemList *items, PainterItems *painterItems, int method);
     // A picture of this size and format from the buffers of earlier bands, or a new one.
     QImage takeBuffer(const QSize &size, QImage::Format format);
     void giveBuffer(QImage buffer);

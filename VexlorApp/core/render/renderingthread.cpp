@@ -192,7 +192,8 @@ bool copiesPixels(const LaserOp::LaserOp &item, QImage *picture)
         || item.transform.type() != QTransform::TxScale)
         return false;
     *picture = item.pixmap.toImage();
-    if (picture->format() != QImage::Format_RGB32 || picture->width() >= kLargestScaledSide
+    if ((picture->format() != QImage::Format_RGB32 && picture->format() != QImage::Format_Grayscale8)
+        || picture->width() >= kLargestScaledSide
         || picture->height() >= kLargestScaledSide)
         return false;
     const QRectF placed = item.transform.mapRect(QRectF(picture->rect()));
@@ -250,9 +251,15 @@ renderingThread::GreyPaint renderingThread::paintGrey(QImage &grey, const QRect 
             }
             if (stopFlag && (y & 63) == 0 && stopFlag->load(std::memory_order_relaxed))
                 return GreyPaint::Stopped;
-            const quint32 *source = reinterpret_cast<const quint32 *>(picture.constScanLine(row));
-            for (int x = left; x <= right; ++x)
-                line[x] = uchar(source[column[x]]);
+            if (picture.format() == QImage::Format_Grayscale8) {
+                const uchar *source = picture.constScanLine(row);
+                for (int x = left; x <= right; ++x)
+                    line[x] = source[column[x]];
+            } else {
+                const quint32 *source = reinterpret_cast<const quint32 *>(picture.constScanLine(row));
+                for (int x = left; x <= right; ++x)
+                    line[x] = uchar(source[column[x]]);
+            }
             previousRow = row;
             previousLine = line;
         }

@@ -335,11 +335,9 @@ void xml2gfxList::handleImFile(QXmlStreamReader &xml)
     // The device writes plain names into the scratch folder; its path stands
     // where the fixed folder name stood.
     const QString fileName = scratchDir.path() + QLatin1Char('/') + name;
+    // Grey pictures come as 8-bit grey files and stay in eight bits: they are
+    // drawn as the 32-bit pictures they stand for (see the raster pipeline).
     QImage image = Vexlor::readLargeImage(fileName);
-    // Grey pictures come as 8-bit grey files; they are drawn as the 32-bit
-    // pictures they stand for.
-    if (image.format() == QImage::Format_Grayscale8)
-        image = Vexlor::widenGreyPicture(image);
     if (image.isNull())
         emit error(QStringLiteral("Could not load image file: ") + fileName);
 
@@ -611,7 +609,8 @@ void xml2gfxList::saveImageObject(
     item.type = LaserOp::Image;
     item.clipPath = clip;
     // handed over, not copied: the picture may be hundreds of megabytes
-    item.pixmap = QPixmap::fromImage(std::move(image));
+    const bool grey = image.format() == QImage::Format_Grayscale8;
+    item.pixmap = QPixmap::fromImage(std::move(image), grey ? Qt::NoFormatConversion : Qt::AutoColor);
     item.transform = transform;
     items.append(item);
 }
