@@ -9,6 +9,8 @@
 #include <QThread>
 #include <QtTest>
 
+#include <random>
+
 Q_DECLARE_METATYPE(QList<QPainterPath>)
 
 // Every expected stream below is written out by hand from the job format.
@@ -169,6 +171,7 @@ private slots:
     void oneBitConversion();
     void monoTilesAndUnusualFormats();
     void rasterProgress();
+    void largeJobsTheSameOnTwoThreads();
 
     void completeCombinedJob();
     void queuedJobOnWorkerThread();
@@ -682,6 +685,45 @@ void tst_pclGenerator::monoTilesAndUnusualFormats()
     generator.process();
     QCOMPARE(spy.count(), 2);
     QVERIFY(spy.at(1).first().toByteArray().contains(esc("*b2A") + esc("*b8W") + hex("01ffc08080808080")));
+}
+
+void tst_pclGenerator::largeJobsTheSameOnTwoThreads()
+{
+    // Enough rows for two threads: three tiles, the middle one blank, rows
+    // blank here and there (they are not sent and keep the direction), ink
+    // starting and ending anywhere, padding bits set; top down and bottom up.
+    std::mt19937 random(5150);
+    Job job;
+    int top = 40;
+    for (const int height : { 1200, 1200, 701 }) {
+        QImage bits(1203, height, QImage::Format_Mono);
+        bits.setColorTable({ qRgb(255, 255, 255), qRgb(0, 0, 0) });
+        bits.fill(0);
+        const bool blankTile = height == 1200 && top > 40;
+        for (int y = 0; y < height && !blankTile; ++y) {
+            uchar *line = bits.scanLine(y);
+            if (random() % 5 == 0)
+                continue;
+            const int from = int(random() % 150);
+            const int to = from + int(random() % 151);
+            for (int b = from; b < std::min(to, 151); ++b)
+                line[b] = uchar(random() % 4 == 0 ? 0xff : random());
+            // bits past the width: set, never sent
+            line[150] |= 0x1f;
+        }
+        job.tiles.append({ QRect(17, top, 1203, height), QPixmap::fromImage(bits, Qt::NoFormatConversion) });
+        top += height;
+    }
+    for (const char *direction : { "top", "bottom" }) {
+        job.settings = { { QStringLiteral("EngravingDirection"), QString::fromLatin1(direction) } };
+        pclGenerator::setTwoThreadRows(false);
+        const QByteArray oneThread = run(job);
+        pclGenerator::setTwoThreadRows(true);
+        const QByteArray twoThreads = run(job);
+        QVERIFY(oneThread.count(esc("*b")) > 2 * 1400);
+        QCOMPARE(twoThreads.size(), oneThread.size());
+        QVERIFY2(twoThreads == oneThread, direction);
+    }
 }
 
 void tst_pclGenerator::rasterProgress()

@@ -10,9 +10,12 @@
 #include <QPixmap>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <system_error>
+#include <thread>
 
 #ifdef __SSE2__
 #include <emmintrin.h>
@@ -27,6 +30,10 @@ const int MaxRun = 128;
 // Rows of a tile in an unusual pixel format are converted to 32-bit colour in
 // bands of this many rows, so that no full-size copy of a tile is ever made.
 const int ConversionBand = 64;
+
+std::atomic<bool> g_twoThreadRows { true };
+// Below this many rows a second thread does not pay.
+const int TwoThreadRows = 2048;
 
 // ESC, the command text, the number in decimal, the terminator.
 void appendCommand(QByteArray &buffer, const char *command, qint64 value, char terminator)
@@ -346,6 +353,11 @@ void pclGenerator::writeRaster()
         m_job.reserve(int(m_job.size() + room));
 
     bool reverseRow = false;
+    if (writeUsualRowsOnTwoThreads(bottomUp)) {
+        m_job += Esc;
+        m_job += "*rC";
+        return;
+    }
     for (int t = 0; t < m_tiles.size(); ++t) {
         const auto &tile = m_tiles.at(bottomUp ? m_tiles.size() - 1 - t : t);
         if (tile.second.isNull())
@@ -356,6 +368,116 @@ void pclGenerator::writeRaster()
 
     m_job += Esc;
     m_job += "*rC";
+}
+
+void pclGenerator::setTwoThreadRows(bool allowed)
+{
+    g_twoThreadRows.store(allowed, std::memory_order_relaxed);
+}
+
+// The rows of tiles that are all one-bit pictures in the usual form (most
+// significant bit first, index 1 black, 0 white), as writeTileRows() writes
+// them, on two threads: the rows are listed in the order they are sent, each
+// row that is sent takes the direction that alternates over them, and the two
+// halves are encoded side by side and joined. False, with nothing written,
+// for other tiles or too few rows.
+bool pclGenerator::writeUsualRowsOnTwoThreads(bool bottomUp)
+{
+    if (!g_twoThreadRows.load(std::memory_order_relaxed) || std::thread::hardware_concurrency() < 2)
+        return false;
+    struct Row
+    {
+        const uchar *bits;
+        int bytes;
+        uchar lastMask;
+        int x;
+        int y;
+        // 0 forward, 1 reversed, -1 blank (not sent)
+        int direction;
+    };
+    std::vector<QImage> images;
+    images.reserve(size_t(m_tiles.size()));
+    qint64 rowCount = 0;
+    for (const auto &tile : qAsConst(m_tiles)) {
+        if (tile.second.isNull())
+            continue;
+        const QImage image = tile.second.toImage();
+        if (image.format() != QImage::Format_Mono || image.colorCount() < 2 || !isBlack(image.color(1))
+            || isBlack(image.color(0)))
+            return false;
+        rowCount += image.height();
+    }
+    if (rowCount < TwoThreadRows || rowCount > std::numeric_limits<int>::max())
+        return false;
+
+    std::vector<Row> rows;
+    rows.reserve(size_t(rowCount));
+    bool reverse = false;
+    for (int t = 0; t < m_tiles.size(); ++t) {
+        const auto &tile = m_tiles.at(bottomUp ? m_tiles.size() - 1 - t : t);
+        if (tile.second.isNull())
+            continue;
+        images.push_back(tile.second.toImage());
+        const QImage &image = images.back();
+        const int width = image.width();
+        const int bytes = (width + 7) / 8;
+        if (bytes == 0)
+            continue;
+        const uchar lastMask = (width % 8) ? uchar(0xFF << (8 - width % 8)) : uchar(0xFF);
+        for (int i = 0; i < image.height(); ++i) {
+            const int line = bottomUp ? image.height() - 1 - i : i;
+            const uchar *bits = image.constScanLine(line);
+            bool blank = (bits[bytes - 1] & lastMask) == 0;
+            for (int b = bytes - 2; blank && b >= 0; --b)
+                blank = bits[b] == 0;
+            rows.push_back(Row { bits, bytes, lastMask, tile.first.left(), tile.first.top() + line,
+                blank ? -1 : int(reverse) });
+            if (!blank)
+                reverse = !reverse;
+        }
+    }
+
+    // Each half into a buffer of its own, with room for its rows at most.
+    const auto encode = [](const Row *from, const Row *to, QByteArray &job) {
+        qint64 room = 0;
+        for (const Row *row = from; row != to; ++row)
+            room += qint64(row->bytes) * 130 / 128 + 40;
+        if (room < qint64(std::numeric_limits<int>::max()) / 2)
+            job.reserve(job.size() + int(room));
+        std::vector<uchar> out;
+        std::vector<uchar> reversed;
+        std::vector<uchar> encoded;
+        for (const Row *row = from; row != to; ++row) {
+            if (row->direction < 0)
+                continue;
+            out.assign(row->bits, row->bits + row->bytes);
+            out[size_t(row->bytes - 1)] &= row->lastMask;
+            int end = row->bytes;
+            while (out[size_t(end - 1)] == 0)
+                --end;
+            int start = 0;
+            while (out[size_t(start)] == 0)
+                ++start;
+            encodeRow(job, reversed, encoded, out.data() + start, end - start, row->x + 8 * start, row->y,
+                row->direction == 1);
+        }
+    };
+    const Row *first = rows.data();
+    const Row *middle = first + rows.size() / 2;
+    const Row *last = first + rows.size();
+    QByteArray secondHalf;
+    std::thread helper;
+    try {
+        helper = std::thread([&]() { encode(middle, last, secondHalf); });
+    } catch (const std::system_error &) {
+        return false;
+    }
+    encode(first, middle, m_job);
+    helper.join();
+    m_job.append(secondHalf);
+    if (!rows.empty())
+        emit setValueProgBar(rows.back().y);
+    return true;
 }
 
 void pclGenerator::writeTileRows(const QImage &image, const QRect &rect, bool bottomUp, bool *reverseRow)
@@ -443,23 +565,29 @@ void pclGenerator::writeTileRows(const QImage &image, const QRect &rect, bool bo
     }
 }
 
-void pclGenerator::writeRow(const uchar *row, int n, int x, int y, bool reverseRow)
+void pclGenerator::encodeRow(QByteArray &job, std::vector<uchar> &reversed, std::vector<uchar> &encoded,
+    const uchar *row, int n, int x, int y, bool reverseRow)
 {
-    appendCommand(m_job, "*p", y, 'Y');
-    appendCommand(m_job, "*p", x, 'X');
-    appendCommand(m_job, "*b", reverseRow ? -n : n, 'A');
+    appendCommand(job, "*p", y, 'Y');
+    appendCommand(job, "*p", x, 'X');
+    appendCommand(job, "*b", reverseRow ? -n : n, 'A');
     const uchar *source = row;
     if (reverseRow) {
-        m_reversed.resize(size_t(n));
-        std::reverse_copy(row, row + n, m_reversed.begin());
-        source = m_reversed.data();
+        reversed.resize(size_t(n));
+        std::reverse_copy(row, row + n, reversed.begin());
+        source = reversed.data();
     }
-    m_encoded.resize(size_t(2 * n + 2));
-    const int m = packBits(source, n, m_encoded.data());
+    encoded.resize(size_t(2 * n + 2));
+    const int m = packBits(source, n, encoded.data());
     const int c = (m + 7) / 8 * 8;
-    appendCommand(m_job, "*b", c, 'W');
-    m_job.append(reinterpret_cast<const char *>(m_encoded.data()), m);
-    m_job.append(c - m, '\x80');
+    appendCommand(job, "*b", c, 'W');
+    job.append(reinterpret_cast<const char *>(encoded.data()), m);
+    job.append(c - m, '\x80');
+}
+
+void pclGenerator::writeRow(const uchar *row, int n, int x, int y, bool reverseRow)
+{
+    encodeRow(m_job, m_reversed, m_encoded, row, n, x, y, reverseRow);
 }
 
 void pclGenerator::addHPGLCommand(const QString &command)

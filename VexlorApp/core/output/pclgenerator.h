@@ -31,6 +31,11 @@ public:
     // always sent as a repeat run.
     static QByteArray tiffEncode(const QByteArray &bytes);
 
+    // Whether the raster rows of a large job in the usual one-bit form may be
+    // encoded on two threads (the default); the stream is the same either way.
+    // Switching it off serves comparisons and measurements.
+    static void setTwoThreadRows(bool allowed);
+
 public slots:
     void setSettings(const vexlorSettings &settings);
     void getVectors(const VectorList &vectors);
@@ -59,7 +64,12 @@ private:
     void writePathCommands(const QList<Vexlor::PathElements> &runs);
 
     void writeTileRows(const QImage &image, const QRect &rect, bool bottomUp, bool *reverseRow);
+    bool writeUsualRowsOnTwoThreads(bool bottomUp);
     void writeRow(const uchar *row, int n, int x, int y, bool reverseRow);
+    // The commands and PackBits data of one row (n bytes from row, at device
+    // x, y) appended to job; reversed and encoded are scratch space.
+    static void encodeRow(QByteArray &job, std::vector<uchar> &reversed, std::vector<uchar> &encoded,
+        const uchar *row, int n, int x, int y, bool reverseRow);
     // PackBits of n bytes into out (room for 2 n + 2 bytes); returns the length.
     static int packBits(const uchar *data, int n, uchar *out);
 
