@@ -55,6 +55,14 @@ QByteArray heavyJob()
         body += QByteArray::number(0.1 + (i % 9) / 10.0) + " setgray "
             + QByteArray::number(20 + (i % 25) * 23) + " " + QByteArray::number(20 + (i / 25) * 30)
             + " 20 26 rectfill\n";
+    // Many grey circles, stroked: each stage after Ghostscript (reading the
+    // scene, the preview, the final picture) has its items to work through,
+    // long enough for a second job to arrive during it.
+    body += "1.2 setlinewidth\n";
+    for (int i = 0; i < 12000; ++i)
+        body += QByteArray::number(0.2 + (i % 7) / 10.0) + " setgray newpath "
+            + QByteArray::number(30 + (i * 37) % 550) + " " + QByteArray::number(30 + (i * 53) % 730) + " "
+            + QByteArray::number(8 + i % 23) + " 0 360 arc stroke\n";
     return body;
 }
 
