@@ -15,7 +15,8 @@ class colorConverter;
 
 // Reads the records that the procedure set wrote while the job ran and
 // writes the engraver scene: the page size, filled and stroked paths with
-// the clip in force, and images as PNG files beside the scene.
+// the clip in force, and images as picture files beside the scene (PGM for
+// grey, PPM for opaque colour, PNG for pictures with transparency).
 class sceneBuilder
 {
 public:
@@ -36,7 +37,8 @@ public:
     static constexpr int maxDashesPerStroke = 100000;
     static constexpr qint64 maxDashesPerScene = 2000000;
 
-    // Image files of a scene are named by this prefix, a number and ".png".
+    // Image files of a scene are named by this prefix, a number and ".pgm",
+    // ".ppm" or ".png".
     static QString imageFilePrefix(const QString &sceneFile);
 
     QSize pageSize() const { return m_pageSize; }
