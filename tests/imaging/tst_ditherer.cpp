@@ -388,11 +388,12 @@ void tst_Ditherer::matchesStepByStepMethod_data()
     for (const QSize &size : { QSize(2048, 3), QSize(2051, 4), QSize(4099, 41), QSize(6000, 9), QSize(3000, 2),
              QSize(2100, 70) })
         QTest::addRow("method 3, %d x %d", size.width(), size.height()) << 3 << size.width() << size.height();
-    // Floyd-Steinberg in blocks of eight rows: tiles just wide enough for the
-    // vector steps or not, with a few steps over a multiple of eight, and
-    // heights around whole blocks (a block needs a row below its last row).
-    for (const int width : { 103, 104, 105, 111, 112, 113, 120, 127 }) {
-        for (const int height : { 8, 9, 10, 17, 25 })
+    // Floyd-Steinberg in blocks of sixteen or eight rows: tiles just wide
+    // enough for the vector steps or not, with a few steps over a multiple of
+    // eight, and heights around whole blocks (a block needs a row below its
+    // last row).
+    for (const int width : { 103, 104, 105, 111, 112, 113, 120, 127, 143, 144, 145, 151, 160 }) {
+        for (const int height : { 8, 9, 10, 16, 17, 25, 33, 40 })
             QTest::addRow("method 3, %d x %d", width, height) << 3 << width << height;
     }
 }
@@ -405,13 +406,16 @@ void tst_Ditherer::matchesStepByStepMethod()
     QFETCH(int, method);
     QFETCH(int, width);
     QFETCH(int, height);
-    // Floyd-Steinberg both with and without its vector steps.
-    for (const bool vectorSteps : { true, false }) {
-        if (!vectorSteps && method != ditherer::FloydSteinberg)
+    // Floyd-Steinberg with vector steps of sixteen rows, eight rows and none
+    // (as far as this processor has them).
+    for (const int vectorRows : { 16, 8, 0 }) {
+        if (vectorRows != 16 && method != ditherer::FloydSteinberg)
             continue;
-        ditherer::setVectorStepsAllowed(vectorSteps);
+        ditherer::setVectorStepsAllowed(vectorRows);
+        if (vectorRows > 0 && ditherer::vectorStepRows() != vectorRows)
+            continue;
         compareWithStepByStep(method, width, height);
-        ditherer::setVectorStepsAllowed(true);
+        ditherer::setVectorStepsAllowed(16);
         if (QTest::currentTestFailed())
             return;
     }

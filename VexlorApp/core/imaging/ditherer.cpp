@@ -582,25 +582,40 @@ Q_ALWAYS_INLINE void diffusePairSpan(RowScan<K> &upper, RowScan<K> &lower, int f
 #endif
 
 constexpr int kLanes = 8;
+// With AVX-512, sixteen rows at once.
+constexpr int kWideLanes = 16;
 // Columns scanned between two looks at how far the rows above have gone, and
 // what a finished row tells the rows below.
 constexpr int kStretch = 512;
 constexpr int kRowDone = std::numeric_limits<int>::max();
-// Row 0 of a block starts its vector steps here; row 7 then starts at column 5.
-constexpr int kLaneStart = kLanes * kRowLag;
+// Row 0 of a block of L rows starts its vector steps here; row L - 1 then
+// starts at column 5.
+template <int L> constexpr int laneStart()
+{
+    return L * kRowLag;
+}
 // Narrower tiles leave too few columns for the vector steps to pay.
-constexpr int kLaneMinWidth = kLaneStart + 64;
+template <int L> constexpr int laneMinWidth()
+{
+    return laneStart<L>() + 64;
+}
 
-std::atomic<bool> g_lanesAllowed { true };
+// The widest vector steps allowed: 16, 8 or 0 (none).
+std::atomic<int> g_lanesAllowed { kWideLanes };
 
-bool lanesAvailable()
+// The number of rows the vector steps of this processor take at once, 0 for none.
+int lanesAvailable()
 {
 #ifdef VEXLOR_DIFFUSION_LANES
     static const bool avx2 = __builtin_cpu_supports("avx2");
-    return avx2 && g_lanesAllowed.load(std::memory_order_relaxed);
-#else
-    return false;
+    static const bool avx512 = __builtin_cpu_supports("avx512f");
+    const int allowed = g_lanesAllowed.load(std::memory_order_relaxed);
+    if (avx512 && avx2 && allowed >= kWideLanes)
+        return kWideLanes;
+    if (avx2 && allowed >= kLanes)
+        return kLanes;
 #endif
+    return 0;
 }
 
 #ifdef VEXLOR_DIFFUSION_LANES
@@ -634,7 +649,7 @@ VEXLOR_AVX2 inline void storeLaneColumn(RowScan<FloydSteinbergKernel> *rows, int
 // takes pixel x - kRowLag * k at step x, every one of them an interior pixel.
 // Whether each pixel is black goes to marks, one byte per step, bit k for row k.
 VEXLOR_AVX2 Q_NEVER_INLINE void diffuseLaneSteps(
-    RowScan<FloydSteinbergKernel> *rows, int from, int steps, int *R0, int *R1, uchar *marks)
+    RowScan<FloydSteinbergKernel> *rows, int from, int steps, int *R0, int *R1, uchar *marks, uchar *)
 {
     __m256i m2r0 = laneColumn(rows, 0, false), m2r1 = laneColumn(rows, 0, true);
     __m256i m1r0 = laneColumn(rows, 1, false), m1r1 = laneColumn(rows, 1, true);
@@ -735,6 +750,152 @@ VEXLOR_AVX2 Q_NEVER_INLINE void diffuseLaneSteps(
     storeLaneColumn(rows, 2, c0r0, c0r1);
     storeLaneColumn(rows, 3, p1r0, p1r1);
 }
+#define VEXLOR_AVX512 __attribute__((target("avx512f,avx2")))
+
+VEXLOR_AVX512 inline __m512i truncatedSixteenths16(__m512i x)
+{
+    return _mm512_srai_epi32(
+        _mm512_add_epi32(x, _mm512_and_si512(_mm512_srai_epi32(x, 31), _mm512_set1_epi32(15))), 4);
+}
+
+VEXLOR_AVX512 inline __m512i laneColumn16(RowScan<FloydSteinbergKernel> *rows, int slot, bool second)
+{
+    alignas(64) int v[kWideLanes];
+    for (int k = 0; k < kWideLanes; ++k)
+        v[k] = second ? rows[k].w.c[slot].r1 : rows[k].w.c[slot].r0;
+    return _mm512_load_si512(v);
+}
+
+VEXLOR_AVX512 inline void storeLaneColumn16(RowScan<FloydSteinbergKernel> *rows, int slot, __m512i r0, __m512i r1)
+{
+    alignas(64) int v0[kWideLanes];
+    alignas(64) int v1[kWideLanes];
+    _mm512_store_si512(v0, r0);
+    _mm512_store_si512(v1, r1);
+    for (int k = 0; k < kWideLanes; ++k)
+        rows[k].w.c[slot] = Column { v0[k], v1[k] };
+}
+
+// Eight rows' next eight pixels, turned so that vector j holds step j.
+VEXLOR_AVX512 inline void turnEightRows(
+    RowScan<FloydSteinbergKernel> *rows, int firstRow, int at, __m128i *q)
+{
+    __m128i p[8];
+    for (int k = 0; k < 8; ++k) {
+        const int row = firstRow + k;
+        p[k] = _mm_loadu_si128(reinterpret_cast<const __m128i *>(rows[row].row.pixels + at - kRowLag * row));
+    }
+    const __m128i a0 = _mm_unpacklo_epi16(p[0], p[1]), a1 = _mm_unpackhi_epi16(p[0], p[1]);
+    const __m128i a2 = _mm_unpacklo_epi16(p[2], p[3]), a3 = _mm_unpackhi_epi16(p[2], p[3]);
+    const __m128i a4 = _mm_unpacklo_epi16(p[4], p[5]), a5 = _mm_unpackhi_epi16(p[4], p[5]);
+    const __m128i a6 = _mm_unpacklo_epi16(p[6], p[7]), a7 = _mm_unpackhi_epi16(p[6], p[7]);
+    const __m128i b0 = _mm_unpacklo_epi32(a0, a2), b1 = _mm_unpackhi_epi32(a0, a2);
+    const __m128i b2 = _mm_unpacklo_epi32(a1, a3), b3 = _mm_unpackhi_epi32(a1, a3);
+    const __m128i b4 = _mm_unpacklo_epi32(a4, a6), b5 = _mm_unpackhi_epi32(a4, a6);
+    const __m128i b6 = _mm_unpacklo_epi32(a5, a7), b7 = _mm_unpackhi_epi32(a5, a7);
+    q[0] = _mm_unpacklo_epi64(b0, b4);
+    q[1] = _mm_unpackhi_epi64(b0, b4);
+    q[2] = _mm_unpacklo_epi64(b1, b5);
+    q[3] = _mm_unpackhi_epi64(b1, b5);
+    q[4] = _mm_unpacklo_epi64(b2, b6);
+    q[5] = _mm_unpackhi_epi64(b2, b6);
+    q[6] = _mm_unpacklo_epi64(b3, b7);
+    q[7] = _mm_unpackhi_epi64(b3, b7);
+}
+
+// The steps of diffuseLaneSteps() for sixteen rows at once; the marks of rows
+// 0 to 7 go to marksLow, those of rows 8 to 15 to marksHigh.
+VEXLOR_AVX512 Q_NEVER_INLINE void diffuseWideLaneSteps(
+    RowScan<FloydSteinbergKernel> *rows, int from, int steps, int *R0, int *R1, uchar *marksLow, uchar *marksHigh)
+{
+    constexpr int L = kWideLanes;
+    __m512i m2r0 = laneColumn16(rows, 0, false), m2r1 = laneColumn16(rows, 0, true);
+    __m512i m1r0 = laneColumn16(rows, 1, false), m1r1 = laneColumn16(rows, 1, true);
+    __m512i c0r0 = laneColumn16(rows, 2, false), c0r1 = laneColumn16(rows, 2, true);
+    __m512i p1r0 = laneColumn16(rows, 3, false), p1r1 = laneColumn16(rows, 3, true);
+    alignas(64) int in0[L];
+    alignas(64) int in1[L];
+    for (int k = 0; k < L; ++k) {
+        in0[k] = R0[from - kRowLag * k + 2];
+        in1[k] = R1[from - kRowLag * k + 2];
+    }
+    __m512i inR0 = _mm512_load_si512(in0);
+    __m512i inR1 = _mm512_load_si512(in1);
+    __m512i leftR0 = m2r0, leftR1 = m2r1;
+
+    const __m512i lowByte = _mm512_set1_epi32(0xff);
+    const __m512i zero = _mm512_setzero_si512();
+    const __m512i half = _mm512_set1_epi32(128);
+    const __m512i full = _mm512_set1_epi32(255);
+    const __m512i downOneLane = _mm512_setr_epi32(0, 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14);
+
+    for (int i = 0; i < steps; i += 8) {
+        __m128i upper[8];
+        __m128i lower[8];
+        turnEightRows(rows, 0, from + i, upper);
+        turnEightRows(rows, 8, from + i, lower);
+        for (int j = 0; j < 8; ++j) {
+            const int x = from + i + j;
+            const __m512i p2r0 = inR0, p2r1 = inR1;
+
+            const __m512i pixel
+                = _mm512_cvtepu16_epi32(_mm256_inserti128_si256(_mm256_castsi128_si256(upper[j]), lower[j], 1));
+            const __m512i g = _mm512_and_si512(pixel, lowByte);
+            const __mmask16 edge = _mm512_cmpgt_epi32_mask(pixel, lowByte);
+            const __mmask16 pureBlack = _mm512_cmpeq_epi32_mask(g, zero);
+            // 0 and 255 are taken as they are, and their error stays where it is
+            const __mmask16 pure = _mm512_kor(pureBlack, _mm512_cmpeq_epi32_mask(g, full));
+            const __m512i v = _mm512_add_epi32(g, c0r0);
+            c0r0 = _mm512_maskz_mov_epi32(pure, c0r0);
+            const __mmask16 dark = _mm512_cmplt_epi32_mask(v, half);
+            const __mmask16 black = _mm512_kor(_mm512_kand(pure, pureBlack), _mm512_kandn(pure, dark));
+            const __mmask16 still = _mm512_kor(_mm512_kor(pure, edge),
+                _mm512_kor(_mm512_cmpeq_epi32_mask(v, zero), _mm512_cmpeq_epi32_mask(v, full)));
+            const __mmask16 active = _mm512_knot(still);
+            const __m512i e = _mm512_mask_sub_epi32(v, _mm512_knot(dark), v, full);
+            const __m512i s7 = truncatedSixteenths16(_mm512_sub_epi32(_mm512_slli_epi32(e, 3), e));
+            const __m512i s5 = truncatedSixteenths16(_mm512_add_epi32(_mm512_slli_epi32(e, 2), e));
+            const __m512i s3 = truncatedSixteenths16(_mm512_add_epi32(_mm512_slli_epi32(e, 1), e));
+            const __m512i s1 = truncatedSixteenths16(e);
+            p1r0 = _mm512_mask_add_epi32(p1r0, active, p1r0, s7);
+            p1r1 = _mm512_mask_add_epi32(p1r1, active, p1r1, s1);
+            c0r1 = _mm512_mask_add_epi32(c0r1, active, c0r1, s5);
+            // column x - 1 moves down a row when the pixel passes its error on
+            m1r0 = _mm512_mask_add_epi32(m1r0, active, m1r1, s3);
+            m1r1 = _mm512_maskz_mov_epi32(still, m1r1);
+            marksLow[i + j] = uchar(black & 0xff);
+            marksHigh[i + j] = uchar(black >> 8);
+
+            // Column x - 2 leaves: row 15 writes it, the others hand it to the row below.
+            leftR0 = m2r0;
+            leftR1 = m2r1;
+            R0[x - kRowLag * (L - 1) - 2] = _mm_extract_epi32(_mm512_extracti32x4_epi32(m2r0, 3), 3);
+            R1[x - kRowLag * (L - 1) - 2] = _mm_extract_epi32(_mm512_extracti32x4_epi32(m2r1, 3), 3);
+            if (i + j + 1 < steps) {
+                inR0 = _mm512_mask_set1_epi32(_mm512_permutexvar_epi32(downOneLane, m2r0), 1, R0[x + 3]);
+                inR1 = _mm512_mask_set1_epi32(_mm512_permutexvar_epi32(downOneLane, m2r1), 1, R1[x + 3]);
+            }
+            m2r0 = m1r0, m2r1 = m1r1;
+            m1r0 = c0r0, m1r1 = c0r1;
+            c0r0 = p1r0, c0r1 = p1r1;
+            p1r0 = p2r0, p1r1 = p2r1;
+        }
+    }
+
+    alignas(64) int left0[L];
+    alignas(64) int left1[L];
+    _mm512_store_si512(left0, leftR0);
+    _mm512_store_si512(left1, leftR1);
+    for (int k = 0; k < L - 1; ++k) {
+        R0[from + steps - 1 - kRowLag * k - 2] = left0[k];
+        R1[from + steps - 1 - kRowLag * k - 2] = left1[k];
+    }
+    storeLaneColumn16(rows, 0, m2r0, m2r1);
+    storeLaneColumn16(rows, 1, m1r0, m1r1);
+    storeLaneColumn16(rows, 2, c0r0, c0r1);
+    storeLaneColumn16(rows, 3, p1r0, p1r1);
+}
+#undef VEXLOR_AVX512
 #undef VEXLOR_AVX2
 #endif
 
@@ -766,10 +927,10 @@ void takeLaneMarks(RowScan<FloydSteinbergKernel> &row, int k, int from, int coun
     row.acc = bits;
 }
 
-// Rows y .. y + 7 of a tile, all with a row below them in the tile, as a
+// Rows y .. y + L - 1 of a tile, all with a row below them in the tile, as a
 // block. waitFor(columns) holds row 0 until the rows above have gone that
-// far (see diffuseUnits); publish(columns) tells how far row 7 has gone.
-template <typename Wait, typename Publish>
+// far (see diffuseUnits); publish(columns) tells how far the last row has gone.
+template <int L, typename Wait, typename Publish>
 void diffuseBlock(RowScan<FloydSteinbergKernel> *rows, const QImage &src, QImage &dst, int y, int *R0, int *R1,
     int *R2, int *A, int *B, std::vector<uchar> &marks, Wait waitFor, Publish publish)
 {
@@ -777,31 +938,39 @@ void diffuseBlock(RowScan<FloydSteinbergKernel> *rows, const QImage &src, QImage
     const typename ShareTable<K>::Entry *table = ShareTable<K>::instance().entries.data();
     const int W = src.width();
     const int padBytes = dst.bytesPerLine() - (W + 7) / 8;
+    constexpr int start = laneStart<L>();
     const auto needed = [W](int to) { return to + 4 <= W - 2 ? to + 4 : kRowDone; };
 
-    waitFor(needed(kLaneStart));
-    for (int k = 0; k < kLanes; ++k) {
+    waitFor(needed(start));
+    for (int k = 0; k < L; ++k) {
         rows[k].begin(src, dst, y + k, R0, R1, A, B);
         rows[k].template span<false>(0, 2, R0, R1, R2, table);
-        rows[k].template span<true>(2, kLaneStart - kRowLag * k, R0, R1, R2, table);
+        rows[k].template span<true>(2, start - kRowLag * k, R0, R1, R2, table);
     }
-    publish(kLaneStart - kRowLag * (kLanes - 1));
+    publish(start - kRowLag * (L - 1));
 
-    const int steps = (W - 2 - kLaneStart) / 8 * 8;
-    marks.resize(size_t(steps) + 8);
+    const int steps = (W - 2 - start) / 8 * 8;
+    // the marks of rows 0 to 7, then those of rows 8 to 15
+    const size_t half = size_t(steps) + 8;
+    marks.resize(2 * half);
+    uchar *marksLow = marks.data();
+    uchar *marksHigh = marks.data() + half;
 #ifdef VEXLOR_DIFFUSION_LANES
     for (int done = 0; done < steps;) {
         const int stretch = std::min(kStretch, steps - done);
-        waitFor(needed(kLaneStart + done + stretch));
-        diffuseLaneSteps(rows, kLaneStart + done, stretch, R0, R1, marks.data() + done);
+        waitFor(needed(start + done + stretch));
+        if constexpr (L == kWideLanes)
+            diffuseWideLaneSteps(rows, start + done, stretch, R0, R1, marksLow + done, marksHigh + done);
+        else
+            diffuseLaneSteps(rows, start + done, stretch, R0, R1, marksLow + done, marksHigh + done);
         done += stretch;
-        publish(kLaneStart + done - kRowLag * (kLanes - 1));
+        publish(start + done - kRowLag * (L - 1));
     }
 #endif
 
-    for (int k = 0; k < kLanes; ++k) {
-        const int next = kLaneStart - kRowLag * k;
-        takeLaneMarks(rows[k], k, next, steps, marks.data());
+    for (int k = 0; k < L; ++k) {
+        const int next = start - kRowLag * k;
+        takeLaneMarks(rows[k], k & 7, next, steps, k < 8 ? marksLow : marksHigh);
         if (k == 0)
             waitFor(kRowDone);
         rows[k].template span<true>(next + steps, W - 2, R0, R1, R2, table);
@@ -852,13 +1021,21 @@ struct Unit
 
 template <typename K> std::vector<Unit> tileUnits(int W, int H)
 {
-    bool blocks = false;
-    if constexpr (!K::threeRows)
-        blocks = W >= kLaneMinWidth && lanesAvailable();
+    int lanes = 0;
+    if constexpr (!K::threeRows) {
+        lanes = lanesAvailable();
+        // (a processor with AVX-512 has AVX2 as well)
+        if (lanes == kWideLanes && W < laneMinWidth<kWideLanes>())
+            lanes = kLanes;
+        if (lanes == kLanes && W < laneMinWidth<kLanes>())
+            lanes = 0;
+    }
     std::vector<Unit> units;
     for (int y = 0; y < H;) {
         int rows = 1;
-        if (blocks && y + kLanes < H)
+        if (lanes > 0 && y + lanes < H)
+            rows = lanes;
+        else if (lanes == kWideLanes && y + kLanes < H)
             rows = kLanes;
         else if (W >= kRowLag + 4 && y + 2 < H)
             rows = 2;
@@ -887,14 +1064,16 @@ void diffuseUnits(const QImage &src, QImage &dst, int *R0, int *R1, int *R2, int
         const int y = units[u].y;
         const UnitProgress *above = u > 0 ? &progress[u - 1] : nullptr;
         std::atomic<int> &mine = progress[u].columns;
-        if (units[u].rows == kLanes) {
+        if (units[u].rows == kLanes || units[u].rows == kWideLanes) {
             if constexpr (!K::threeRows) {
-                if (block.empty())
-                    block.resize(kLanes);
-                diffuseBlock(
-                    block.data(), src, dst, y, R0, R1, R2, A, B, marks,
-                    [above](int columns) { waitForColumns(above, columns); },
-                    [&mine](int columns) { mine.store(columns, std::memory_order_release); });
+                if (block.size() < size_t(units[u].rows))
+                    block.resize(size_t(units[u].rows));
+                const auto wait = [above](int columns) { waitForColumns(above, columns); };
+                const auto publish = [&mine](int columns) { mine.store(columns, std::memory_order_release); };
+                if (units[u].rows == kWideLanes)
+                    diffuseBlock<kWideLanes>(block.data(), src, dst, y, R0, R1, R2, A, B, marks, wait, publish);
+                else
+                    diffuseBlock<kLanes>(block.data(), src, dst, y, R0, R1, R2, A, B, marks, wait, publish);
             }
             continue;
         }
@@ -1104,9 +1283,14 @@ ditherer::ditherer(int method, int width)
 {
 }
 
-void ditherer::setVectorStepsAllowed(bool allowed)
+void ditherer::setVectorStepsAllowed(int rows)
 {
-    g_lanesAllowed.store(allowed, std::memory_order_relaxed);
+    g_lanesAllowed.store(rows, std::memory_order_relaxed);
+}
+
+int ditherer::vectorStepRows()
+{
+    return lanesAvailable();
 }
 
 QImage ditherer::makeMonoImage(int width, int height)

@@ -53,10 +53,12 @@ public:
     // Ordered 4 by 4 threshold dithering of one image; coordinates are those inside the image.
     static QImage orderedDither(const QImage &tile);
 
-    // Whether Floyd-Steinberg may scan eight rows at once in vector steps
-    // where the processor has them (the default). The result is the same
-    // either way; switching them off serves comparisons and measurements.
-    static void setVectorStepsAllowed(bool allowed);
+    // How many rows Floyd-Steinberg may scan at once in vector steps where the
+    // processor has them: 16 (AVX-512, the default), 8 (AVX2) or 0 (none).
+    // The result is the same either way; fewer serve comparisons and
+    // measurements. vectorStepRows() tells how many it takes now.
+    static void setVectorStepsAllowed(int rows);
+    static int vectorStepRows();
 
     // An empty one-bit image with the colour table described above.
     static QImage makeMonoImage(int width, int height);
