@@ -13,9 +13,9 @@
 
 namespace {
 
-// Three and a half bands of greys that every method treats differently: a
-// noisy picture stretched over band boundaries, shapes of several greys and a
-// thick stroke across two bands.
+// Four and a half bands of greys that every method treats differently: a
+// noisy picture stretched over band boundaries, shapes of several greys, a
+// thick stroke across two bands, and the picture alone on the last band.
 Vexlor::LaserItemList drawing()
 {
     Vexlor::LaserItemList list;
@@ -49,6 +49,9 @@ Vexlor::LaserItemList drawing()
     stroke.pen = QPen(QColor(90, 90, 90), 17);
     stroke.brush = Qt::NoBrush;
     list.append(stroke);
+    LaserOp::LaserOp alone = picture;
+    alone.transform = QTransform(4.3, 0, 0, 18.0, 3.25, 4850.5);
+    list.append(alone);
     return list;
 }
 
@@ -141,7 +144,7 @@ void tst_RasterPipeline::sameBitsAsTheWholePicture()
     const Vexlor::SceneTile expected = wholePictureWay(items, method);
     QList<int> progress;
     const Vexlor::SceneTile actual = pipelineWay(items, method, &progress);
-    QCOMPARE(expected.size(), 4);
+    QCOMPARE(expected.size(), 5);
     QCOMPARE(actual.size(), expected.size());
     for (int k = 0; k < expected.size(); ++k) {
         QCOMPARE(actual.at(k).first, expected.at(k).first);
@@ -156,7 +159,7 @@ void tst_RasterPipeline::sameBitsAsTheWholePicture()
         if (k == 0)
             QVERIFY(bits.count('\0') < bits.size() * 9 / 10);
     }
-    QCOMPARE(progress, (QList<int> { 0, 1, 2, 3, 4 }));
+    QCOMPARE(progress, (QList<int> { 0, 1, 2, 3, 4, 5 }));
 }
 
 void tst_RasterPipeline::eightBitPicturesGiveTheSameBits_data()

@@ -1200,7 +1200,8 @@ template <int Bpp> Q_ALWAYS_INLINE __m128i sixteenGreys(const uchar *line, int x
 }
 #endif
 
-template <int Bpp> void orderedTile(const QImage &src, QImage &dst)
+// Rows of src into rows firstRow.. of dst, whose row y takes the thresholds of y.
+template <int Bpp> void orderedTile(const QImage &src, QImage &dst, int firstRow = 0)
 {
     const int W = src.width();
     const int H = src.height();
@@ -1208,8 +1209,9 @@ template <int Bpp> void orderedTile(const QImage &src, QImage &dst)
     const int lineBytes = (W + 7) / 8;
     const int padBytes = dst.bytesPerLine() - lineBytes;
 
-    for (int y = 0; y < H; ++y) {
-        const uchar *in = src.constScanLine(y);
+    for (int row = 0; row < H; ++row) {
+        const int y = firstRow + row;
+        const uchar *in = src.constScanLine(row);
         uchar *out = dst.scanLine(y);
         // Thresholds of this row for x mod 4 = 0..3, twice, so one byte of output
         // (eight pixels) reads them in order.
@@ -1345,6 +1347,18 @@ QImage ditherer::orderedDither(const QImage &tile)
     else
         orderedTile<4>(src, dst);
     return dst;
+}
+
+void ditherer::orderedDitherRows(const QImage &part, int firstRow, QImage &tile)
+{
+    const QImage src = readableSource(part);
+    if (src.isNull() || tile.format() != QImage::Format_Mono || tile.width() != src.width() || firstRow < 0
+        || firstRow + src.height() > tile.height())
+        return;
+    if (src.format() == QImage::Format_Grayscale8)
+        orderedTile<1>(src, tile, firstRow);
+    else
+        orderedTile<4>(src, tile, firstRow);
 }
 
 void ditherer::fitCarryRows(int width)

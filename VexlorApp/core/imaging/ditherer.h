@@ -52,6 +52,10 @@ public:
 
     // Ordered 4 by 4 threshold dithering of one image; coordinates are those inside the image.
     static QImage orderedDither(const QImage &tile);
+    // The same for rows firstRow .. firstRow + part.height() - 1 of a tile, of
+    // which part holds those rows: they are dithered into the same rows of
+    // tile, a one-bit image of the tile's width as makeMonoImage() gives it.
+    static void orderedDitherRows(const QImage &part, int firstRow, QImage &tile);
 
     // How many rows Floyd-Steinberg may scan at once in vector steps where the
     // processor has them: 16 (AVX-512, the default), 8 (AVX2) or 0 (none).

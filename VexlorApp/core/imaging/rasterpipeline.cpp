@@ -204,6 +204,13 @@ void rasterPipeline::giveBuffer(QImage buffer)
 void rasterPipeline::paintBand(
     Band *band, const QRect &rect, const Vexlor::LaserItemList *items, PainterItems *painterItems, int method)
 {
+    if (!ditherer::leavesGrey(method) && !diffuses(method) && rect.height() > kOrderedPartRows) {
+        // Ordered dithering needs no band of grey: a band of scaled pictures
+        // only is sampled a part of the band at a time into a smaller grey
+        // picture, which is dithered into the band's bits at once.
+        if (orderedPictureBand(band, rect, items) != PictureBand::Unsupported)
+            return;
+    }
     if (!ditherer::leavesGrey(method)) {
         // A band of scaled pictures only (a photo) is sampled straight into
         // grey, with the very pixels the painter would copy.
@@ -244,6 +251,42 @@ void rasterPipeline::paintBand(
         band->result = ditherer::orderedDither(canvas);
     band->outOfMemory = band->result.isNull();
     giveBuffer(std::move(canvas));
+}
+
+rasterPipeline::PictureBand rasterPipeline::orderedPictureBand(
+    Band *band, const QRect &rect, const Vexlor::LaserItemList *items)
+{
+    const int width = rect.width();
+    QImage grey = takeBuffer(QSize(width, kOrderedPartRows), QImage::Format_Grayscale8);
+    if (grey.isNull())
+        return PictureBand::Unsupported;
+    QImage bits;
+    PictureBand done = PictureBand::Painted;
+    for (int top = 0; top < rect.height(); top += kOrderedPartRows) {
+        const int rows = std::min(kOrderedPartRows, rect.height() - top);
+        // the first rows of the buffer, as a picture of their own
+        QImage part(grey.bits(), width, rows, grey.bytesPerLine(), QImage::Format_Grayscale8);
+        const renderingThread::GreyPaint painted = renderingThread::paintGrey(
+            part, QRect(rect.left(), rect.top() + top, width, rows), *items, &m_stop);
+        if (painted != renderingThread::GreyPaint::Painted) {
+            // A band the sampling cannot take is so from its first part on.
+            done = painted == renderingThread::GreyPaint::Stopped ? PictureBand::Stopped : PictureBand::Unsupported;
+            break;
+        }
+        if (bits.isNull()) {
+            bits = ditherer::makeMonoImage(width, rect.height());
+            if (bits.isNull()) {
+                band->outOfMemory = true;
+                done = PictureBand::OutOfMemory;
+                break;
+            }
+        }
+        ditherer::orderedDitherRows(part, top, bits);
+    }
+    giveBuffer(std::move(grey));
+    if (done == PictureBand::Painted)
+        band->result = std::move(bits);
+    return done;
 }
 
 bool rasterPipeline::stopped()

@@ -75,6 +75,10 @@ private:
     bool stopped();
     void paintBand(
         Band *band, const QRect &rect, const Vexlor::LaserItemList *items, PainterItems *painterItems, int method);
+    // Ordered dithering of a band of pictures alone, a part of the band at a time.
+    enum class PictureBand { Painted, Unsupported, Stopped, OutOfMemory };
+    static constexpr int kOrderedPartRows = 400;
+    PictureBand orderedPictureBand(Band *band, const QRect &rect, const Vexlor::LaserItemList *items);
     // A picture of this size and format from the buffers of earlier bands, or a new one.
     QImage takeBuffer(const QSize &size, QImage::Format format);
     void giveBuffer(QImage buffer);
