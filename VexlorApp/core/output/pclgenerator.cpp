@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <charconv>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -38,10 +39,24 @@ const int TwoThreadRows = 2048;
 // ESC, the command text, the number in decimal, the terminator.
 void appendCommand(QByteArray &buffer, const char *command, qint64 value, char terminator)
 {
-    buffer += Esc;
-    buffer += command;
-    buffer += QByteArray::number(value);
-    buffer += terminator;
+    // Written out in place: the raster rows take four commands each.
+    const size_t length = std::strlen(command);
+    char text[48];
+    if (length > 16) {
+        buffer += Esc;
+        buffer += command;
+        buffer += QByteArray::number(value);
+        buffer += terminator;
+        return;
+    }
+    char *end = text;
+    *end++ = Esc;
+    std::memcpy(end, command, length);
+    end += length;
+    // room for the 20 characters of any 64-bit number
+    end = std::to_chars(end, text + sizeof text - 1, value).ptr;
+    *end++ = terminator;
+    buffer.append(text, int(end - text));
 }
 
 // A coordinate in device pixels as the engraver takes it: truncated toward
