@@ -645,6 +645,33 @@ VEXLOR_AVX2 inline void storeLaneColumn(RowScan<FloydSteinbergKernel> *rows, int
         rows[k].w.c[slot] = Column { v0[k], v1[k] };
 }
 
+// Eight rows' next eight pixels, turned so that vector j holds step j.
+VEXLOR_AVX2 inline void turnEightRows(
+    RowScan<FloydSteinbergKernel> *rows, int firstRow, int at, __m128i *q)
+{
+    __m128i p[8];
+    for (int k = 0; k < 8; ++k) {
+        const int row = firstRow + k;
+        p[k] = _mm_loadu_si128(reinterpret_cast<const __m128i *>(rows[row].row.pixels + at - kRowLag * row));
+    }
+    const __m128i a0 = _mm_unpacklo_epi16(p[0], p[1]), a1 = _mm_unpackhi_epi16(p[0], p[1]);
+    const __m128i a2 = _mm_unpacklo_epi16(p[2], p[3]), a3 = _mm_unpackhi_epi16(p[2], p[3]);
+    const __m128i a4 = _mm_unpacklo_epi16(p[4], p[5]), a5 = _mm_unpackhi_epi16(p[4], p[5]);
+    const __m128i a6 = _mm_unpacklo_epi16(p[6], p[7]), a7 = _mm_unpackhi_epi16(p[6], p[7]);
+    const __m128i b0 = _mm_unpacklo_epi32(a0, a2), b1 = _mm_unpackhi_epi32(a0, a2);
+    const __m128i b2 = _mm_unpacklo_epi32(a1, a3), b3 = _mm_unpackhi_epi32(a1, a3);
+    const __m128i b4 = _mm_unpacklo_epi32(a4, a6), b5 = _mm_unpackhi_epi32(a4, a6);
+    const __m128i b6 = _mm_unpacklo_epi32(a5, a7), b7 = _mm_unpackhi_epi32(a5, a7);
+    q[0] = _mm_unpacklo_epi64(b0, b4);
+    q[1] = _mm_unpackhi_epi64(b0, b4);
+    q[2] = _mm_unpacklo_epi64(b1, b5);
+    q[3] = _mm_unpackhi_epi64(b1, b5);
+    q[4] = _mm_unpacklo_epi64(b2, b6);
+    q[5] = _mm_unpackhi_epi64(b2, b6);
+    q[6] = _mm_unpacklo_epi64(b3, b7);
+    q[7] = _mm_unpackhi_epi64(b3, b7);
+}
+
 // Steps from .. from + steps - 1 of a block (steps a multiple of 8): row k
 // takes pixel x - kRowLag * k at step x, every one of them an interior pixel.
 // Whether each pixel is black goes to marks, one byte per step, bit k for row k.
@@ -675,20 +702,8 @@ VEXLOR_AVX2 Q_NEVER_INLINE void diffuseLaneSteps(
     for (int i = 0; i < steps; i += 8) {
         // The eight rows' next eight pixels, turned so that each vector holds
         // one step: lane k the pixel of row k.
-        __m128i p[kLanes];
-        for (int k = 0; k < kLanes; ++k)
-            p[k] = _mm_loadu_si128(reinterpret_cast<const __m128i *>(rows[k].row.pixels + from + i - kRowLag * k));
-        const __m128i a0 = _mm_unpacklo_epi16(p[0], p[1]), a1 = _mm_unpackhi_epi16(p[0], p[1]);
-        const __m128i a2 = _mm_unpacklo_epi16(p[2], p[3]), a3 = _mm_unpackhi_epi16(p[2], p[3]);
-        const __m128i a4 = _mm_unpacklo_epi16(p[4], p[5]), a5 = _mm_unpackhi_epi16(p[4], p[5]);
-        const __m128i a6 = _mm_unpacklo_epi16(p[6], p[7]), a7 = _mm_unpackhi_epi16(p[6], p[7]);
-        const __m128i b0 = _mm_unpacklo_epi32(a0, a2), b1 = _mm_unpackhi_epi32(a0, a2);
-        const __m128i b2 = _mm_unpacklo_epi32(a1, a3), b3 = _mm_unpackhi_epi32(a1, a3);
-        const __m128i b4 = _mm_unpacklo_epi32(a4, a6), b5 = _mm_unpackhi_epi32(a4, a6);
-        const __m128i b6 = _mm_unpacklo_epi32(a5, a7), b7 = _mm_unpackhi_epi32(a5, a7);
-        const __m128i q[8] = { _mm_unpacklo_epi64(b0, b4), _mm_unpackhi_epi64(b0, b4), _mm_unpacklo_epi64(b1, b5),
-            _mm_unpackhi_epi64(b1, b5), _mm_unpacklo_epi64(b2, b6), _mm_unpackhi_epi64(b2, b6),
-            _mm_unpacklo_epi64(b3, b7), _mm_unpackhi_epi64(b3, b7) };
+        __m128i q[8];
+        turnEightRows(rows, 0, from + i, q);
 
         for (int j = 0; j < 8; ++j) {
             const int x = from + i + j;
@@ -774,33 +789,6 @@ VEXLOR_AVX512 inline void storeLaneColumn16(RowScan<FloydSteinbergKernel> *rows,
     _mm512_store_si512(v1, r1);
     for (int k = 0; k < kWideLanes; ++k)
         rows[k].w.c[slot] = Column { v0[k], v1[k] };
-}
-
-// Eight rows' next eight pixels, turned so that vector j holds step j.
-VEXLOR_AVX512 inline void turnEightRows(
-    RowScan<FloydSteinbergKernel> *rows, int firstRow, int at, __m128i *q)
-{
-    __m128i p[8];
-    for (int k = 0; k < 8; ++k) {
-        const int row = firstRow + k;
-        p[k] = _mm_loadu_si128(reinterpret_cast<const __m128i *>(rows[row].row.pixels + at - kRowLag * row));
-    }
-    const __m128i a0 = _mm_unpacklo_epi16(p[0], p[1]), a1 = _mm_unpackhi_epi16(p[0], p[1]);
-    const __m128i a2 = _mm_unpacklo_epi16(p[2], p[3]), a3 = _mm_unpackhi_epi16(p[2], p[3]);
-    const __m128i a4 = _mm_unpacklo_epi16(p[4], p[5]), a5 = _mm_unpackhi_epi16(p[4], p[5]);
-    const __m128i a6 = _mm_unpacklo_epi16(p[6], p[7]), a7 = _mm_unpackhi_epi16(p[6], p[7]);
-    const __m128i b0 = _mm_unpacklo_epi32(a0, a2), b1 = _mm_unpackhi_epi32(a0, a2);
-    const __m128i b2 = _mm_unpacklo_epi32(a1, a3), b3 = _mm_unpackhi_epi32(a1, a3);
-    const __m128i b4 = _mm_unpacklo_epi32(a4, a6), b5 = _mm_unpackhi_epi32(a4, a6);
-    const __m128i b6 = _mm_unpacklo_epi32(a5, a7), b7 = _mm_unpackhi_epi32(a5, a7);
-    q[0] = _mm_unpacklo_epi64(b0, b4);
-    q[1] = _mm_unpackhi_epi64(b0, b4);
-    q[2] = _mm_unpacklo_epi64(b1, b5);
-    q[3] = _mm_unpackhi_epi64(b1, b5);
-    q[4] = _mm_unpacklo_epi64(b2, b6);
-    q[5] = _mm_unpackhi_epi64(b2, b6);
-    q[6] = _mm_unpacklo_epi64(b3, b7);
-    q[7] = _mm_unpackhi_epi64(b3, b7);
 }
 
 // The steps of diffuseLaneSteps() for sixteen rows at once; the marks of rows
