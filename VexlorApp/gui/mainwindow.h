@@ -184,6 +184,8 @@ private:
     void resetSceneGroups();
     void renewGroup(QGraphicsItemGroup *&group, bool addToScene = true);
     void addTiles(QGraphicsItemGroup *group, const Vexlor::SceneTile &tiles);
+    // Adds the dithered tiles kept in m_finalTiles to the view of the final job.
+    void showFinalTiles();
     void updateFitZoom();
     static QDoubleValidator *decimalValidator(double bottom, double top, int decimals, QObject *parent);
     void showMessage(int icon, const QString &title, const QString &text, QWidget *parent);
@@ -245,6 +247,8 @@ private:
 
     vexlorSettings m_settings;
     Vexlor::LaserItemList m_items;
+    // The dithered tiles of the job on show, until they are added to the view.
+    Vexlor::SceneTile m_finalTiles;
     int m_jobStage = 0;
     bool m_finalPreviewNeeded = false;
     int m_resolution = 72;

@@ -201,6 +201,7 @@ void MainWindow::resetSceneGroups()
 {
     for (QGraphicsItemGroup **group : { &m_previewGroup, &m_rulerGroup, &m_finalGroup, &m_vectorGroup })
         renewGroup(*group);
+    m_finalTiles.clear();
 }
 
 QDoubleValidator *MainWindow::decimalValidator(double bottom, double top, int decimals, QObject *parent)
@@ -889,6 +890,7 @@ void MainWindow::renderFinal()
     refreshStatus();
     ui->pushButton->setEnabled(false);
     renewGroup(m_finalGroup);
+    m_finalTiles.clear();
 
     VectorList vectors;
     VectorList rasters;
@@ -942,7 +944,15 @@ void MainWindow::reciveDitheredTiles(Vexlor::SceneTile tiles)
     emit updateProgressString(QStringLiteral("Generating the engraver job."));
     emit startPCLProc();
 
-    addTiles(m_finalGroup, tiles);
+    // The view of the dithered tiles is made once the job is written: its
+    // overview would otherwise take a processor from the job generator.
+    m_finalTiles = tiles;
+}
+
+void MainWindow::showFinalTiles()
+{
+    addTiles(m_finalGroup, m_finalTiles);
+    m_finalTiles.clear();
     m_finalGroup->hide();
     ui->finalChkBx->setEnabled(true);
 }
@@ -992,6 +1002,7 @@ void MainWindow::getPCL(QByteArray arr)
     }
 
     m_jobStage = 6;
+    showFinalTiles();
     ui->pushButton->setEnabled(true);
     ui->renderingProgressLabel->setText(QStringLiteral("Ready"));
     activateWindow();

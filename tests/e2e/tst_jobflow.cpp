@@ -9,6 +9,9 @@
 
 #include <QDir>
 #include <QFile>
+#include <QGraphicsPixmapItem>
+#include <QGraphicsScene>
+#include <QGraphicsView>
 #include <QLayout>
 #include <QMessageBox>
 #include <QPushButton>
@@ -96,6 +99,29 @@ void tst_JobFlow::printPressedTwiceSendsTwice()
 
     auto *print = m_window->findChild<QPushButton *>("pushButton");
     QVERIFY(print->isEnabled());
+
+    // The view of the final job holds the dithered tiles once the job is
+    // written, hidden until "Preview Final" is checked.
+    auto *final = m_window->findChild<QPushButton *>("finalChkBx");
+    QVERIFY(final && final->isCheckable());
+    QVERIFY(final->isEnabled());
+    auto *view = m_window->findChild<QGraphicsView *>("graphicsView");
+    const auto visibleTiles = [view]() {
+        int count = 0;
+        for (QGraphicsItem *item : view->scene()->items()) {
+            if (item->type() == QGraphicsPixmapItem::Type && item->isVisible())
+                ++count;
+        }
+        return count;
+    };
+    const int previewTiles = visibleTiles();
+    QVERIFY(previewTiles > 0);
+    final->setChecked(true);
+    QVERIFY(visibleTiles() > 0);
+    QVERIFY(!view->scene()->items().isEmpty());
+    final->setChecked(false);
+    QCOMPARE(visibleTiles(), previewTiles);
+
     auto *column = m_window->findChild<QLayout *>("rightLayout");
     const int before = column->count();
     QTest::mouseClick(print, Qt::LeftButton);
