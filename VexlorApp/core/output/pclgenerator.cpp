@@ -36,6 +36,21 @@ std::atomic<bool> g_twoThreadRows { true };
 // Below this many rows a second thread does not pay.
 const int TwoThreadRows = 2048;
 
+// The part of a row (its padding bits cleared) from its first byte with ink
+// to its last: false for a blank row, which is not sent.
+bool inkedSpan(const uchar *row, int bytes, int *start, int *end)
+{
+    *end = bytes;
+    while (*end > 0 && row[*end - 1] == 0)
+        --*end;
+    if (*end == 0)
+        return false;
+    *start = 0;
+    while (row[*start] == 0)
+        ++*start;
+    return true;
+}
+
 // ESC, the command text, the number in decimal, the terminator.
 void appendCommand(QByteArray &buffer, const char *command, qint64 value, char terminator)
 {
@@ -467,12 +482,10 @@ bool pclGenerator::writeUsualRowsOnTwoThreads(bool bottomUp)
                 continue;
             out.assign(row->bits, row->bits + row->bytes);
             out[size_t(row->bytes - 1)] &= row->lastMask;
-            int end = row->bytes;
-            while (out[size_t(end - 1)] == 0)
-                --end;
             int start = 0;
-            while (out[size_t(start)] == 0)
-                ++start;
+            int end = 0;
+            if (!inkedSpan(out.data(), row->bytes, &start, &end))
+                continue;
             encodeRow(job, reversed, encoded, out.data() + start, end - start, row->x + 8 * start, row->y,
                 row->direction == 1);
         }
@@ -562,14 +575,10 @@ void pclGenerator::writeTileRows(const QImage &image, const QRect &rect, bool bo
         out[rowBytes - 1] &= lastMask;
 
         const int y = rect.top() + line;
-        int end = rowBytes;
-        while (end > 0 && out[end - 1] == 0)
-            --end;
         // A blank row is not sent and does not flip the direction.
-        if (end > 0) {
-            int start = 0;
-            while (out[start] == 0)
-                ++start;
+        int start = 0;
+        int end = 0;
+        if (inkedSpan(out, rowBytes, &start, &end)) {
             writeRow(out + start, end - start, rect.left() + 8 * start, y, *reverseRow);
             *reverseRow = !*reverseRow;
         }
