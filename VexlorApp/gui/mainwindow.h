@@ -200,6 +200,9 @@ private:
     void failCurrent(const QString &what);
     bool isCurrentRun(const JobTicket &ticket) const;
     void startGhostscript(const QStringList &arguments);
+    // Sets memory aside for the pictures of the job, touched while
+    // Ghostscript runs; it goes when the job ends.
+    void reservePictureMemory();
     void stopGhostscript();
     void requestPreview(const Vexlor::LaserItemList &items);
     void withdrawPreview();

@@ -14,7 +14,9 @@
 #include "gsmanager.h"
 #include "imageprocessor.h"
 #include "jobestimate.h"
+#include "largeimage.h"
 #include "mainwindow.h"
+#include "rasterpipeline.h"
 #include "renderingmanager.h"
 #include "securefs.h"
 #include "settingslookup.h"
@@ -113,6 +115,21 @@ QString ghostscriptErrorLine(const QString &output)
             return trimmed;
     }
     return QString();
+}
+
+// The part of the page the raster items of a job cover, in page pixels.
+QRect rasterBounds(const Vexlor::LaserItemList &items, const QString &jobType)
+{
+    QRectF bounds;
+    if (jobType == QLatin1String("vector"))
+        return QRect();
+    for (const LaserOp::LaserOp &item : items) {
+        if (item.type == LaserOp::Image)
+            bounds |= item.transform.mapRect(QRectF(item.pixmap.rect()));
+        else if (item.type == LaserOp::EngravedPath || item.type == LaserOp::EngravedAndCut)
+            bounds |= item.path.controlPointRect();
+    }
+    return bounds.toAlignedRect();
 }
 
 bool tilesHaveInk(const Vexlor::SceneTile &tiles)
@@ -321,6 +338,7 @@ void MainWindow::finishJob(JobRecord::State state, const QString &reason)
         ui->pushButton->setEnabled(false);
     }
     m_busy = false;
+    Vexlor::releaseLargeMemory();
     closeProgressDialog();
     refreshJobList();
     refreshStatus();
@@ -588,6 +606,28 @@ void MainWindow::startGhostscript(const QStringList &arguments)
     m_jobStage = 3;
     emit updateProgressString(QStringLiteral("Running Processing Engine."));
     process->start(m_gsProgram, arguments, QIODevice::ReadWrite);
+    reservePictureMemory();
+}
+
+void MainWindow::reservePictureMemory()
+{
+    // The page the job describes, or else the whole table.
+    QSizeF points(40 * 72, 28 * 72);
+    const QStringList box
+        = m_settings.settings.value(QStringLiteral("BoundingBox")).split(QLatin1Char(' '), Qt::SkipEmptyParts);
+    if (box.size() == 4) {
+        const QSizeF described(box[2].toDouble() - box[0].toDouble(), box[3].toDouble() - box[1].toDouble());
+        if (described.width() > 0 && described.height() > 0)
+            points = described.boundedTo(points);
+    }
+    const double scale = m_resolution / 72.0;
+    const QSize page(int(std::ceil(points.width() * scale)) + 1, int(std::ceil(points.height() * scale)) + 1);
+    // The preview and the one-bit bands of the final picture, with its
+    // working bands; what else the job's pictures take comes fresh. Even the
+    // largest job keeps no more than this aside.
+    constexpr qint64 kMostReserved = qint64(1) << 30;
+    const qint64 bytes = m_renderer->memoryFor(page) + rasterPipeline::memoryFor(page, m_ditheringType);
+    Vexlor::reserveLargeMemory(std::min(bytes, kMostReserved));
 }
 
 void MainWindow::stopGhostscript()
@@ -659,6 +699,8 @@ void MainWindow::gsFinished(int exitCode, QProcess::ExitStatus exitStatus)
     m_gsTimer->stop();
     m_gsProcess = nullptr;
     process->deleteLater();
+    // The job's own work begins: memory for it is no longer touched ahead.
+    Vexlor::stopTouchingLargeMemory();
 
     qCDebug(lcGs) << "GS exited with code: " << exitCode;
     qCDebug(lcGs).noquote() << m_gsOutput;
@@ -733,6 +775,9 @@ void MainWindow::getGfxItems(Vexlor::LaserItemList laserList)
     bool outOfRange = false;
     const QString jobType = getValue(QStringLiteral("JobType"), QStringLiteral("combo"), QString());
     const QRect bounds = computeJobBounds(laserList, jobType, &m_items, &outOfRange);
+    // Memory set aside for pictures the job does not have goes back.
+    Vexlor::trimLargeMemory(m_renderer->memoryFor(bounds.size())
+        + rasterPipeline::memoryFor(rasterBounds(m_items, jobType).size(), m_ditheringType));
     requestPreview(m_items);
     emit updateProgressString(QStringLiteral("Rendering preview."));
     if (outOfRange)
@@ -932,6 +977,9 @@ void MainWindow::reciveDitheredTiles(Vexlor::SceneTile tiles)
     }
     if (!m_finalHasContent)
         m_finalHasContent = tilesHaveInk(tiles);
+    // The job's large pictures are all made: what is still set aside for
+    // them goes back before the job is generated.
+    Vexlor::releaseLargeMemory();
 
     // Everything the job generator needs goes with the request, so that it
     // never mixes the pieces of two runs.

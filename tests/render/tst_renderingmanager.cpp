@@ -1,3 +1,4 @@
+#include "largeimage.h"
 #include "renderingmanager.h"
 #include "vexlortypes.h"
 
@@ -356,6 +357,12 @@ void tst_RenderingManager::pixelBudgetReducesThePicture()
     QCOMPARE(first.pixel(300, 900) | 0xff000000u, qRgb(255, 255, 255));
     QCOMPARE(second.pixel(300, 100) | 0xff000000u, qRgb(0, 0, 0));
     QCOMPARE(second.pixel(300, 300) | 0xff000000u, qRgb(255, 255, 255));
+    // The memory a render of the page takes, known before it is made.
+    qint64 taken = 0;
+    for (const auto &tile : tiles)
+        taken += Vexlor::largeImageBytes(tile.second.size(), QImage::Format_RGB32);
+    QCOMPARE(fixture.manager.memoryFor(QSize(3001, 7000)), taken);
+    QCOMPARE(fixture.manager.memoryFor(QSize()), qint64(0));
 
     // Within the budget nothing is reduced.
     QCOMPARE(renderingManager::divisorFor(

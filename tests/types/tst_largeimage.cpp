@@ -36,6 +36,9 @@ private slots:
     void releasedWithTheLastCopy();
     void smallAndImpossibleImages();
     void greyPicturesWidenedAndRead();
+    void reserveServesImagesAndTakesThemBack();
+    void reserveReleasedAndReplaced();
+    void memoryOfAnImage();
 };
 
 void tst_LargeImage::laidOutAsQImage_data()
@@ -140,6 +143,93 @@ void tst_LargeImage::greyPicturesWidenedAndRead()
             QCOMPARE(quintptr(read.constBits()) % (quintptr(2) << 20), quintptr(0));
     }
     QVERIFY(Vexlor::readLargeImage(QStringLiteral("/nonexistent/picture.pgm")).isNull());
+}
+
+void tst_LargeImage::reserveServesImagesAndTakesThemBack()
+{
+    constexpr qint64 MiB = qint64(1) << 20;
+    Vexlor::reserveLargeMemory(60 * MiB);
+    // touched on a thread of its own, in parts
+    QTRY_COMPARE_WITH_TIMEOUT(Vexlor::reservedLargeMemory(), 60 * MiB, 30000);
+
+    // 19.2 MB each, 20 MiB of the reserve
+    QImage first = Vexlor::makeLargeImage(4000, 1200, QImage::Format_RGB32);
+    QImage second = Vexlor::makeLargeImage(4000, 1200, QImage::Format_RGB32);
+    QCOMPARE(Vexlor::reservedLargeMemory(), 20 * MiB);
+    QCOMPARE(quintptr(first.constBits()) % (quintptr(2) << 20), quintptr(0));
+    QCOMPARE(quintptr(second.constBits()) % (quintptr(2) << 20), quintptr(0));
+    // apart: what one holds is not the other's
+    first.fill(qRgb(1, 2, 3));
+    second.fill(qRgb(4, 5, 6));
+    QCOMPARE(first.pixel(3999, 1199), qRgb(1, 2, 3));
+    QCOMPARE(first.pixel(0, 0), qRgb(1, 2, 3));
+    QCOMPARE(second.pixel(0, 0), qRgb(4, 5, 6));
+
+    // larger than what is left: fresh memory, the reserve untouched
+    const QImage large = Vexlor::makeLargeImage(24000, 1200, QImage::Format_Grayscale8);
+    QVERIFY(!large.isNull());
+    QCOMPARE(Vexlor::reservedLargeMemory(), 20 * MiB);
+
+    // images that go give their memory back to the reserve, the next image
+    // takes it again
+    const uchar *firstPixels = first.constBits();
+    first = QImage();
+    QVERIFY(isMapped(firstPixels));
+    QCOMPARE(Vexlor::reservedLargeMemory(), 40 * MiB);
+    QImage again = Vexlor::makeLargeImage(4000, 1200, QImage::Format_RGB32);
+    QCOMPARE(Vexlor::reservedLargeMemory(), 20 * MiB);
+    again.fill(qRgb(7, 8, 9));
+    QCOMPARE(second.pixel(3999, 1199), qRgb(4, 5, 6));
+
+    // Small images never come from it.
+    const QImage small = Vexlor::makeLargeImage(100, 100, QImage::Format_RGB32);
+    QCOMPARE(Vexlor::reservedLargeMemory(), 20 * MiB);
+
+    // Released: the memory no image holds goes at once, the rest with its
+    // image.
+    const uchar *secondPixels = second.constBits();
+    Vexlor::releaseLargeMemory();
+    QCOMPARE(Vexlor::reservedLargeMemory(), qint64(0));
+    QVERIFY(isMapped(secondPixels));
+    second.fill(qRgb(10, 11, 12));
+    QCOMPARE(second.pixel(10, 10), qRgb(10, 11, 12));
+    second = QImage();
+    QVERIFY(!isMapped(secondPixels));
+    QCOMPARE(Vexlor::reservedLargeMemory(), qint64(0));
+}
+
+void tst_LargeImage::reserveReleasedAndReplaced()
+{
+    constexpr qint64 MiB = qint64(1) << 20;
+    // A second reserve replaces the first, even one still being touched.
+    Vexlor::reserveLargeMemory(512 * MiB);
+    Vexlor::reserveLargeMemory(10 * MiB);
+    QTRY_COMPARE_WITH_TIMEOUT(Vexlor::reservedLargeMemory(), 10 * MiB, 30000);
+    // whole huge pages
+    Vexlor::reserveLargeMemory(3 * MiB);
+    QTRY_COMPARE_WITH_TIMEOUT(Vexlor::reservedLargeMemory(), 4 * MiB, 30000);
+    // A release while it is being touched stops the touching.
+    Vexlor::reserveLargeMemory(1024 * MiB);
+    Vexlor::releaseLargeMemory();
+    QCOMPARE(Vexlor::reservedLargeMemory(), qint64(0));
+    // Nothing reserved: images come and go as before.
+    QImage image = Vexlor::makeLargeImage(4000, 1200, QImage::Format_RGB32);
+    const uchar *pixels = image.constBits();
+    image = QImage();
+    QVERIFY(!isMapped(pixels));
+    QCOMPARE(Vexlor::reservedLargeMemory(), qint64(0));
+}
+
+void tst_LargeImage::memoryOfAnImage()
+{
+    constexpr qint64 MiB = qint64(1) << 20;
+    // what makeLargeImage() maps: whole huge pages for large images
+    QCOMPARE(Vexlor::largeImageBytes(QSize(24001, 1200), QImage::Format_Mono), 4 * MiB);
+    QCOMPARE(Vexlor::largeImageBytes(QSize(4001, 1200), QImage::Format_RGB32), 20 * MiB);
+    QCOMPARE(Vexlor::largeImageBytes(QSize(2048, 1024), QImage::Format_Grayscale8), 2 * MiB);
+    // small ones as QImage lays them out
+    QCOMPARE(Vexlor::largeImageBytes(QSize(3, 5), QImage::Format_Grayscale8), qint64(20));
+    QCOMPARE(Vexlor::largeImageBytes(QSize(0, 5), QImage::Format_Grayscale8), qint64(0));
 }
 
 QTEST_GUILESS_MAIN(tst_LargeImage)

@@ -109,6 +109,26 @@ QImage rasterPipeline::thresholdBand(const QImage &band)
     return out;
 }
 
+qint64 rasterPipeline::memoryFor(const QSize &page, int method)
+{
+    if (page.isEmpty())
+        return 0;
+    const qint64 bands = (qint64(page.height()) + bandHeight - 1) / bandHeight;
+    const QSize band(page.width(), int(bandHeight));
+    const qint64 threads = std::max(1, QThread::idealThreadCount());
+    qint64 working = 0;
+    if (diffuses(method)) {
+        // Grey bands painted ahead of the one being diffused.
+        working = (threads + 1) * Vexlor::largeImageBytes(band, QImage::Format_Grayscale8);
+    } else if (ditherer::leavesGrey(method)) {
+        working = threads * Vexlor::largeImageBytes(band, QImage::Format_RGB32);
+    } else {
+        working = threads
+            * Vexlor::largeImageBytes(QSize(page.width(), kOrderedPartRows), QImage::Format_Grayscale8);
+    }
+    return bands * Vexlor::largeImageBytes(band, QImage::Format_Mono) + working;
+}
+
 QImage rasterPipeline::greyBand(const QImage &band, QImage out)
 {
     if (out.size() != band.size() || out.format() != QImage::Format_Grayscale8)

@@ -39,6 +39,11 @@ public:
     explicit rasterPipeline(QObject *parent = nullptr);
     ~rasterPipeline() override;
 
+    // The memory a pass takes at most over a page of the given size in
+    // pixels whose raster items are scaled pictures: its one-bit bands and the
+    // bands it works on at once with the method.
+    static qint64 memoryFor(const QSize &page, int method);
+
     // The one-bit band of a painted 32-bit band for the methods that keep the
     // grey: black where r + g + b <= 382, as the job generator takes colour
     // pixels. Colour index 0 is white, 1 black.

@@ -1,5 +1,6 @@
 #include "renderingmanager.h"
 
+#include "largeimage.h"
 #include "renderingthread.h"
 #include "vexlorlog.h"
 
@@ -223,6 +224,19 @@ int renderingManager::divisorFor(const QVector<QRect> &rects, qint64 pixelBudget
 void renderingManager::setPixelBudget(qint64 pixels)
 {
     m_pixelBudget = pixels;
+}
+
+qint64 renderingManager::memoryFor(const QSize &page) const
+{
+    if (page.isEmpty())
+        return 0;
+    const int count = int((qint64(page.height()) + m_tileHeight - 1) / m_tileHeight);
+    const QVector<QRect> rects(count, QRect(0, 0, page.width(), int(m_tileHeight)));
+    const int divisor = divisorFor(rects, m_pixelBudget);
+    const qint64 pageRows = qint64(m_tileHeight) * divisor;
+    const qint64 tiles = (page.height() + pageRows - 1) / pageRows;
+    const int width = (page.width() + divisor - 1) / divisor;
+    return tiles * Vexlor::largeImageBytes(QSize(width, int(m_tileHeight)), QImage::Format_RGB32);
 }
 
 bool renderingManager::render()

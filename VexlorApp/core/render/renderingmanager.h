@@ -46,6 +46,9 @@ public:
     // rectangle is still the page area it covers. 0 (the default): always
     // at full resolution.
     void setPixelBudget(qint64 pixels);
+    // The memory of the tiles of a render of a page of the given size in
+    // pixels, items all over it, within the pixel budget.
+    qint64 memoryFor(const QSize &page) const;
 
 public slots:
     void getList(Vexlor::LaserItemList list);

@@ -21,6 +21,31 @@ inline QImage makeLargeImage(const QSize &size, QImage::Format format)
     return makeLargeImage(size.width(), size.height(), format);
 }
 
+// The memory makeLargeImage() takes for an image of this size and format.
+qint64 largeImageBytes(const QSize &size, QImage::Format format);
+
+// Memory set aside for the large pictures of the job about to be worked on.
+// Fresh memory is cleared by the kernel page by page as it is first touched,
+// which for the pictures of a full-table job takes as long as their work; a
+// reserve of the given size is mapped and touched on a thread of its own that
+// runs only on a processor nothing else wants (the job starts it while
+// another program does the job's first stage), and
+// makeLargeImage() then carves its images from it. Until the reserve is
+// released, the memory of large images that go is kept in it for the next.
+// A second reserve replaces the first.
+void reserveLargeMemory(qint64 bytes);
+// Stops touching the reserve: what is touched stays in it, the rest is given
+// back untouched. The job calls it when its own work begins.
+void stopTouchingLargeMemory();
+// Gives back what the reserve holds beyond the given bytes, once the job
+// knows it needs no more.
+void trimLargeMemory(qint64 bytes);
+// Gives the reserve's memory that no image holds back to the system; images
+// that hold some give it back when they go.
+void releaseLargeMemory();
+// Bytes of the reserve touched and held by no image.
+qint64 reservedLargeMemory();
+
 // The image in a file, read into memory as makeLargeImage() gives it when it
 // is large; a null image when the file cannot be read as an image.
 QImage readLargeImage(const QString &fileName);
