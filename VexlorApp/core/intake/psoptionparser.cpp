@@ -9,11 +9,15 @@
 #include <QFileInfo>
 #include <QStringList>
 #include <QTextCodec>
-#include <QTextStream>
 #include <QVector>
 #include <QXmlStreamWriter>
 
 #include <algorithm>
+#include <cctype>
+
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
 
 namespace {
 
@@ -202,6 +206,136 @@ private:
     int m_pageComments = 0;
 };
 
+// Only lines with a '%' in them can hold what the parser looks for: every
+// pattern and every comment starts with "%%", and a match spans at most a
+// feature's line, one line of its value and the "%%EndFeature" line (the
+// value, word characters and dots, may stand on a line of its own between
+// them). A job's image data is most of its bytes and mostly has no '%': the
+// filter passes on the lines with a '%' as they stand, with their line ends,
+// and a line of word characters and dots between two of them, and puts one
+// line of a single control character in place of each run of other lines.
+// No pattern matches that character, so no match can join text that was not
+// joined, and the matches, titles and page counts are those of the whole
+// text. Lines end at a line feed or a carriage return, as for the comments.
+class percentLines
+{
+public:
+    // The filtered bytes of the next piece of the file; atEnd with the last.
+    QByteArray feed(const char *data, int size, bool atEnd)
+    {
+        m_out.clear();
+        const char *const end = data + size;
+        const char *start = data;
+        const char *p = data;
+        while ((p = nextSpecial(p, end)) != end) {
+            if (*p == '%') {
+                m_percent = true;
+                ++p;
+                continue;
+            }
+            ++p;
+            if (m_carry.isEmpty()) {
+                lineDone(start, int(p - start));
+            } else {
+                m_carry.append(start, int(p - start));
+                lineDone(m_carry.constData(), m_carry.size());
+                m_carry.clear();
+            }
+            start = p;
+        }
+        m_carry.append(start, int(end - start));
+        if (atEnd) {
+            lineDone(m_carry.constData(), m_carry.size());
+            m_carry.clear();
+            if (m_waiting)
+                dropped();
+            m_waiting = false;
+        }
+        return m_out;
+    }
+
+private:
+    static bool isSpecial(char c) { return c == '%' || c == '\n' || c == '\r'; }
+
+    static const char *nextSpecial(const char *p, const char *end)
+    {
+#ifdef __SSE2__
+        const __m128i percent = _mm_set1_epi8('%');
+        const __m128i feed = _mm_set1_epi8('\n');
+        const __m128i ret = _mm_set1_epi8('\r');
+        for (; end - p >= 16; p += 16) {
+            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
+            const __m128i hit = _mm_or_si128(
+                _mm_cmpeq_epi8(v, percent), _mm_or_si128(_mm_cmpeq_epi8(v, feed), _mm_cmpeq_epi8(v, ret)));
+            const int mask = _mm_movemask_epi8(hit);
+            if (mask)
+                return p + __builtin_ctz(unsigned(mask));
+        }
+#endif
+        while (p < end && !isSpecial(*p))
+            ++p;
+        return p;
+    }
+
+    // A line of word characters and dots only (its line end aside).
+    static bool isValueLine(const char *line, int size)
+    {
+        for (int i = 0; i < size; ++i) {
+            const uchar c = uchar(line[i]);
+            if (c == '\n' || c == '\r')
+                return i == size - 1;
+            if (!(std::isalnum(c) && c < 0x80) && c != '_' && c != '.')
+                return false;
+        }
+        return true;
+    }
+
+    void kept(const char *line, int size)
+    {
+        m_out.append(line, size);
+        m_dropping = false;
+    }
+
+    void dropped()
+    {
+        if (!m_dropping)
+            m_out.append("\x01\n", 2);
+        m_dropping = true;
+    }
+
+    // A whole line with its line end (none for the last line of the file).
+    void lineDone(const char *line, int size)
+    {
+        const bool percent = m_percent;
+        m_percent = false;
+        if (m_waiting) {
+            // A value line is kept when the line after it has a '%'.
+            if (percent)
+                kept(m_waitingLine.constData(), m_waitingLine.size());
+            else
+                dropped();
+            m_waiting = false;
+        }
+        if (percent) {
+            kept(line, size);
+        } else if (m_previousPercent && isValueLine(line, size)) {
+            m_waitingLine = QByteArray(line, size);
+            m_waiting = true;
+        } else {
+            dropped();
+        }
+        m_previousPercent = percent;
+    }
+
+    QByteArray m_out;
+    QByteArray m_carry; // the start of a line the piece ended in
+    bool m_percent = false; // whether the line being read has a '%'
+    bool m_previousPercent = false;
+    bool m_waiting = false;
+    QByteArray m_waitingLine;
+    bool m_dropping = false;
+};
+
 } // namespace
 
 psOptionParser::psOptionParser(QDir optionsDir, QObject *parent)
@@ -261,17 +395,20 @@ void psOptionParser::parseFile(QFile &device)
     int lineStart = 0;
     bool skippingLine = false;
 
-    QTextStream in(&device);
-    in.setCodec("UTF-8");
+    percentLines filter;
+    QTextDecoder decoder(QTextCodec::codecForName("UTF-8"));
+    QByteArray block(m_blockSize, Qt::Uninitialized);
     QString text;
     bool atEnd = false;
     while (!atEnd) {
-        text += in.read(m_blockSize);
-        // A block never ends between the two halves of a surrogate pair: the
-        // engine refuses text with half a pair in it.
-        while (!in.atEnd() && !text.isEmpty() && text.at(text.size() - 1).isHighSurrogate())
-            text += in.read(1);
-        atEnd = in.atEnd();
+        const qint64 read = device.read(block.data(), block.size());
+        atEnd = read <= 0 || device.atEnd();
+        if (read < 0)
+            break;
+        // Complete letters only: the decoder keeps a letter cut by the end
+        // of a piece for the next, so no piece ends between the two halves
+        // of a surrogate pair (the engine refuses text with half a pair).
+        text += decoder.toUnicode(filter.feed(block.constData(), int(read), atEnd));
 
         for (int p = 0; p < patterns.size(); ++p) {
             const QRegularExpression &re = patterns.at(p).second;
