@@ -300,8 +300,9 @@ QByteArray pclGenerator::reverse(const QByteArray &bytes)
 QByteArray pclGenerator::tiffEncode(const QByteArray &bytes)
 {
     const int n = bytes.size();
-    // Worst case: a lone literal byte between two repeat pairs, two bytes out for each in.
-    QByteArray out(2 * n + 2, Qt::Uninitialized);
+    // Worst case: a lone literal byte between two repeat pairs, two bytes out
+    // for each in; the encoder may store sixteen bytes past its output.
+    QByteArray out(2 * n + 18, Qt::Uninitialized);
     const int m = packBits(
         reinterpret_cast<const uchar *>(bytes.constData()), n, reinterpret_cast<uchar *>(out.data()));
     out.truncate(m);
@@ -314,6 +315,34 @@ int pclGenerator::packBits(const uchar *d, int n, uchar *out)
     int i = 0;
     while (i < n) {
         const int rest = n - i;
+#ifdef __SSE2__
+        // Most runs of a dithered picture are short: the pairs among the next
+        // seventeen bytes (bit k set when byte i + k equals byte i + k + 1)
+        // decide a run or a literal that ends within them at once.
+        if (rest > 16) {
+            const __m128i here = _mm_loadu_si128(reinterpret_cast<const __m128i *>(d + i));
+            const __m128i after = _mm_loadu_si128(reinterpret_cast<const __m128i *>(d + i + 1));
+            const unsigned pairs = unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(here, after)));
+            if (pairs & 1) {
+                const int equal = __builtin_ctz(~pairs);
+                if (equal < 16) {
+                    *o++ = uchar(257 - (equal + 1));
+                    *o++ = d[i];
+                    i += equal + 1;
+                    continue;
+                }
+            } else if (pairs) {
+                // The literal's bytes are among the sixteen loaded: all are
+                // stored, those past its end are overwritten next.
+                const int length = __builtin_ctz(pairs);
+                *o++ = uchar(length - 1);
+                _mm_storeu_si128(reinterpret_cast<__m128i *>(o), here);
+                o += length;
+                i += length;
+                continue;
+            }
+        }
+#endif
         const int limit = std::min(MaxRun, rest);
         // The run of d[i]: how many bytes from i equal it, at most limit.
         int run = 1;
@@ -605,7 +634,7 @@ void pclGenerator::encodeRow(QByteArray &job, std::vector<uchar> &reversed, std:
         std::reverse_copy(row, row + n, reversed.begin());
         source = reversed.data();
     }
-    encoded.resize(size_t(2 * n + 2));
+    encoded.resize(size_t(2 * n + 18));
     const int m = packBits(source, n, encoded.data());
     const int c = (m + 7) / 8 * 8;
     appendCommand(job, "*b", c, 'W');

@@ -70,7 +70,8 @@ private:
     // x, y) appended to job; reversed and encoded are scratch space.
     static void encodeRow(QByteArray &job, std::vector<uchar> &reversed, std::vector<uchar> &encoded,
         const uchar *row, int n, int x, int y, bool reverseRow);
-    // PackBits of n bytes into out (room for 2 n + 2 bytes); returns the length.
+    // PackBits of n bytes into out (room for 2 n + 18 bytes: at most 2 n + 2
+    // are written, but up to sixteen more may be stored); returns the length.
     static int packBits(const uchar *data, int n, uchar *out);
 
     QByteArray m_job;
