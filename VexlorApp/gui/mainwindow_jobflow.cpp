@@ -623,10 +623,14 @@ void MainWindow::reservePictureMemory()
     const double scale = m_resolution / 72.0;
     const QSize page(int(std::ceil(points.width() * scale)) + 1, int(std::ceil(points.height() * scale)) + 1);
     // The preview and the one-bit bands of the final picture, with its
-    // working bands; what else the job's pictures take comes fresh. Even the
-    // largest job keeps no more than this aside.
+    // working bands (a vector job engraves no raster items); what else the
+    // job's pictures take comes fresh. Even the largest job keeps no more
+    // than this aside.
     constexpr qint64 kMostReserved = qint64(1) << 30;
-    const qint64 bytes = m_renderer->memoryFor(page) + rasterPipeline::memoryFor(page, m_ditheringType);
+    const bool vectorJob
+        = getValue(QStringLiteral("JobType"), QStringLiteral("combo"), QString()) == QLatin1String("vector");
+    const qint64 bytes = m_renderer->memoryFor(page)
+        + (vectorJob ? 0 : rasterPipeline::memoryFor(page, m_ditheringType));
     Vexlor::reserveLargeMemory(std::min(bytes, kMostReserved));
 }
 

@@ -3,6 +3,7 @@
 // quitting in the middle of a job.
 #include "e2ehelpers.h"
 #include "jobdecoder.h"
+#include "largeimage.h"
 #include "mainwindow.h"
 #include "securefs.h"
 #include "vexlortypes.h"
@@ -96,6 +97,8 @@ void tst_JobFlow::printPressedTwiceSendsTwice()
     QVERIFY(receiveJob("0 setgray 72 72 144 72 rectfill 1 setlinewidth 72 300 moveto 300 300 lineto stroke\n",
         { "cResolution=150" }));
     QTRY_COMPARE_WITH_TIMEOUT(m_window->jobStage(), 6, 120000);
+    // Memory set aside for the job's pictures is not held once it is written.
+    QCOMPARE(Vexlor::reservedLargeMemory(), qint64(0));
 
     auto *print = m_window->findChild<QPushButton *>("pushButton");
     QVERIFY(print->isEnabled());
