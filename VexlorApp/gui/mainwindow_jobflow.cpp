@@ -16,6 +16,7 @@
 #include "jobestimate.h"
 #include "largeimage.h"
 #include "mainwindow.h"
+#include "picturedata.h"
 #include "rasterpipeline.h"
 #include "renderingmanager.h"
 #include "securefs.h"
@@ -73,6 +74,11 @@ quint16 engraverPort()
 // highest resolution is far below this, and anything beyond it would wrap the
 // job's integers.
 constexpr double kCoordinateLimit = 1 << 28;
+
+// Picture data in a job's file that makes the raster part of the job worth
+// setting memory aside for: a picture over a good part of the table, far more
+// than a font.
+constexpr qint64 kPictureData = qint64(256) << 10;
 
 bool withinEngraverRange(const QRectF &rect)
 {
@@ -622,16 +628,21 @@ void MainWindow::reservePictureMemory()
     }
     const double scale = m_resolution / 72.0;
     const QSize page(int(std::ceil(points.width() * scale)) + 1, int(std::ceil(points.height() * scale)) + 1);
-    // The preview and the one-bit bands of the final picture, with its
-    // working bands (a vector job engraves no raster items); what else the
-    // job's pictures take comes fresh. Even the largest job keeps no more
-    // than this aside.
+    // The preview, and the one-bit bands of the final picture with its
+    // working bands when the job's file carries pictures (a drawing's final
+    // picture is its vectors; a vector job engraves no raster items); what
+    // else the job's pictures take comes fresh. Even the largest job keeps no
+    // more than this aside.
     constexpr qint64 kMostReserved = qint64(1) << 30;
+    const qint64 preview = std::min(m_renderer->memoryFor(page), kMostReserved);
     const bool vectorJob
         = getValue(QStringLiteral("JobType"), QStringLiteral("combo"), QString()) == QLatin1String("vector");
-    const qint64 bytes = m_renderer->memoryFor(page)
-        + (vectorJob ? 0 : rasterPipeline::memoryFor(page, m_ditheringType));
-    Vexlor::reserveLargeMemory(std::min(bytes, kMostReserved));
+    const qint64 raster = vectorJob
+        ? 0
+        : std::min(rasterPipeline::memoryFor(page, m_ditheringType), kMostReserved - preview);
+    const QString file = m_settings.settings.value(QStringLiteral("PostScriptFile"));
+    Vexlor::reserveLargeMemory(
+        preview, raster, [file] { return Vexlor::holdsPictureData(file, kPictureData); });
 }
 
 void MainWindow::stopGhostscript()

@@ -3,8 +3,11 @@
 #include "largeimage.h"
 
 #include <QFile>
+#include <QThread>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <atomic>
 
 namespace {
 
@@ -39,6 +42,7 @@ private slots:
     void reserveServesImagesAndTakesThemBack();
     void reserveReleasedAndReplaced();
     void memoryOfAnImage();
+    void moreMemoryOnlyWhenWanted();
 };
 
 void tst_LargeImage::laidOutAsQImage_data()
@@ -218,6 +222,35 @@ void tst_LargeImage::reserveReleasedAndReplaced()
     image = QImage();
     QVERIFY(!isMapped(pixels));
     QCOMPARE(Vexlor::reservedLargeMemory(), qint64(0));
+}
+
+void tst_LargeImage::moreMemoryOnlyWhenWanted()
+{
+    constexpr qint64 MiB = qint64(1) << 20;
+    for (const bool wanted : { true, false }) {
+        std::atomic<bool> asked { false };
+        std::atomic<bool> elsewhere { false };
+        const Qt::HANDLE here = QThread::currentThreadId();
+        Vexlor::reserveLargeMemory(4 * MiB, 6 * MiB, [&] {
+            elsewhere = QThread::currentThreadId() != here;
+            asked = true;
+            return wanted;
+        });
+        QTRY_VERIFY_WITH_TIMEOUT(asked, 30000);
+        QVERIFY(elsewhere);
+        QTRY_COMPARE_WITH_TIMEOUT(Vexlor::reservedLargeMemory(), (wanted ? 10 : 4) * MiB, 30000);
+        // the two parts serve images apart
+        QImage first = Vexlor::makeLargeImage(1024, 1024, QImage::Format_RGB32);
+        QVERIFY(!first.isNull());
+        QCOMPARE(Vexlor::reservedLargeMemory(), (wanted ? 6 : 0) * MiB);
+        Vexlor::releaseLargeMemory();
+    }
+    // nothing asked for nothing more
+    bool asked = false;
+    Vexlor::reserveLargeMemory(2 * MiB, 0, [&] { return asked = true; });
+    QTRY_COMPARE_WITH_TIMEOUT(Vexlor::reservedLargeMemory(), 2 * MiB, 30000);
+    Vexlor::releaseLargeMemory();
+    QVERIFY(!asked);
 }
 
 void tst_LargeImage::memoryOfAnImage()

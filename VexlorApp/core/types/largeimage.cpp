@@ -61,18 +61,23 @@ public:
         return *reserve;
     }
 
-    void open(size_t length)
+    void open(size_t length, size_t more, std::function<bool()> wanted)
     {
         close();
         std::lock_guard<std::mutex> locker(m_lock);
         m_open = true;
-        if (length == 0)
-            return;
-        uchar *base = mapAligned(length);
-        if (!base)
+        if (length == 0 && more == 0)
             return;
         m_stop = false;
-        m_toucher = std::thread([this, base, length] { touch(base, length); });
+        m_toucher = std::thread([this, length, more, wanted] {
+            // Only where no other thread wants a processor: the job's own
+            // work must not wait for memory it may never need.
+            sched_param idle {};
+            ::pthread_setschedparam(::pthread_self(), SCHED_IDLE, &idle);
+            touch(length);
+            if (more > 0 && !m_stop.load(std::memory_order_relaxed) && wanted && wanted())
+                touch(more);
+        });
     }
 
     void stopTouching()
@@ -173,12 +178,15 @@ private:
         m_free.push_back(Extent { address, length });
     }
 
-    void touch(uchar *base, size_t length)
+    // Maps and touches length bytes, handing them over in parts; what is
+    // not touched when the reserve stops goes back at once.
+    void touch(size_t length)
     {
-        // Only where no other thread wants a processor: the job's own work
-        // must not wait for memory it may never need.
-        sched_param idle {};
-        ::pthread_setschedparam(::pthread_self(), SCHED_IDLE, &idle);
+        if (length == 0)
+            return;
+        uchar *base = mapAligned(length);
+        if (!base)
+            return;
         size_t done = 0;
         while (done < length && !m_stop.load(std::memory_order_relaxed)) {
             const size_t part = std::min(kTouchPart, length - done);
@@ -256,10 +264,12 @@ QImage makeLargeImage(int width, int height, QImage::Format format)
     return image;
 }
 
-void reserveLargeMemory(qint64 bytes)
+void reserveLargeMemory(qint64 bytes, qint64 more, std::function<bool()> wanted)
 {
-    const size_t length = bytes > 0 ? (size_t(bytes) + kHugePage - 1) / kHugePage * kHugePage : 0;
-    Reserve::instance().open(length);
+    const auto pages = [](qint64 count) {
+        return count > 0 ? (size_t(count) + kHugePage - 1) / kHugePage * kHugePage : size_t(0);
+    };
+    Reserve::instance().open(pages(bytes), pages(more), std::move(wanted));
 }
 
 void stopTouchingLargeMemory()

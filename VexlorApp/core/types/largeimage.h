@@ -3,6 +3,8 @@
 
 #include <QImage>
 
+#include <functional>
+
 namespace Vexlor {
 
 // A new image for a large picture (a band of the final picture, a dithered
@@ -32,8 +34,9 @@ qint64 largeImageBytes(const QSize &size, QImage::Format format);
 // another program does the job's first stage), and
 // makeLargeImage() then carves its images from it. Until the reserve is
 // released, the memory of large images that go is kept in it for the next.
-// A second reserve replaces the first.
-void reserveLargeMemory(qint64 bytes);
+// A second reserve replaces the first. When the first bytes are touched, more
+// bytes are added the same way if wanted, asked on that thread, says so.
+void reserveLargeMemory(qint64 bytes, qint64 more = 0, std::function<bool()> wanted = nullptr);
 // Stops touching the reserve: what is touched stays in it, the rest is given
 // back untouched. The job calls it when its own work begins.
 void stopTouchingLargeMemory();
