@@ -8,7 +8,7 @@ namespace Vexlor {
 namespace {
 
 constexpr int kMinDataLine = 60;
-constexpr qint64 kMostRead = qint64(64) << 20;
+constexpr qint64 kMostRead = qint64(16) << 20;
 constexpr qint64 kBlock = qint64(1) << 20;
 
 } // namespace
