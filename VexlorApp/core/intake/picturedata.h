@@ -10,8 +10,9 @@ namespace Vexlor {
 // that pictures are written in) and bytes above 127 (binary data). A hint read
 // before Ghostscript has said what the page holds; fonts and drawings stay far
 // below a picture that covers a good part of the table. Reads no more than the
-// first 16 MiB (a picture's data starts well before in any job), so that the
-// answer comes quickly; false when the file cannot be read.
+// first 16 MiB, so that the answer comes quickly (a job whose pictures come
+// later only goes without the head start); false when the file cannot be
+// read.
 bool holdsPictureData(const QString &fileName, qint64 atLeast);
 
 } // namespace Vexlor
