@@ -1,7 +1,6 @@
 #include "pclgenerator.h"
 
 #include "cutorder.h"
-#include "largeimage.h"
 #include "settingslookup.h"
 #include "vexlorlog.h"
 
@@ -502,11 +501,8 @@ bool pclGenerator::writeUsualRowsOnTwoThreads(bool bottomUp)
         qint64 room = 0;
         for (const Row *row = from; row != to; ++row)
             room += qint64(row->bytes) * 130 / 128 + 40;
-        if (room < qint64(std::numeric_limits<int>::max()) / 2) {
+        if (room < qint64(std::numeric_limits<int>::max()) / 2)
             job.reserve(job.size() + int(room));
-            // tens of MiB written at once: whole huge pages fault far less
-            Vexlor::adviseHugePages(job.data() + job.size(), job.capacity() - job.size());
-        }
         std::vector<uchar> out;
         std::vector<uchar> reversed;
         std::vector<uchar> encoded;

@@ -292,21 +292,6 @@ qint64 reservedLargeMemory()
     return qint64(Reserve::instance().ready());
 }
 
-void adviseHugePages(void *data, qint64 bytes)
-{
-#ifdef MADV_HUGEPAGE
-    if (!data || bytes < qint64(kHugePage))
-        return;
-    const quintptr start = (quintptr(data) + kHugePage - 1) / kHugePage * kHugePage;
-    const quintptr end = (quintptr(data) + quintptr(bytes)) / kHugePage * kHugePage;
-    if (end > start)
-        ::madvise(reinterpret_cast<void *>(start), size_t(end - start), MADV_HUGEPAGE);
-#else
-    Q_UNUSED(data);
-    Q_UNUSED(bytes);
-#endif
-}
-
 QImage readLargeImage(const QString &fileName)
 {
     QImageReader reader(fileName);

@@ -49,11 +49,6 @@ void releaseLargeMemory();
 // Bytes of the reserve touched and held by no image.
 qint64 reservedLargeMemory();
 
-// Asks the kernel to back the whole huge pages within the given memory (a
-// large buffer about to be filled) with huge pages: a buffer of tens of MiB
-// then costs tens of page faults instead of thousands.
-void adviseHugePages(void *data, qint64 bytes);
-
 // The image in a file, read into memory as makeLargeImage() gives it when it
 // is large; a null image when the file cannot be read as an image.
 QImage readLargeImage(const QString &fileName);
