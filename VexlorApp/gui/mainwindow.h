@@ -91,9 +91,11 @@ public:
     static int gsTimeLimit();
     // The rectangle the engraver job covers: the union of the items that the
     // job type engraves, pens included. Items beyond the engraver's range are
-    // left out of the bounds and of the kept list, and reported.
+    // left out of the bounds and of the kept list, and reported. rasterBounds,
+    // when given, gets the union of the kept items the final raster picture
+    // takes (pictures and engraved paths; none for a vector job).
     static QRect computeJobBounds(const Vexlor::LaserItemList &items, const QString &jobType,
-        Vexlor::LaserItemList *kept = nullptr, bool *outOfRange = nullptr);
+        Vexlor::LaserItemList *kept = nullptr, bool *outOfRange = nullptr, QRect *rasterBounds = nullptr);
 
 signals:
     void finished();

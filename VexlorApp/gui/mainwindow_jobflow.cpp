@@ -123,21 +123,6 @@ QString ghostscriptErrorLine(const QString &output)
     return QString();
 }
 
-// The part of the page the raster items of a job cover, in page pixels.
-QRect rasterBounds(const Vexlor::LaserItemList &items, const QString &jobType)
-{
-    QRectF bounds;
-    if (jobType == QLatin1String("vector"))
-        return QRect();
-    for (const LaserOp::LaserOp &item : items) {
-        if (item.type == LaserOp::Image)
-            bounds |= item.transform.mapRect(QRectF(item.pixmap.rect()));
-        else if (item.type == LaserOp::EngravedPath || item.type == LaserOp::EngravedAndCut)
-            bounds |= item.path.controlPointRect();
-    }
-    return bounds.toAlignedRect();
-}
-
 bool tilesHaveInk(const Vexlor::SceneTile &tiles)
 {
     for (const auto &tile : tiles) {
@@ -789,10 +774,11 @@ void MainWindow::getGfxItems(Vexlor::LaserItemList laserList)
 
     bool outOfRange = false;
     const QString jobType = getValue(QStringLiteral("JobType"), QStringLiteral("combo"), QString());
-    const QRect bounds = computeJobBounds(laserList, jobType, &m_items, &outOfRange);
+    QRect rasterBounds;
+    const QRect bounds = computeJobBounds(laserList, jobType, &m_items, &outOfRange, &rasterBounds);
     // Memory set aside for pictures the job does not have goes back.
     Vexlor::trimLargeMemory(m_renderer->memoryFor(bounds.size())
-        + rasterPipeline::memoryFor(rasterBounds(m_items, jobType).size(), m_ditheringType));
+        + rasterPipeline::memoryFor(rasterBounds.size(), m_ditheringType));
     requestPreview(m_items);
     emit updateProgressString(QStringLiteral("Rendering preview."));
     if (outOfRange)
@@ -804,10 +790,11 @@ void MainWindow::getGfxItems(Vexlor::LaserItemList laserList)
         : bounds;
 }
 
-QRect MainWindow::computeJobBounds(
-    const Vexlor::LaserItemList &items, const QString &jobType, Vexlor::LaserItemList *kept, bool *outOfRange)
+QRect MainWindow::computeJobBounds(const Vexlor::LaserItemList &items, const QString &jobType,
+    Vexlor::LaserItemList *kept, bool *outOfRange, QRect *rasterBounds)
 {
     QRectF bounds;
+    QRectF raster;
     for (const LaserOp::LaserOp &item : items) {
         QRectF rect;
         if (item.type == LaserOp::Image) {
@@ -833,12 +820,18 @@ QRect MainWindow::computeJobBounds(
 
         if (item.type == LaserOp::Hidden)
             continue;
+        if ((item.type == LaserOp::Image || item.type == LaserOp::EngravedPath
+                || item.type == LaserOp::EngravedAndCut)
+            && jobType != QLatin1String("vector"))
+            raster |= rect;
         if (item.type == LaserOp::Image && jobType == QLatin1String("vector"))
             continue;
         if (item.type != LaserOp::Image && jobType == QLatin1String("raster"))
             continue;
         bounds = bounds.united(rect);
     }
+    if (rasterBounds)
+        *rasterBounds = raster.toAlignedRect();
     return QRect(roundHalfUp(bounds.x()), roundHalfUp(bounds.y()), roundHalfUp(bounds.width()),
         roundHalfUp(bounds.height()));
 }

@@ -465,20 +465,26 @@ void tst_MainWindow::jobBoundsFollowJobType_data()
 {
     QTest::addColumn<QString>("jobType");
     QTest::addColumn<QRect>("bounds");
+    QTest::addColumn<QRect>("rasterBounds");
     // A stroke of width 2 grows by 2 on every side; an image counts with its
-    // rectangle mapped through its transform; hidden items never count.
-    QTest::newRow("combo") << "combo" << QRect(100, 100, 1920, 902);
-    QTest::newRow("vector") << "vector" << QRect(100, 100, 1002, 902);
-    QTest::newRow("raster") << "raster" << QRect(2000, 500, 20, 10);
+    // rectangle mapped through its transform; hidden items never count. The
+    // final raster picture takes the fill and the picture, but nothing of a
+    // vector job.
+    QTest::newRow("combo") << "combo" << QRect(100, 100, 1920, 902) << QRect(100, 100, 1920, 410);
+    QTest::newRow("vector") << "vector" << QRect(100, 100, 1002, 902) << QRect();
+    QTest::newRow("raster") << "raster" << QRect(2000, 500, 20, 10) << QRect(100, 100, 1920, 410);
 }
 
 void tst_MainWindow::jobBoundsFollowJobType()
 {
     QFETCH(QString, jobType);
     QFETCH(QRect, bounds);
+    QFETCH(QRect, rasterBounds);
     Vexlor::LaserItemList kept;
     bool outOfRange = false;
-    QCOMPARE(MainWindow::computeJobBounds(boundsItems(), jobType, &kept, &outOfRange), bounds);
+    QRect raster(1, 2, 3, 4);
+    QCOMPARE(MainWindow::computeJobBounds(boundsItems(), jobType, &kept, &outOfRange, &raster), bounds);
+    QCOMPARE(raster, rasterBounds);
     QCOMPARE(kept.size(), boundsItems().size());
     QVERIFY(!outOfRange);
 }

@@ -352,9 +352,9 @@ psOptionParser::psOptionParser(QDir optionsDir, QObject *parent)
         pattern.second.optimize();
 }
 
-void psOptionParser::setBlockSize(int characters)
+void psOptionParser::setBlockSize(int bytes)
 {
-    m_blockSize = qMax(1, characters);
+    m_blockSize = qMax(1, bytes);
 }
 
 void psOptionParser::name2Parse(QString fileName)
@@ -373,7 +373,8 @@ void psOptionParser::name2Parse(QString fileName)
 // The patterns only ever match document structuring comments, which span a
 // line or, for a feature block, two or three. So the file need not be held in
 // memory as a whole (a job may be a gigabyte of image data): it is read in
-// blocks, and each pattern goes on searching where its last match ended. A
+// blocks, only its lines that can hold a comment are decoded (percentLines),
+// and each pattern goes on searching where its last match ended. A
 // match is taken only when the regular expression engine has decided it
 // without running into the end of what has been read (partial matching
 // tells us when it did); otherwise the pattern waits at that place for the

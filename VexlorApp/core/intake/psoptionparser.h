@@ -25,9 +25,9 @@ class psOptionParser : public QObject
 public:
     psOptionParser(QDir optionsDir, QObject *parent = nullptr);
 
-    // The file is read in pieces of this many characters (see parseFile).
+    // The file is read in pieces of this many bytes (see parseFile).
     // Mainly there so that tests can put piece borders anywhere.
-    void setBlockSize(int characters);
+    void setBlockSize(int bytes);
 
 signals:
     void info(QString);

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <limits>
 #include <mutex>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -69,15 +70,19 @@ public:
         if (length == 0 && more == 0)
             return;
         m_stop = false;
-        m_toucher = std::thread([this, length, more, wanted] {
-            // Only where no other thread wants a processor: the job's own
-            // work must not wait for memory it may never need.
-            sched_param idle {};
-            ::pthread_setschedparam(::pthread_self(), SCHED_IDLE, &idle);
-            touch(length);
-            if (more > 0 && !m_stop.load(std::memory_order_relaxed) && wanted && wanted())
-                touch(more);
-        });
+        try {
+            m_toucher = std::thread([this, length, more, wanted] {
+                // Only where no other thread wants a processor: the job's own
+                // work must not wait for memory it may never need.
+                sched_param idle {};
+                ::pthread_setschedparam(::pthread_self(), SCHED_IDLE, &idle);
+                touch(length);
+                if (more > 0 && !m_stop.load(std::memory_order_relaxed) && wanted && wanted())
+                    touch(more);
+            });
+        } catch (const std::system_error &) {
+            // No thread to touch it: the images take fresh memory as before.
+        }
     }
 
     void stopTouching()
